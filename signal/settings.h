@@ -1,0 +1,17 @@
+#pragma once
+#include <cstdint>
+
+// The user's settings as the generator's own codes; hertz and volts are computed only for display.
+struct GeneratorSettings {
+  uint16_t frequencyCode = 100;   // divider: larger code, lower frequency; panel keeps 7..65535
+  uint8_t offsetCode = 31;        // 31 is 0 V; panel keeps 0..62
+  uint8_t dutyPercent = 50;       // square wave's share at the high level, 0..100
+  uint16_t amplitudeCode = 32767; // half swing in sample units; panel keeps 255..32767
+  int32_t waveformIndex = 0;      // waveform list position, 0..6
+  int32_t spwIndex = 0;           // samples-per-wave list position, 0..4
+  int32_t jumperIndex = 0;        // gain jumper J1..J4, 0..3
+};
+
+double FrequencyFromCode(uint16_t frequencyCode, int32_t spwIndex);
+double OffsetFromCode(uint8_t offsetCode, int32_t jumperIndex);
+double AmplitudeFromCode(uint16_t amplitudeCode, int32_t jumperIndex);

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs, on Debian 12, every system package that building, running and testing VARNOLT needs.
+# Idempotent and quiet: packages already present are skipped, and nothing runs when all are there.
+set -euo pipefail
+
+packages=(
+  cmake make ninja-build g++ clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686-posix
+  wine wine32:i386
+  xvfb xauth x11-apps x11-utils xdotool imagemagick
+  fonts-wine fonts-freefont-ttf
+  gcc-multilib socat python3 procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  # dpkg-query prints "install ok installed" only for packages that are fully installed.
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+echo "setup: installing ${missing[*]}" >&2
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+"${sudo_cmd[@]}" apt-get update -qq >/dev/null
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Makes (or reuses) a 32-bit Wine prefix for VARNOLT at the folder given as $1 and prepares it for
+# the program: fonts that give the panel its 2 x 2 pixels per dialog unit, a frame drawn by Wine
+# itself (Xvfb runs no window manager), and no crash dialog that would hang a test.
+# Starts a persistent wineserver for the prefix: a server started by Wine on its own takes the
+# generator's pty as its controlling terminal.
+set -euo pipefail
+prefix=${1:?usage: make-prefix.sh PREFIX}
+mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+unset DISPLAY
+
+
+start_server() {
+  # -p keeps the server alive between programs; -f keeps it in the foreground of our background job.
+  (setsid wineserver -f -p >"$prefix.wineserver.log" 2>&1 &)
+}
+
+if [ ! -f "$prefix/.varnolt-ready" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w || true
+  start_server
+  fonts="$prefix/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp -n /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+  cp -n /usr/share/fonts/truetype/freefont/FreeSans*.ttf "$fonts/" 2>/dev/null || true
+  reg=$(mktemp --suffix=.reg)
+  cat >"$reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"Microsoft Sans Serif"="FreeSans"
+"MS Shell Dlg"="FreeSans"
+"MS Shell Dlg 2"="FreeSans"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+  wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
+  rm -f "$reg"
+  touch "$prefix/.varnolt-ready"
+else
+  start_server
+fi
+# Wait until the server answers, so the first program does not start a second one.
+for _ in $(seq 1 50); do
+  wine cmd /c exit 0 >/dev/null 2>&1 && break
+  sleep 0.2
+done
