@@ -20,6 +20,17 @@ struct DeviceLink {
 
 extern DeviceLink deviceLink;
 
+// The seam of the port set-up's error boxes ("Can't create DCB!" and the four others). Every box
+// of ConnectDevice is shown through this pointer, with no owner window, the text, the caption and
+// MB_ICONERROR. The program leaves it at MessageBoxW; a test points it at a recorder of its own
+// (same signature) so that it sees which box would be shown and no box waits for a click.
+typedef int(WINAPI *LinkMessageBoxProc)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+extern LinkMessageBoxProc linkMessageBox;
+
+// The manual-reset event behind linkReady, made on first use by whichever thread comes first
+// (the receiver or StoreConnected); never closed.
+HANDLE LinkReadyEvent(DeviceLink *link);
+
 // Searches the generator by its USB hardware id, opens and configures its port, shows the outcome
 // on the status bar. 1 on success, 0 otherwise.
 int32_t ConnectDevice(DeviceLink *link, HWND statusBar);
@@ -38,6 +49,8 @@ void SendSettingsPacket(uint16_t frequencyCode, uint16_t amplitudeCode, uint8_t 
                         HANDLE portHandle, OVERLAPPED *writeOverlapped);
 void SendControlByte(uint8_t command, HANDLE portHandle, OVERLAPPED *writeOverlapped);
 
-// The receiver thread's entry: waits for the link, then turns the generator's reports into
-// deviceRunning and the status text. Takes no parameter.
+// The receiver thread's entry: blocks (no processor time) until StoreConnected has published a 1,
+// then turns the generator's reports into deviceRunning and the status text of the global
+// statusBar (app/app_handles.h). Once the port is lost (hung up, closed at exit) it returns 0
+// instead of retrying. Takes no parameter.
 DWORD WINAPI ReceiverThread(LPVOID);
