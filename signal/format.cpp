@@ -78,26 +78,26 @@ void FormatSignificant(double value, int digits, char *szText, size_t size) {
   char aDigits[kMaxDigits + 2];
   int32_t exponent10 = 0;
   {
-    const char *pc = szExpansion;
+    const char *cursor = szExpansion;
     int32_t count = 0;
-    while (*pc != '\0' && *pc != 'e') {
-      if (*pc != '.' && count < n + 1) {
-        aDigits[count] = *pc;
+    while (*cursor != '\0' && *cursor != 'e') {
+      if (*cursor != '.' && count < n + 1) {
+        aDigits[count] = *cursor;
         count += 1;
       }
-      pc += 1;
+      cursor += 1;
     }
     while (count < n + 1) {
       aDigits[count] = '0';
       count += 1;
     }
-    if (*pc == 'e') {
-      pc += 1;
-      bool negativeExponent = (*pc == '-');
-      pc += 1; // to_chars always writes the exponent's sign
-      while (*pc >= '0' && *pc <= '9') {
-        exponent10 = exponent10 * 10 + (*pc - '0');
-        pc += 1;
+    if (*cursor == 'e') {
+      cursor += 1;
+      bool negativeExponent = (*cursor == '-');
+      cursor += 1; // to_chars always writes the exponent's sign
+      while (*cursor >= '0' && *cursor <= '9') {
+        exponent10 = exponent10 * 10 + (*cursor - '0');
+        cursor += 1;
       }
       if (negativeExponent) {
         exponent10 = -exponent10;
