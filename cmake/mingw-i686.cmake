@@ -16,3 +16,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run under Wine, always in a prefix of the test run's own (never ~/.wine).
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../tools/wine/wine-run.sh")
+
+# Doubles in SSE2 registers, one rounding per operation as on x86-64: with the x87 unit's 80-bit
+# registers the tables and readouts would differ from the native build in the last bit.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
