@@ -1,0 +1,120 @@
+// Start-up: the panel with its status bar, the lists and fields at the defaults, the receiver
+// thread, the first preview, then the message loop until the panel is destroyed. The generator is
+// not looked for here; CONNECT does that.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cwchar>
+
+#include "app/app_handles.h"
+#include "app/panel.h"
+#include "link/device_link.h"
+#include "preview/draw_preview.h"
+#include "res/resource_ids.h"
+#include "signal/settings.h"
+#include "signal/steppers.h"
+#include "signal/wavetable.h"
+
+HINSTANCE appInstance;
+HWND statusBar;
+HANDLE receiverThread;
+GeneratorSettings generatorSettings;
+uint16_t WaveTable[360];
+
+namespace {
+
+const wchar_t kCaption[] = L"varnolt.example";
+
+const UINT kWaveformTexts[] = {IDS_SINE_WAVE,     IDS_SQUARE_WAVE,       IDS_TRIANGLE_WAVE,
+                               IDS_SAW_TOOTH_WAVE, IDS_REVERSED_SAW_WAVE, IDS_RANDOM_WAVE,
+                               IDS_ZERO_CALIBRATION};
+const UINT kSpwTexts[] = {IDS_SPW_360, IDS_SPW_180, IDS_SPW_90, IDS_SPW_45, IDS_SPW_24};
+
+// Without the panel (or its status bar) nothing could ever end the message loop: say so and stop.
+int FailStart(const wchar_t *szWhat) {
+  DWORD dwError = GetLastError();
+  wchar_t szMessage[160];
+  swprintf(szMessage, ARRAYSIZE(szMessage), L"%ls could not be created (error %lu).", szWhat,
+           static_cast<unsigned long>(dwError));
+  MessageBoxW(nullptr, szMessage, kCaption, MB_ICONERROR);
+  return 1;
+}
+
+void FillList(HWND panel, int controlId, const UINT *stringIds, size_t count) {
+  wchar_t szBuffer[256];
+  for (size_t i = 0; i < count; ++i) {
+    szBuffer[0] = L'\0';  // a missing string adds an empty entry, not the previous text
+    LoadStringW(appInstance, stringIds[i], szBuffer, ARRAYSIZE(szBuffer));
+    SendDlgItemMessageW(panel, controlId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szBuffer));
+  }
+}
+
+void DrawFirstPreview(HWND panel) {
+  BuildWaveTable(WaveTable, generatorSettings.waveformIndex, generatorSettings.amplitudeCode,
+                 generatorSettings.dutyPercent);
+  DrawPreview(panel, WaveTable, generatorSettings.spwIndex,
+              deviceLink.deviceRunning.load(std::memory_order_acquire),
+              generatorSettings.amplitudeCode, generatorSettings.offsetCode,
+              generatorSettings.jumperIndex, generatorSettings.frequencyCode);
+}
+
+int RunMessageLoop(HWND panel) {
+  MSG msg;
+  for (;;) {
+    BOOL result = GetMessageW(&msg, nullptr, 0, 0);
+    if (result == 0) return 0;
+    if (result == -1) return -1;
+    if (!IsDialogMessageW(panel, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  appInstance = instance;
+  InitCommonControls();
+
+  HWND panel = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_PANEL), nullptr,
+                                  MainDialogProc, 0);
+  if (panel == nullptr) return FailStart(L"The control panel");
+
+  statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
+                              panel, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_STATUS_BAR)),
+                              GetModuleHandleW(nullptr), nullptr);
+  if (statusBar == nullptr) {
+    int exitCode = FailStart(L"The status bar");
+    DestroyWindow(panel);
+    return exitCode;
+  }
+  SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"Hi there :)"));
+
+  HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_VARNOLT));
+  SetClassLongW(panel, GCL_HICON, static_cast<LONG>(reinterpret_cast<LONG_PTR>(icon)));
+
+  FillList(panel, IDC_WAVEFORM_LIST, kWaveformTexts, ARRAYSIZE(kWaveformTexts));
+  SendDlgItemMessageW(panel, IDC_WAVEFORM_LIST, CB_SETCURSEL,
+                      static_cast<WPARAM>(generatorSettings.waveformIndex), 0);
+  FillList(panel, IDC_SPW_LIST, kSpwTexts, ARRAYSIZE(kSpwTexts));
+  SendDlgItemMessageW(panel, IDC_SPW_LIST, CB_SETCURSEL, 0, 0);
+
+  ShowFrequency(panel, generatorSettings.frequencyCode, generatorSettings.spwIndex);
+  SendDlgItemMessageW(panel, IDC_JUMPER_J1, BM_SETCHECK, BST_CHECKED, 0);
+  ShowOffset(panel, generatorSettings.offsetCode, generatorSettings.jumperIndex);
+  // The buddy setting writes the number into the duty field; the default range stays.
+  SendDlgItemMessageW(panel, IDC_DUTY_UPDOWN, UDM_SETPOS, 0, generatorSettings.dutyPercent);
+  ShowAmplitude(panel, generatorSettings.amplitudeCode, generatorSettings.jumperIndex);
+
+  // The receiver waits by itself until CONNECT has opened the port.
+  receiverThread = CreateThread(nullptr, 0, ReceiverThread, nullptr, 0, nullptr);
+
+  ShowWindow(panel, showCommand);
+  DrawFirstPreview(panel);
+  UpdateWindow(panel);
+
+  return RunMessageLoop(panel);
+}
