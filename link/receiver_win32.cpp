@@ -8,7 +8,7 @@
 #include "link/link_texts.h"
 #include "link/wire_format.h"
 
-// An immediate failure on a port that still answers ClearCommError (a line error, say) is
+// A failed wait or read on a port that still answers ClearCommError (a line error, say) is
 // retried, but never more often than this in a row, so the thread cannot spin on it.
 enum : int32_t { kMaxFailuresInARow = 16 };
 
@@ -39,7 +39,9 @@ static bool PortAnswers(HANDLE portHandle) {
   return ClearCommError(portHandle, &dwErrors, &comStat) != FALSE;
 }
 
-// Sleeps until a character arrives. A wait that fails at once means the port is gone.
+// Sleeps until a character arrives. A wait that fails at once means the port may be gone. A wait
+// that ends in failure after going pending is followed by the reads as usual: on a live port the
+// read then waits for data itself, on a lost one it fails.
 static PortStep WaitForCharacter(DeviceLink *link) {
   ResetEvent(link->readOverlapped.hEvent);
   if (WaitCommEvent(link->portHandle, &link->eventMask, &link->readOverlapped)) return kPortOk;
@@ -51,7 +53,9 @@ static PortStep WaitForCharacter(DeviceLink *link) {
 }
 
 // Reads until a read returns nothing. A read that goes pending is completed here, so no read is
-// ever left outstanding on readOverlapped when the next event wait starts.
+// ever left outstanding on readOverlapped when the next event wait starts. A failed read, at once
+// or after going pending, ends the drain like an empty one, and is reported so that the caller can
+// see whether the port is still there.
 static PortStep DrainPort(DeviceLink *link, uint8_t aRxBuffer[kRxBufferBytes]) {
   ZeroMemory(aRxBuffer, kRxBufferBytes);
   for (;;) {
@@ -59,7 +63,7 @@ static PortStep DrainPort(DeviceLink *link, uint8_t aRxBuffer[kRxBufferBytes]) {
     ResetEvent(link->readOverlapped.hEvent);
     if (!ReadFile(link->portHandle, aRxBuffer, kRxBufferBytes, &dwLen, &link->readOverlapped)) {
       if (GetLastError() != ERROR_IO_PENDING) return kPortFailed;
-      if (!GetOverlappedResult(link->portHandle, &link->readOverlapped, &dwLen, TRUE)) dwLen = 0;
+      if (!GetOverlappedResult(link->portHandle, &link->readOverlapped, &dwLen, TRUE)) return kPortFailed;
     }
     ActOnRead(link, aRxBuffer, dwLen);
     if (dwLen == 0) return kPortOk;
