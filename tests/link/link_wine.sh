@@ -76,12 +76,11 @@ case $scenario in
     rig_add_device "$varnolt" SN0003 "$varnoltIds" LPT1
     rig_add_device "$varnolt" SN0004 "$varnoltIds" COM5
     rig_add_device "$varnolt" SN0005 "$varnoltIds" COM5
+    # SN0004 becomes a REG_EXPAND_SZ "COM5" (COM5 is the generator: it would open); the test
+    # itself turns SN0005's value into 20 bytes without a terminator.
     key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB\VID_1209&PID_7A3C'
     import_reg5 "[$key\\SN0004\\Device Parameters]
-\"PortName\"=hex(2):$(utf16_hex COM5),00,00
-
-[$key\\SN0005\\Device Parameters]
-\"PortName\"=hex(1):$(utf16_hex COM1234567)" ;;
+\"PortName\"=hex(2):$(utf16_hex COM5),00,00" ;;
   Connect.LowerCasePortName)
     generator
     rig_add_device "$varnolt" SN0001 "$varnoltIds" com5 ;;

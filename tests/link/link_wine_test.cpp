@@ -163,8 +163,41 @@ TEST(Connect, DeviceKeyCannotBeOpened) {
   ExpectNoPortOpened(kNoRegistry, kBarePath);
 }
 
+// Reads a device's "PortName" into a buffer of `bytes`, as the connect does with 20.
+void QueryStoredPortName(const wchar_t *pszInstance, DWORD bytes, DWORD *dwType, std::vector<BYTE> *value) {
+  const std::wstring keyPath = std::wstring(L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\") +
+                               pszInstance + L"\\Device Parameters";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  BYTE aValue[64] = {};
+  DWORD dwSize = bytes;
+  ASSERT_EQ(RegQueryValueExW(key, L"PortName", nullptr, dwType, aValue, &dwSize), ERROR_SUCCESS);
+  RegCloseKey(key);
+  value->assign(aValue, aValue + dwSize);
+}
+
 TEST(Connect, UnacceptablePortNames) {
-  // COM0, COMX, LPT1, a REG_EXPAND_SZ "COM5" and 20 bytes "COM1234567" without a terminator.
+  // COM0, COMX, LPT1 and a REG_EXPAND_SZ "COM5" come from link_wine.sh; regedit terminates every
+  // string, so the REG_SZ of 20 bytes "COM1234567" with no terminator is stored here.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                          L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\SN0005\\Device Parameters",
+                          0, KEY_SET_VALUE, &key),
+            ERROR_SUCCESS);
+  // The unit after the 20 bytes is not zero, or the registry would count a terminator in (as
+  // Windows does too for a caller that "forgot" it).
+  ASSERT_EQ(RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE *>(L"COM1234567X"), 20),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  DWORD dwType = 0;
+  std::vector<BYTE> value;
+  QueryStoredPortName(L"SN0005", 20, &dwType, &value);
+  ASSERT_EQ(dwType, static_cast<DWORD>(REG_SZ));
+  ASSERT_EQ(value.size(), 20u);
+  ASSERT_EQ(memcmp(value.data(), L"COM1234567", 20), 0) << "20 bytes and no terminator";
+  QueryStoredPortName(L"SN0004", 64, &dwType, &value);
+  ASSERT_EQ(dwType, static_cast<DWORD>(REG_EXPAND_SZ));
+
   EXPECT_EQ(PressConnect(), 0);
   ExpectNoPortOpened(kNoDevice, kBarePath);
 }
@@ -330,16 +363,27 @@ TEST(Receiver, StopsListeningWhenTheGeneratorHangsUp) {
   CloseHandle(receiver);
 }
 
+uint64_t ThreadProcessorTime100ns(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  const uint64_t kernelTime = (static_cast<uint64_t>(kernel.dwHighDateTime) << 32) | kernel.dwLowDateTime;
+  const uint64_t userTime = (static_cast<uint64_t>(user.dwHighDateTime) << 32) | user.dwLowDateTime;
+  return kernelTime + userTime;
+}
+
 TEST(Receiver, PortClosedByThePanel) {
-  // What the panel does on close: the receiver may stop or stay blocked, but must not keep the
-  // process from ending (link_wine.sh times the exit).
+  // What the panel does on close. The receiver must then stop listening: a thread that retried
+  // the failing wait and read would spin for the rest of the process (link_wine.sh also times the
+  // process's exit).
   ASSERT_EQ(PressConnect(), 1);
   HANDLE receiver = StartReceiver();
   Sleep(200);
   CloseHandle(deviceLink.portHandle);
-  Sleep(500);
-  FILETIME created, exited, kernel, user;
-  ASSERT_TRUE(GetThreadTimes(receiver, &created, &exited, &kernel, &user));
+  const DWORD dwWait = WaitForSingleObject(receiver, 5000);
+  const uint64_t busy = ThreadProcessorTime100ns(receiver);
+  printf("receiver after the port closed: %s, %.1f ms of processor time\n",
+         dwWait == WAIT_OBJECT_0 ? "ended" : "still blocked", busy / 10000.0);
+  EXPECT_EQ(dwWait, static_cast<DWORD>(WAIT_OBJECT_0));
   CloseHandle(receiver);
 }
 
