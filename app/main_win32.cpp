@@ -25,7 +25,8 @@ uint16_t WaveTable[360];
 
 namespace {
 
-const wchar_t kCaption[] = L"varnolt.example";
+// Not the panel's caption, so that nothing looking for the panel by its caption finds this box.
+const wchar_t kFailureCaption[] = L"VARNOLT";
 
 const UINT kWaveformTexts[] = {IDS_SINE_WAVE,     IDS_SQUARE_WAVE,       IDS_TRIANGLE_WAVE,
                                IDS_SAW_TOOTH_WAVE, IDS_REVERSED_SAW_WAVE, IDS_RANDOM_WAVE,
@@ -38,7 +39,7 @@ int FailStart(const wchar_t *szWhat) {
   wchar_t szMessage[160];
   swprintf(szMessage, ARRAYSIZE(szMessage), L"%ls could not be created (error %lu).", szWhat,
            static_cast<unsigned long>(dwError));
-  MessageBoxW(nullptr, szMessage, kCaption, MB_ICONERROR);
+  MessageBoxW(nullptr, szMessage, kFailureCaption, MB_ICONERROR);
   return 1;
 }
 
