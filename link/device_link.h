@@ -39,6 +39,8 @@ int32_t ConnectDevice(DeviceLink *link, HWND statusBar);
 // receiver is woken when the result is 1.
 void StoreConnected(DeviceLink *link, int32_t result);
 
+// Every sender writes through writeOverlapped and polls it until the write has completed before
+// it touches the next buffer; a write that fails at once is not waited for.
 // START/STOP: a whole start (table, settings, run byte) while deviceRunning is 0, else the stop byte;
 // relabels the button 1012.
 void SendRunCommand(HWND panel, DeviceLink *link, uint16_t samples[360], GeneratorSettings settings);

@@ -138,8 +138,12 @@ rig_wine_env
 export VARNOLT_TEST_LOG="Z:${work//\//\\}\\generator.log"
 export VARNOLT_TEST_CONTROL="Z:${work//\//\\}\\control"
 started=$(date +%s%N)
-status=0
-timeout 90 wine "$exe" --gtest_filter="$scenario" || status=$?
+status=3
+for attempt in 1 2; do
+  [ "$status" -eq 3 ] || break
+  status=0
+  timeout 90 wine "$exe" --gtest_filter="$scenario" || status=$?
+done
 elapsed=$((($(date +%s%N) - started) / 1000000))
 echo "link_wine.sh: $scenario ran ${elapsed} ms, exit status $status"
 if [ "$status" -eq 0 ] && [ "$scenario" = Receiver.PortClosedByThePanel ] && [ "$elapsed" -gt 15000 ]; then
