@@ -8,7 +8,7 @@ scenario=$1 exe=$2 nativeBuild=$3 sourceDir=$4
 export RIG_NATIVE_BUILD=$nativeBuild
 # shellcheck source=../../tools/wine/rig.sh
 source "$sourceDir/tools/wine/rig.sh"
-rig__need_prefix
+[ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || { echo "$(basename "$0"): WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/link-wine.XXXXXX")
 mappedPorts=()

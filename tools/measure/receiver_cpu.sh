@@ -14,7 +14,7 @@ exe="$windowsBuild/tests/link/link_receiver_load.exe"
 [ -f "$exe" ] || { echo "receiver_cpu: no $exe (build the Windows tests first)" >&2; exit 2; }
 # shellcheck source=../wine/rig.sh
 source "$root/tools/wine/rig.sh"
-rig__need_prefix
+[ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || { echo "$(basename "$0"): WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/receiver-cpu.XXXXXX")
 xvfbPid=
