@@ -1,30 +1,117 @@
 #include "signal/format.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-// Longest exact expansion of a double, in significant digits (the smallest subnormal has 751),
-// with room for sign, point and exponent.
-enum : int32_t { kExpansionSize = 800, kTextSize = 40, kMinDigits = 1, kMaxDigits = 17 };
+enum : int32_t {
+  kTextSize = 40,
+  kMinDigits = 1,
+  kMaxDigits = 17,
+  // m * 5^1074 for the smallest subnormals: 53 + 2494 bits in 32-bit limbs.
+  kLimbs = 84,
+  // 2547 bits are at most 767 decimal digits, in chunks of nine.
+  kChunks = 90,
+};
 
-// Digits after the point that to_chars needs in scientific form so that it never has to round:
-// the binary value m * 2^q (m below 2^53) has at most 17 + 0.699(-q) significant digits for q < 0
-// and 17 + 0.302q for q >= 0.
-int32_t ExactPrecision(double magnitude) {
+// An unsigned integer of up to kLimbs 32-bit limbs, least significant first. Its own code rather
+// than std::to_chars: the exact expansion costs a few limbs of arithmetic, and to_chars would
+// bring its tables of some hundred kilobytes into the program.
+struct BigNumber {
+  uint32_t aLimb[kLimbs];
+  int32_t count;
+};
+
+void MultiplySmall(BigNumber *number, uint32_t factor) {
+  uint64_t carry = 0;
+  for (int32_t i = 0; i < number->count; i++) {
+    uint64_t product = static_cast<uint64_t>(number->aLimb[i]) * factor + carry;
+    number->aLimb[i] = static_cast<uint32_t>(product);
+    carry = product >> 32;
+  }
+  if (carry != 0 && number->count < kLimbs) {
+    number->aLimb[number->count] = static_cast<uint32_t>(carry);
+    number->count += 1;
+  }
+}
+
+// Divides in place and returns the remainder.
+uint32_t DivideSmall(BigNumber *number, uint32_t divisor) {
+  uint64_t remainder = 0;
+  for (int32_t i = number->count - 1; i >= 0; i--) {
+    uint64_t current = (remainder << 32) | number->aLimb[i];
+    number->aLimb[i] = static_cast<uint32_t>(current / divisor);
+    remainder = current % divisor;
+  }
+  while (number->count > 0 && number->aLimb[number->count - 1] == 0) {
+    number->count -= 1;
+  }
+  return static_cast<uint32_t>(remainder);
+}
+
+// The first `wanted` significant digits of a finite magnitude above zero, truncated (not rounded),
+// and the power of ten of the first one. A double is m * 2^q exactly; for q < 0 that is
+// m * 5^-q / 10^-q, so the digits are those of the integer m * 5^-q.
+void ExactLeadingDigits(double magnitude, char *aDigits, int32_t wanted, int32_t *exponent10) {
   int exponent2 = 0;
-  std::frexp(magnitude, &exponent2);
+  double fraction = std::frexp(magnitude, &exponent2);
+  uint64_t mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
   int32_t q = exponent2 - 53;
-  if (q < -1074) {
-    q = -1074; // every double is a whole multiple of the smallest subnormal
+
+  BigNumber number;
+  number.aLimb[0] = static_cast<uint32_t>(mantissa);
+  number.aLimb[1] = static_cast<uint32_t>(mantissa >> 32);
+  number.count = number.aLimb[1] != 0 ? 2 : 1;
+  int32_t fractionDigits = 0;
+  if (q >= 0) {
+    for (; q >= 31; q -= 31) {
+      MultiplySmall(&number, 1u << 31);
+    }
+    MultiplySmall(&number, 1u << q);
+  } else {
+    fractionDigits = -q;
+    int32_t k = -q;
+    for (; k >= 13; k -= 13) {
+      MultiplySmall(&number, 1220703125u); // 5^13
+    }
+    uint32_t rest = 1;
+    for (int32_t i = 0; i < k; i++) {
+      rest *= 5;
+    }
+    MultiplySmall(&number, rest);
   }
-  if (q < 0) {
-    return 17 + (-q * 7 + 9) / 10;
+
+  uint32_t aChunk[kChunks];
+  int32_t chunks = 0;
+  while (number.count > 0 && chunks < kChunks) {
+    aChunk[chunks] = DivideSmall(&number, 1000000000u);
+    chunks += 1;
   }
-  return 17 + (q * 31 + 99) / 100;
+
+  // The most significant chunk without its leading zeros, then nine digits per chunk.
+  char szTop[10];
+  int32_t topDigits = 0;
+  for (uint32_t top = aChunk[chunks - 1]; top != 0; top /= 10) {
+    szTop[topDigits] = static_cast<char>('0' + top % 10);
+    topDigits += 1;
+  }
+  int32_t count = 0;
+  for (int32_t i = topDigits - 1; i >= 0 && count < wanted; i--) {
+    aDigits[count++] = szTop[i];
+  }
+  for (int32_t chunk = chunks - 2; chunk >= 0 && count < wanted; chunk--) {
+    uint32_t divisor = 100000000u;
+    for (int32_t i = 0; i < 9 && count < wanted; i++) {
+      aDigits[count++] = static_cast<char>('0' + aChunk[chunk] / divisor % 10);
+      divisor /= 10;
+    }
+  }
+  while (count < wanted) {
+    aDigits[count++] = '0';
+  }
+  *exponent10 = topDigits + 9 * (chunks - 1) - 1 - fractionDigits;
 }
 
 void CopyBounded(const char *szSource, char *szText, size_t size) {
@@ -63,46 +150,15 @@ void FormatSignificant(double value, int digits, char *szText, size_t size) {
   bool negative = std::signbit(value);
   double magnitude = std::fabs(value);
 
-  // The exact decimal expansion of the binary value: "d.ddd...e+XX".
-  char szExpansion[kExpansionSize];
-  std::to_chars_result expanded =
-      std::to_chars(szExpansion, szExpansion + sizeof szExpansion - 1, magnitude,
-                    std::chars_format::scientific, ExactPrecision(magnitude));
-  if (expanded.ec != std::errc()) {
-    CopyBounded("nan", szText, size);
-    return;
-  }
-  *expanded.ptr = '\0';
-
   // Significant digits, one past the n kept, and the decimal exponent.
   char aDigits[kMaxDigits + 2];
   int32_t exponent10 = 0;
-  {
-    const char *cursor = szExpansion;
-    int32_t count = 0;
-    while (*cursor != '\0' && *cursor != 'e') {
-      if (*cursor != '.' && count < n + 1) {
-        aDigits[count] = *cursor;
-        count += 1;
-      }
-      cursor += 1;
+  if (magnitude == 0.0) {
+    for (int32_t i = 0; i < n + 1; i++) {
+      aDigits[i] = '0';
     }
-    while (count < n + 1) {
-      aDigits[count] = '0';
-      count += 1;
-    }
-    if (*cursor == 'e') {
-      cursor += 1;
-      bool negativeExponent = (*cursor == '-');
-      cursor += 1; // to_chars always writes the exponent's sign
-      while (*cursor >= '0' && *cursor <= '9') {
-        exponent10 = exponent10 * 10 + (*cursor - '0');
-        cursor += 1;
-      }
-      if (negativeExponent) {
-        exponent10 = -exponent10;
-      }
-    }
+  } else {
+    ExactLeadingDigits(magnitude, aDigits, n + 1, &exponent10);
   }
 
   // The expansion is exact, so a next digit of 5 or more is at least half a unit: away from zero.
@@ -118,9 +174,6 @@ void FormatSignificant(double value, int digits, char *szText, size_t size) {
       aDigits[0] = '1'; // 9.99 became 10.0
       exponent10 += 1;
     }
-  }
-  if (magnitude == 0.0) {
-    exponent10 = 0;
   }
 
   char szOut[kTextSize];

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -301,6 +303,84 @@ TEST(FormatSignificant, ExactTiesAndTheirNeighbours) {
     ties++;
   }
   EXPECT_GT(ties, 10000);
+}
+
+// A second, independent expansion: the library's exact scientific form, rounded half away from
+// zero by hand. The digits and exponent of the program's text must match it.
+std::string LibraryRoundedDigits(double magnitude, int n, int *exponent) {
+  static char szExact[1200];
+  std::to_chars_result result = std::to_chars(szExact, szExact + sizeof szExact - 1, magnitude,
+                                              std::chars_format::scientific, 800);
+  *result.ptr = '\0';
+  std::string digits;
+  const char *cursor = szExact;
+  for (; *cursor != '\0' && *cursor != 'e'; cursor++) {
+    if (*cursor != '.') {
+      digits += *cursor;
+    }
+  }
+  *exponent = std::atoi(cursor + 1);
+  std::string kept = digits.substr(0, static_cast<size_t>(n));
+  if (digits[static_cast<size_t>(n)] >= '5') {
+    int i = n - 1;
+    while (i >= 0 && kept[static_cast<size_t>(i)] == '9') {
+      kept[static_cast<size_t>(i)] = '0';
+      i--;
+    }
+    if (i < 0) {
+      kept = "1" + kept.substr(0, static_cast<size_t>(n - 1));
+      *exponent += 1;
+    } else {
+      kept[static_cast<size_t>(i)]++;
+    }
+  }
+  while (kept.size() > 1 && kept.back() == '0') {
+    kept.pop_back();
+  }
+  return kept;
+}
+
+// The significant digits (no trailing zeros) and the power of ten of the first, read back from a
+// text of the program.
+std::string DigitsOfText(const std::string &text, int *exponent) {
+  size_t e = text.find('e');
+  std::string mantissa = text.substr(text[0] == '-' ? 1 : 0, e == std::string::npos ? e : e - (text[0] == '-' ? 1 : 0));
+  size_t point = mantissa.find('.');
+  std::string digits = mantissa.substr(0, point) + mantissa.substr(point + 1);
+  int firstPower = static_cast<int>(point) - 1;
+  size_t lead = 0;
+  while (lead + 1 < digits.size() && digits[lead] == '0') {
+    lead++;
+  }
+  digits = digits.substr(lead);
+  firstPower -= static_cast<int>(lead);
+  while (digits.size() > 1 && digits.back() == '0') {
+    digits.pop_back();
+  }
+  *exponent = e == std::string::npos ? firstPower : std::atoi(text.c_str() + e + 1);
+  return digits;
+}
+
+TEST(FormatSignificant, AgreesWithTheLibrarysExactExpansion) {
+  uint64_t state = 424242;
+  int mismatches = 0;
+  for (int i = 0; i < 100000 && mismatches < 5; i++) {
+    double value = FromBits(NextMix(state) & 0x7FFFFFFFFFFFFFFFull);
+    if (!std::isfinite(value) || value == 0.0) {
+      continue;
+    }
+    int digits = 1 + static_cast<int>(NextMix(state) % 17);
+    int expectedExponent = 0;
+    std::string expected = LibraryRoundedDigits(value, digits, &expectedExponent);
+    int exponent = 0;
+    std::string text = Format(value, digits);
+    std::string got = DigitsOfText(text, &exponent);
+    if (got != expected || exponent != expectedExponent) {
+      ADD_FAILURE() << std::hexfloat << value << " at " << digits << ": " << text << " not "
+                    << expected << "e" << expectedExponent;
+      mismatches++;
+    }
+  }
 }
 
 } // namespace
