@@ -39,6 +39,13 @@ map_port() { # COMn PATH
   mappedPorts+=("${1,,}")
 }
 
+locked_port() { # COMn: a line whose every open is refused (locked_port.py)
+  python3 "$sourceDir/tests/link/locked_port.py" >"$work/locked.out" &
+  holderPid=$!
+  for _ in $(seq 1 100); do [ -s "$work/locked.out" ] && break; sleep 0.05; done
+  map_port "$1" "$(head -n 1 "$work/locked.out")"
+}
+
 # Overwrites values with a "Windows Registry Editor Version 5.00" file (UTF-16LE), whose hex(n)
 # data goes into the registry byte for byte: the only way to store a REG_SZ without terminator.
 import_reg5() {
@@ -93,10 +100,11 @@ case $scenario in
   Connect.PortCannotBeOpened)
     # Wine lets a second CreateFileW share a port, so "held by another program" is played by a
     # line whose every open is refused: a pty left locked by the program that holds its master.
-    python3 "$sourceDir/tests/link/locked_port.py" >"$work/locked.out" &
-    holderPid=$!
-    for _ in $(seq 1 100); do [ -s "$work/locked.out" ] && break; sleep 0.05; done
-    map_port COM6 "$(head -n 1 "$work/locked.out")"
+    locked_port COM6
+    rig_add_device "$varnolt" SN0001 "$varnoltIds" COM6 ;;
+  Connect.AgainAfterAFailedAttempt)
+    generator
+    locked_port COM6
     rig_add_device "$varnolt" SN0001 "$varnoltIds" COM6 ;;
   Connect.SetupCallsFailOnAPortThatIsNoSerialLine)
     : >"$work/not-a-line"

@@ -252,6 +252,31 @@ TEST(Connect, SetupCallsFailOnAPortThatIsNoSerialLine) {
   EXPECT_EQ(deviceLink.connected.load(), 1);
 }
 
+void SetPortName(const wchar_t *pszInstance, const wchar_t *pszName) {
+  const std::wstring keyPath = std::wstring(L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\") +
+                               pszInstance + L"\\Device Parameters";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE *>(pszName),
+                           static_cast<DWORD>((wcslen(pszName) + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST(Connect, AgainAfterAFailedAttempt) {
+  // COM6 cannot be opened, COM5 is the generator. Each attempt starts again from the bare prefix.
+  EXPECT_EQ(PressConnect(), 0);
+  EXPECT_EQ(PortPath(), L"\\\\.\\COM6");
+  SetPortName(L"SN0001", L"LPT1");
+  EXPECT_EQ(PressConnect(), 0);
+  EXPECT_EQ(PortPath(), kBarePath);
+  SetPortName(L"SN0001", L"COM5");
+  EXPECT_EQ(PressConnect(), 1);
+  EXPECT_EQ(PortPath(), L"\\\\.\\COM5");
+  EXPECT_EQ(StatusTexts(), (std::vector<std::wstring>{kNoDevice, kNoDevice, L"Device is connected as COM5"}));
+  EXPECT_EQ(deviceLink.connected.load(), 1);
+}
+
 // ---- The protocol against the generator ----
 
 TEST(Link, StartSendsTheWholeSequenceAndStopTheStopByte) {
