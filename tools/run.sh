@@ -56,7 +56,7 @@ if [ ! -f "$exe" ]; then
   exit 1
 fi
 
-export WINEPREFIX="$run/prefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX="$run/prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
 export RIG_NATIVE_BUILD="$nativeBuild" RIG_PORT=COM5
 # shellcheck source=tools/wine/rig.sh
 source "$root/tools/wine/rig.sh"
@@ -71,6 +71,17 @@ trap 'exit 143' TERM
 
 echo "run: preparing the Wine prefix $WINEPREFIX" >&2
 bash tools/wine/make-prefix.sh "$WINEPREFIX"
+# make-prefix.sh starts the prefix's services without a display, and Wine's desktop process keeps
+# the display it was started with for a few seconds more: a panel started in that time gets no
+# window driver. Restart the server so that the desktop is made on $DISPLAY. The server is started
+# here, not by Wine on its own, which would take the generator's pty as its controlling terminal.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+(setsid wineserver -f -p >"$WINEPREFIX.wineserver.log" 2>&1 </dev/null &)
+for _ in $(seq 1 50); do
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 && break
+  sleep 0.2
+done
 
 rig_remove_devices
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
