@@ -178,6 +178,45 @@ def wave_table(waveform, amplitude, duty):
     return None
 
 
+def frequency_band_step(code):
+    return 1 if code <= 21 else 15 if code <= 261 else 255 if code <= 4101 else 4095
+
+
+def step_frequency_up(code, coarse):
+    result = (code - (frequency_band_step(code) if coarse else 1)) & 0xFFFF
+    return 7 if result < 7 else result
+
+
+def step_frequency_down(code, coarse):
+    if not coarse:
+        result = (code + 1) & 0xFFFF
+    elif code <= 4101:
+        result = code + frequency_band_step(code)
+    else:
+        result = (code + 4095) & 0xFFFF
+        if result < 4095:
+            result = 65535
+    return 65535 if result < 7 else result
+
+
+def step_offset_up(code):
+    return 62 if code >= 62 else code + 1
+
+
+def step_offset_down(code):
+    return 0 if code == 0 else code - 1
+
+
+def step_amplitude_up(code, coarse):
+    result = (code + (1023 if coarse else 127)) & 0xFFFF
+    return 32767 if result > 32767 else result
+
+
+def step_amplitude_down(code, coarse):
+    result = (code - (1023 if coarse else 127)) & 0xFFFF
+    return 255 if result < 255 or result > 32767 else result
+
+
 def sample_y(sample):
     return 122 + (65535 - sample) // 255
 
@@ -619,6 +658,7 @@ def scenario_controls(context):
         check_equal([get_check(driver, i) for i in (1032, 1033, 1034, 1035)],
                     [1 if i == jumper_id else 0 for i in (1032, 1033, 1034, 1035)],
                     f"jumper {jumper_id}: only it is checked")
+    check_preview(context, wave_table(0, 32767, 50), 0, RED, "jumpers leave the picture")
     press(1021, {"offset": 31}, (1020, "0."), "offset + back to 31")
 
     # Amplitude steppers.
@@ -702,6 +742,54 @@ def scenario_controls(context):
                 "duty: a click past 0 changes nothing")
     check_preview(context, wave_table(1, 32767, 0), 0, RED, "square at duty 0: all low")
     check_fields(driver, state, "after the duty changes")
+
+    # The steppers to the ends of their ranges and back, every press checked.
+    def press_until(control_id, key, step, presses, what):
+        problems = []
+        for count in range(1, presses + 1):
+            drive(driver, f"click {control_id}")
+            state[key] = step(state[key])
+            expected = expected_fields(state)
+            for field_id in (1015, 1020, 1023, 1028, 1030, 1036, 1037):
+                actual = get_text(driver, field_id)
+                if actual != expected[field_id]:
+                    problems.append(f"press {count}: field {field_id} {actual!r}, "
+                                    f"expected {expected[field_id]!r} (code {state[key]})")
+        check(not problems, f"{what}: {presses} presses", "; ".join(problems[:3]))
+
+    drive(driver, "select 1013 0")
+    state["waveform"] = 0
+    press_until(1016, "frequency", lambda c: step_frequency_up(c, True), 11, "+ + + down to code 7")
+    check_equal(state["frequency"], 7, "+ + +: the model reaches code 7")
+    check_equal(get_text(driver, 1015), "14285.714", "code 7 reads 14285.714")
+    press_until(1017, "frequency", lambda c: step_frequency_up(c, False), 1, "+ at code 7")
+    drive(driver, "select 1014 4")
+    state["spw"] = 4
+    check_equal(get_text(driver, 1015), "214285.71", "code 7 at 24SPW reads 214285.71")
+    check_equal(get_text(driver, 1037), "T=4.667\u00b5s", "code 7 at 24SPW: T=4.667µs")
+    drive(driver, "select 1014 0")
+    state["spw"] = 0
+    code, presses = 7, 0
+    while code != 65535:
+        code, presses = step_frequency_down(code, True), presses + 1
+    press_until(1018, "frequency", lambda c: step_frequency_down(c, True), presses + 1,
+                "- - - up to 65535 and once more")
+    check_equal(state["frequency"], 65535, "- - -: the model reaches code 65535")
+    check_equal(get_text(driver, 1015), "1.5259022", "code 65535 reads 1.5259022")
+    press_until(1019, "frequency", lambda c: step_frequency_down(c, False), 1, "- at code 65535")
+    press_until(1021, "offset", step_offset_up, 32, "offset + up to 62 and once more")
+    check_equal(get_text(driver, 1020), "3.25", "offset code 62 reads 3.25")
+    press_until(1022, "offset", step_offset_down, 63, "offset - down to 0 and once more")
+    check_equal(get_text(driver, 1020), "-3.25", "offset code 0 reads -3.25")
+    press_until(1026, "amplitude", lambda c: step_amplitude_down(c, True), 31, "Vpp - - 31 times")
+    check_equal(state["amplitude"], 1054, "Vpp - -: 31 presses reach 1054")
+    press_until(1026, "amplitude", lambda c: step_amplitude_down(c, True), 2, "Vpp - - to 255")
+    check_equal(get_text(driver, 1023), "5.14e-002", "amplitude code 255 reads 5.14e-002")
+    check_preview(context, wave_table(0, 255, 50), 0, RED, "sine at amplitude 255")
+    press_until(1025, "amplitude", lambda c: step_amplitude_up(c, False), 1, "Vpp + from 255")
+    press_until(1027, "amplitude", lambda c: step_amplitude_down(c, False), 1, "Vpp - from 382")
+    press_until(1024, "amplitude", lambda c: step_amplitude_up(c, True), 33, "Vpp + + to the top")
+    check_equal(get_text(driver, 1023), "6.6", "back at the top: 6.6")
     close_and_check_exit(context, "closing after the controls")
 
 

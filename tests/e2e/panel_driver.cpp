@@ -99,9 +99,10 @@ DWORD WaitForDialogText(const wchar_t *szCaption, int controlId, DWORD timeoutMs
   }
 }
 
-// A message box of the program's caption in place of the panel: its start-up failed.
+// A message box in place of the panel: its start-up failed. The program titles it "VARNOLT".
 bool WriteStartFailure() {
-  HWND window = FindWindowW(L"#32770", kPanelCaption);
+  HWND window = FindWindowW(L"#32770", L"VARNOLT");
+  if (window == nullptr) window = FindWindowW(L"#32770", kPanelCaption);
   if (window == nullptr || GetDlgItem(window, IDC_STATUS_BAR) != nullptr) return false;
   HWND text = GetDlgItem(window, 0xFFFF);  // the message box's text
   if (text == nullptr) return false;
