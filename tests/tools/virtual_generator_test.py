@@ -144,7 +144,7 @@ class StartAndStopTest(GeneratorCase):
         pieces = table_blocks(samples) + [DEFAULT_PACKET, b"\x55"]
         for piece in pieces:
             generator.write(piece)
-            time.sleep(0.06)
+            time.sleep(0.15)
         self.assertEqual(generator.reads(), [b"\x55"])
         records = generator.log(16)
         self.assertEqual(self.kinds(records), ["block"] * 12 + ["settings", "run", "start", "sent"])
@@ -223,9 +223,9 @@ class BadInputTest(GeneratorCase):
         generator = self.generator()
         blocks = table_blocks(table_samples())
         generator.write(b"".join(blocks[:11]))
-        time.sleep(0.1)
+        time.sleep(0.2)
         generator.write(blocks[11][:40])
-        time.sleep(0.1)
+        time.sleep(0.2)
         records = self.assert_rejected_start(generator, DEFAULT_PACKET + b"\x55",
                                              "wrong number of table blocks")
         unknown = [r for r in records if r["kind"] == "unknown"]
@@ -235,7 +235,7 @@ class BadInputTest(GeneratorCase):
         generator = self.generator()
         for data in (b"\x01\x02\x03", b"\x12", b"\x55\xaa"):
             generator.write(data)
-            time.sleep(0.1)
+            time.sleep(0.2)
         records = generator.log(3)
         self.assertEqual(self.kinds(records), ["unknown"] * 3)
         self.assertEqual([r["bytes"] for r in records], ["010203", "12", "55aa"])
