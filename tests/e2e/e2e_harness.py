@@ -374,6 +374,25 @@ def start_xvfb(preferred, log_path):
     return process, f":{number}"
 
 
+def restart_wineserver(env, wine_run, work):
+    """Restarts the prefix's server and makes its desktop on this run's display: Wine's desktop
+    process keeps the display it was made on, and windows of a later program on another display
+    are never made. The new server is persistent and detached from this run's pipes (a server
+    that Wine starts on its own would take the generator's pty as its controlling terminal)."""
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["wineserver", "-k"], env=env, timeout=60, **quiet)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=60, **quiet)
+    with open(os.path.join(work, "wineserver.log"), "w") as log:
+        subprocess.Popen(["wineserver", "-f", "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log,
+                         stderr=log, start_new_session=True)
+    deadline = time.monotonic() + 30
+    while subprocess.run([wine_run, "cmd", "/c", "exit", "0"], env=env, timeout=60,
+                         **quiet).returncode != 0:
+        if time.monotonic() > deadline:
+            raise SetupError("the prefix's wineserver did not come back")
+        time.sleep(0.2)
+
+
 def rig_shell_start(source, native_build, env, work):
     """A bash that has sourced the rig library; commands go in through rig_run."""
     shell_env = dict(env)
@@ -1005,6 +1024,7 @@ def main():
         env = dict(os.environ)
         env.update({"WINEARCH": "win32", "WINEDEBUG": env.get("WINEDEBUG", "-all"),
                     "DISPLAY": context["display"]})
+        restart_wineserver(env, context["wine_run"], work)
         shell = rig_shell_start(args.source, os.path.abspath(args.native_build), env, work)
         rig_run(shell, "rig_remove_devices")
         rig_run(shell, f"rig_add_device 'VID_1209&PID_7A3C' SN0001 '{HARDWARE_IDS}' COM5")

@@ -139,6 +139,7 @@ def main():
     wine_run = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
     xvfb, display = harness.start_xvfb(args.display, os.path.join(work, "xvfb.log"))
     env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", DISPLAY=display)
+    harness.restart_wineserver(env, wine_run, work)
     shell = None
     driver = None
     program = None

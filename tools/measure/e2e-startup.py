@@ -66,6 +66,7 @@ def main():
     wine_run = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
     xvfb, display = harness.start_xvfb(args.display, os.path.join(work, "xvfb.log"))
     env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", DISPLAY=display)
+    harness.restart_wineserver(env, wine_run, work)
     driver = harness.driver_start(wine_run, os.path.join(build, "tests", "e2e", "e2e_panel_driver.exe"),
                                   env, work)
     times = {name: [] for name, _, _ in programs}
