@@ -14,13 +14,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+# Installs first, so that xvfb-run is there for the advice below.
+bash tools/setup.sh
+
 if [ -z "${DISPLAY:-}" ]; then
   echo "run: no display (DISPLAY is not set); to run without one, start it under Xvfb:" \
     "xvfb-run -a bash tools/run.sh   (or: Xvfb :99 & DISPLAY=:99 bash tools/run.sh)" >&2
   exit 1
 fi
 
-bash tools/setup.sh
 
 run=${VARNOLT_RUN_DIR:-$root/build/run}
 nativeBuild=${VARNOLT_RUN_NATIVE_BUILD:-$root/build/native}
@@ -71,18 +73,6 @@ trap 'exit 143' TERM
 
 echo "run: preparing the Wine prefix $WINEPREFIX" >&2
 bash tools/wine/make-prefix.sh "$WINEPREFIX"
-# make-prefix.sh starts the prefix's services without a display, and Wine's desktop process keeps
-# the display it was started with for a few seconds more: a panel started in that time gets no
-# window driver. Restart the server so that the desktop is made on $DISPLAY. The server is started
-# here, not by Wine on its own, which would take the generator's pty as its controlling terminal.
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w >/dev/null 2>&1 || true
-(setsid wineserver -f -p >"$WINEPREFIX.wineserver.log" 2>&1 </dev/null &)
-for _ in $(seq 1 50); do
-  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 && break
-  sleep 0.2
-done
-
 rig_remove_devices
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
 rig_start_generator "$run"

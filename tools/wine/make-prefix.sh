@@ -43,11 +43,18 @@ REG
   wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
   rm -f "$reg"
   touch "$prefix/.varnolt-ready"
-else
-  start_server
 fi
-# Wait until the server answers, so the first program does not start a second one.
-for _ in $(seq 1 50); do
-  wine cmd /c exit 0 >/dev/null 2>&1 && break
-  sleep 0.2
+
+# The programs above ran without a display, and Wine's desktop process would keep that for a few
+# seconds: a panel started meanwhile would get no window. End them with their server, and start the
+# persistent server alone; the next program makes the desktop on its own display.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+start_server
+# Wait for the server's socket, so that the first program does not start a second server.
+socket_name=$(printf 'server-%x-%x' $(stat -c '%d %i' "$prefix"))
+for _ in $(seq 1 100); do
+  compgen -G "/tmp/wine-*/$socket_name/socket" >/dev/null && break
+  compgen -G "/tmp/.wine-$(id -u)/$socket_name/socket" >/dev/null && break
+  sleep 0.05
 done
