@@ -963,8 +963,9 @@ def scenario_about(context):
     program_start(context)
     for opening in (1, 2):
         answer = drive(driver, "about 5000")
-        check_equal(answer, "about open owner 1 panelenabled 0",
-                    f"About box {opening}: opens from ?, owned by the disabled panel")
+        check_equal(answer, "about open owner 1 panelenabled 0 at 0 0",
+                    f"About box {opening}: opens from ? at the panel's client origin, "
+                    "owned by the disabled panel")
         if not answer.startswith("about open"):
             return
         check_equal(drive(driver, "abouttext 1038"), "text 1038 0.1",

@@ -538,10 +538,15 @@ void CommandAbout(const char *szArgs) {
     WriteLine("about none");
     return;
   }
-  char szLine[128];
-  snprintf(szLine, sizeof(szLine), "about open owner %d panelenabled %d",
+  // Where the box's client area starts, in the panel's client coordinates: the dialog manager
+  // puts a template's 0, 0 (no DS_CENTER, no DS_ABSALIGN) on the owner's client origin.
+  POINT ptBox = {0, 0};
+  ClientToScreen(aboutWindow, &ptBox);
+  ScreenToClient(panelWindow, &ptBox);
+  char szLine[160];
+  snprintf(szLine, sizeof(szLine), "about open owner %d panelenabled %d at %ld %ld",
            GetWindow(aboutWindow, GW_OWNER) == panelWindow ? 1 : 0,
-           IsWindowEnabled(panelWindow) ? 1 : 0);
+           IsWindowEnabled(panelWindow) ? 1 : 0, ptBox.x, ptBox.y);
   WriteLine(szLine);
 }
 
