@@ -862,6 +862,17 @@ def wait_for_status(driver, text, timeout=5.0):
         time.sleep(0.05)
 
 
+def generator_send(context, hex_bytes):
+    """Makes the generator send these bytes to the host in one write (its control pipe)."""
+    with open(context["control"], "w") as control:
+        control.write(hex_bytes + "\n")
+
+
+def wait_for_sent(context, count, timeout=5.0):
+    return wait_for_log(context, lambda e: len([x for x in e if x["kind"] == "sent"]) >= count,
+                        timeout)
+
+
 def check_start_sequence(context, entries, state, what):
     """The 741 bytes of one start: blocks 0..11 of the table, the settings packet, 0x55."""
     messages = received(entries)
@@ -955,6 +966,26 @@ def scenario_link(context):
     drive(driver, "click 1012")
     check_equal(wait_for_status(driver, "Device is STOPPED!"), "Device is STOPPED!",
                 "second STOP: stopped again")
+    # Reports from the generator at any moment: glued to another byte they do not count; a lone
+    # 0x55 while the button reads START makes the next press a stop.
+    sent = len([e for e in generator_log(context) if e["kind"] == "sent"])
+    generator_send(context, "55aa")
+    generator_send(context, "00")
+    wait_for_sent(context, sent + 2)
+    drive(driver, "sleep 500")
+    check_equal(get_status(driver), "Device is STOPPED!", "0x55 0xAA in one read, 0x00: no change")
+    generator_send(context, "55")
+    check_equal(wait_for_status(driver, "Device is RUNNING!"), "Device is RUNNING!",
+                "a lone 0x55 from the generator: Device is RUNNING!")
+    check_equal(get_text(driver, 1012), "START", "the report leaves the button's text")
+    before = len(received(generator_log(context)))
+    drive(driver, "click 1012")
+    entries = wait_for_log(context, lambda e: len(received(e)) > before)
+    drive(driver, "sleep 300")
+    check_equal([(e["kind"], e["bytes"]) for e in received(generator_log(context))[before:]],
+                [("stop", "aa")], "running by report: the next press sends the stop byte alone")
+    check_equal(wait_for_status(driver, "Device is STOPPED!"), "Device is STOPPED!",
+                "and the generator's 0xAA shows Device is STOPPED!")
     close_and_check_exit(context, "closing with a connection")
 
 
@@ -987,7 +1018,16 @@ def scenario_about(context):
     check_fields(driver, default_state(), "after the About box: no setting changed")
     drive(driver, "click 1017")
     check_equal(get_text(driver, 1015), "1010.101", "after the About box: the panel responds")
-    close_and_check_exit(context, "closing after the About box")
+    # The status bar keeps changing under the open box.
+    drive(driver, "click 1008")
+    check_equal(get_status(driver), "Device is connected as COM5", "CONNECT before the box")
+    check(drive(driver, "about 5000").startswith("about open"), "About box 3 opens")
+    generator_send(context, "55")
+    check_equal(wait_for_status(driver, "Device is RUNNING!"), "Device is RUNNING!",
+                "a report while the box is open shows on the status bar")
+    drive(driver, "aboutkey escape")
+    check_equal(drive(driver, "aboutstate 3000"), "about closed", "About box 3 closes on Escape")
+    close_and_check_exit(context, "closing after the About box, connected")
 
 
 SCENARIOS = {"startup": scenario_startup, "controls": scenario_controls, "link": scenario_link,
@@ -1029,7 +1069,9 @@ def main():
         shell = rig_shell_start(args.source, os.path.abspath(args.native_build), env, work)
         rig_run(shell, "rig_remove_devices")
         rig_run(shell, f"rig_add_device 'VID_1209&PID_7A3C' SN0001 '{HARDWARE_IDS}' COM5")
-        rig_run(shell, f"rig_start_generator '{os.path.join(work, 'generator')}'")
+        context["control"] = os.path.join(work, "generator", "control")
+        rig_run(shell, f"rig_start_generator '{os.path.join(work, 'generator')}' "
+                       f"--control '{context['control']}'")
         values = rig_run(shell, 'printf "%s\\n%s\\n" "$RIG_GENERATOR_LOG" "$LD_PRELOAD"')
         context["generator_log"] = values[0]
         env["LD_PRELOAD"] = values[1]
