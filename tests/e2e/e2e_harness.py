@@ -1048,6 +1048,8 @@ def main():
     parser.add_argument("--screenshot", help="save the running panel here (link scenario)")
     args = parser.parse_args()
 
+    # A time-out's SIGTERM still cleans up: it ends the run through the finally below.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     prefix = os.environ.get("WINEPREFIX", "")
     if not prefix or not os.path.isfile(os.path.join(prefix, "system.reg")):
         print("e2e: WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh", file=sys.stderr)

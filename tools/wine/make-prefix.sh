@@ -58,3 +58,21 @@ for _ in $(seq 1 100); do
   compgen -G "/tmp/.wine-$(id -u)/$socket_name/socket" >/dev/null && break
   sleep 0.05
 done
+
+# Start the prefix's services now, with none of the caller's files: started by the first program
+# instead, they would hold its standard output and error for as long as the server runs, and a
+# test runner reading them (ctest) would wait for ever on that first test.
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+# That made a desktop process without a display, which ends by itself within a few seconds; wait
+# for it, so that the next program makes the desktop on its own display.
+desktop_of_prefix() {
+  local pid
+  for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && return 0
+  done
+  return 1
+}
+for _ in $(seq 1 300); do
+  desktop_of_prefix || break
+  sleep 0.05
+done
