@@ -980,7 +980,7 @@ def scenario_link(context):
     check_equal(get_text(driver, 1012), "START", "the report leaves the button's text")
     before = len(received(generator_log(context)))
     drive(driver, "click 1012")
-    entries = wait_for_log(context, lambda e: len(received(e)) > before)
+    wait_for_log(context, lambda e: len(received(e)) > before)
     drive(driver, "sleep 300")
     check_equal([(e["kind"], e["bytes"]) for e in received(generator_log(context))[before:]],
                 [("stop", "aa")], "running by report: the next press sends the stop byte alone")
