@@ -70,6 +70,7 @@ def main():
     driver = harness.driver_start(wine_run, os.path.join(build, "tests", "e2e", "e2e_panel_driver.exe"),
                                   env, work)
     times = {name: [] for name, _, _ in programs}
+    load_before = os.getloadavg()[0]
     try:
         for run in range(args.runs + 1):
             for name, program, caption in programs:
@@ -84,6 +85,7 @@ def main():
         harness.driver_stop(driver)
         xvfb.send_signal(signal.SIGTERM)
         xvfb.wait()
+    print("load average before/after: %.2f / %.2f" % (load_before, os.getloadavg()[0]))
     medians = {name: statistics.median(values) for name, values in times.items() if values}
     for name, values in times.items():
         if values:
