@@ -11,7 +11,6 @@
 #include "app/app_handles.h"
 #include "app/panel.h"
 #include "link/device_link.h"
-#include "preview/draw_preview.h"
 #include "res/resource_ids.h"
 #include "signal/settings.h"
 #include "signal/steppers.h"
@@ -50,15 +49,6 @@ void FillList(HWND panel, int controlId, const UINT *stringIds, size_t count) {
     LoadStringW(appInstance, stringIds[i], szBuffer, ARRAYSIZE(szBuffer));
     SendDlgItemMessageW(panel, controlId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szBuffer));
   }
-}
-
-void DrawFirstPreview(HWND panel) {
-  BuildWaveTable(WaveTable, generatorSettings.waveformIndex, generatorSettings.amplitudeCode,
-                 generatorSettings.dutyPercent);
-  DrawPreview(panel, WaveTable, generatorSettings.spwIndex,
-              deviceLink.deviceRunning.load(std::memory_order_acquire),
-              generatorSettings.amplitudeCode, generatorSettings.offsetCode,
-              generatorSettings.jumperIndex, generatorSettings.frequencyCode);
 }
 
 int RunMessageLoop(HWND panel) {
@@ -114,7 +104,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   receiverThread = CreateThread(nullptr, 0, ReceiverThread, nullptr, 0, nullptr);
 
   ShowWindow(panel, showCommand);
-  DrawFirstPreview(panel);
+  RebuildAndDrawPreview(panel);
   UpdateWindow(panel);
 
   return RunMessageLoop(panel);

@@ -14,6 +14,10 @@ extern uint16_t WaveTable[360];
 // The panel's refresh: rebuild the table, redraw the preview. Sent synchronously, wParam and lParam 0.
 enum : UINT { kRefreshMessage = WM_USER };
 
+// What the refresh does, from the current settings and deviceRunning; start-up calls it directly
+// for the first preview.
+void RebuildAndDrawPreview(HWND panel);
+
 INT_PTR CALLBACK MainDialogProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The duty that the up-down control shows once the change it announces is applied.

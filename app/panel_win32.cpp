@@ -25,12 +25,7 @@ void RefreshPreview(HWND panel) {
 }
 
 INT_PTR OnRefresh(HWND panel) {
-  BuildWaveTable(WaveTable, generatorSettings.waveformIndex, generatorSettings.amplitudeCode,
-                 generatorSettings.dutyPercent);
-  DrawPreview(panel, WaveTable, generatorSettings.spwIndex,
-              deviceLink.deviceRunning.load(std::memory_order_acquire),
-              generatorSettings.amplitudeCode, generatorSettings.offsetCode,
-              generatorSettings.jumperIndex, generatorSettings.frequencyCode);
+  RebuildAndDrawPreview(panel);
   return TRUE;
 }
 
@@ -173,6 +168,15 @@ void CloseOwnHandle(HANDLE handle) {
 }
 
 }  // namespace
+
+void RebuildAndDrawPreview(HWND panel) {
+  BuildWaveTable(WaveTable, generatorSettings.waveformIndex, generatorSettings.amplitudeCode,
+                 generatorSettings.dutyPercent);
+  DrawPreview(panel, WaveTable, generatorSettings.spwIndex,
+              deviceLink.deviceRunning.load(std::memory_order_acquire),
+              generatorSettings.amplitudeCode, generatorSettings.offsetCode,
+              generatorSettings.jumperIndex, generatorSettings.frequencyCode);
+}
 
 int32_t ReadDutyPercent(const NMUPDOWN *change) {
   return DutyAfterChange(change->iPos, change->iDelta);

@@ -23,7 +23,6 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 1
 fi
 
-
 run=${VARNOLT_RUN_DIR:-$root/build/run}
 nativeBuild=${VARNOLT_RUN_NATIVE_BUILD:-$root/build/native}
 windowsBuild=${VARNOLT_RUN_WINDOWS_BUILD:-$root/build/windows}
