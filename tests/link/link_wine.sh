@@ -134,12 +134,8 @@ esac
 # Wine makes no window, not even a message-only one, without a display: give it a display of
 # this run's own when there is none.
 if [ -z "${DISPLAY:-}" ]; then
-  exec 9>"$work/display"
-  Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfbPid=$!
-  exec 9>&-
-  for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  rig_start_display "$work" 640x480
+  xvfbPid=$RIG_XVFB_PID
 fi
 
 rig_wine_env

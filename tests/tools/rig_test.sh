@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the parts of tools/wine/rig.sh that need no Wine: the port mapping, the shim's
-# environment, the generator's start and stop, and the multi-string encoding of hardware ids.
+# environment, the generator's start and stop, the multi-string encoding of hardware ids, and the
+# display it starts for programs that need one.
 # Usage: rig_test.sh NATIVE_BUILD
 # No set -u: a check on a variable the rig failed to set must fail, not end the script.
 failures=0
@@ -59,6 +60,17 @@ rig_stop_generator
 check "generator stopped" '! rig__alive "$pid"'
 check "pid cleared" '[ -z "$RIG_GENERATOR_PID" ]'
 check "stopping twice is harmless" 'rig_stop_generator'
+
+# A display of the rig's own: Xvfb chooses a free number and answers on it.
+(
+  unset DISPLAY
+  mkdir -p "$work/x"
+  rig_start_display "$work/x" 320x240
+  check "display exported" '[[ ${DISPLAY:-} == :[0-9]* ]]'
+  check "Xvfb answers there" 'xdpyinfo >/dev/null 2>&1'
+  kill "${RIG_XVFB_PID:-0}" 2>/dev/null
+  exit "$failures"
+) || failures=$((failures + $?))
 
 if [ "$failures" -ne 0 ]; then
   echo "rig_test: $failures check(s) failed" >&2

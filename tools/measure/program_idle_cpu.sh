@@ -11,6 +11,8 @@ exe="$windowsBuild/app/varnolt.exe"
 [ -f "$exe" ] || { echo "program_idle_cpu: no $exe" >&2; exit 2; }
 [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || { echo "program_idle_cpu: WINEPREFIX must name a prefix" >&2; exit 2; }
 export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+# shellcheck source=../wine/rig.sh
+source "$root/tools/wine/rig.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/program-cpu.XXXXXX")
 xvfbPid= programPid=
@@ -22,12 +24,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfbPid=$!
-exec 9>&-
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n 1 "$work/display")"
+rig_start_display "$work" 1024x768
+xvfbPid=$RIG_XVFB_PID
 # A marker in the environment tells this run's process from any other varnolt.exe.
 export VARNOLT_MEASURE_RUN="$work"
 wine "$exe" >"$work/program.out" 2>&1 &

@@ -34,12 +34,8 @@ cleanup() {
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
-  exec 9>"$work/display"
-  Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfbPid=$!
-  exec 9>&-
-  for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  rig_start_display "$work" 640x480
+  xvfbPid=$RIG_XVFB_PID
 fi
 rig_start_generator "$work" --report none
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5

@@ -28,6 +28,9 @@
 #       RIG_GENERATOR_PTY. Options are the generator's own (see its --help), e.g. --report none.
 #   rig_stop_generator
 #       Stops the generator started by rig_start_generator (SIGTERM, then SIGKILL after 5 s).
+#   rig_start_display DIR [WIDTHxHEIGHT]
+#       Starts an Xvfb of its own on the first free display (its log DIR/xvfb.log), waits until it
+#       answers and exports DISPLAY. Sets RIG_XVFB_PID; the caller kills it when done.
 
 RIG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 RIG_USB_ENUM='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB'
@@ -195,4 +198,20 @@ rig_stop_generator() {
   # Reaps it when it is this shell's child; elsewhere wait just fails.
   wait "$pid" 2>/dev/null || true
   RIG_GENERATOR_PID=
+}
+
+rig_start_display() {
+  local dir=$1 size=${2:-1024x768}
+  # -displayfd: Xvfb picks a free display and writes its number once it accepts clients.
+  exec 9>"$dir/display"
+  Xvfb -displayfd 9 -screen 0 "${size}x24" -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  RIG_XVFB_PID=$!
+  exec 9>&-
+  local _
+  for _ in $(seq 1 100); do [ -s "$dir/display" ] && break; sleep 0.05; done
+  if [ ! -s "$dir/display" ]; then
+    echo "rig: Xvfb did not start (see $dir/xvfb.log)" >&2
+    return 1
+  fi
+  export DISPLAY=":$(head -n 1 "$dir/display")"
 }
