@@ -5,6 +5,14 @@
 # device VID_1209&PID_7A3C with PortName COM5, and COM5 is its pseudo-terminal. Closing the panel
 # stops the virtual generator and the prefix's wineserver. Exits with the program's exit status.
 #
+#   bash tools/run.sh                      the panel on the virtual generator
+#   bash tools/run.sh --device auto        the panel on the one real generator plugged in, found
+#                                          by `varnoltctl list` (USB 1209:7A3C)
+#   bash tools/run.sh --device /dev/ttyACM0   the panel on the generator at that port
+# A real generator is registered in the prefix exactly as the virtual one is (a USB device entry
+# with the hardware id and PortName COM5, COM5 linked to the device node): Wine's SetupAPI lists no
+# real USB device, so this is the only way CONNECT can find it. No virtual generator runs then.
+#
 # The generator's log (every byte the program sent, decoded) is build/run/generator.log.
 # Needs bash, and sudo or root only when packages are missing.
 # Optional: VARNOLT_RUN_DIR (the prefix and logs, default build/run), VARNOLT_RUN_NATIVE_BUILD and
@@ -13,6 +21,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+
+device=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --device) [ $# -ge 2 ] || { echo "run: --device needs auto or a port path" >&2; exit 64; }
+              device=$2; shift 2 ;;
+    --device=*) device=${1#--device=}; shift ;;
+    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run: unknown argument $1 (usage: run.sh [--device auto|PORT])" >&2; exit 64 ;;
+  esac
+done
 
 # Installs first, so that xvfb-run is there for the advice below.
 bash tools/setup.sh
@@ -42,9 +61,48 @@ build_step() {
   fi
 }
 
+tools="varnolt-virtual-generator varnolt-ptyshim32 varnolt-ptyshim64"
+[ "$device" != auto ] || tools="$tools varnoltctl"
 build_step "building the native tools" bash -c \
-  "cmake --preset native -B '$nativeBuild' && cmake --build '$nativeBuild' -j $jobs \
-     --target varnolt-virtual-generator varnolt-ptyshim32 varnolt-ptyshim64"
+  "cmake --preset native -B '$nativeBuild' && cmake --build '$nativeBuild' -j $jobs --target $tools"
+
+# The one generator that `varnoltctl list` finds; its /dev/serial/by-id link where it has one, so
+# that the prefix keeps pointing at the same board.
+find_generator() {
+  local json
+  json=$("$nativeBuild/cli/varnoltctl" list --json) || true
+  python3 -c '
+import json, sys
+found = json.loads(sys.argv[1] or "{}").get("generators") or []
+if len(found) != 1:
+    print(len(found))
+    sys.exit(1)
+print(found[0].get("byId") or found[0]["port"])' "$json"
+}
+
+if [ "$device" = auto ]; then
+  if ! found=$(find_generator); then
+    if [ "$found" = 0 ]; then
+      echo "run: no generator found (USB 1209:7A3C); plug it in, or name its port with --device PORT" >&2
+    else
+      echo "run: $found generators found; choose one with --device PORT (see: $nativeBuild/cli/varnoltctl list)" >&2
+    fi
+    exit 69
+  fi
+  device=$found
+fi
+if [ -n "$device" ]; then
+  node=$(readlink -f -- "$device" || true)
+  if [ -z "$node" ] || [ ! -c "$node" ]; then
+    echo "run: $device is no serial port (not a character device)" >&2
+    exit 66
+  fi
+  if [ ! -r "$node" ] || [ ! -w "$node" ]; then
+    echo "run: no permission on $device: join the group $(stat -c %G "$node") or install" \
+      "tools/udev/70-varnolt.rules (README)" >&2
+    exit 77
+  fi
+fi
 exe=${VARNOLT_RUN_EXE:-}
 if [ -z "$exe" ]; then
   build_step "building varnolt.exe" bash -c \
@@ -63,7 +121,7 @@ export RIG_NATIVE_BUILD="$nativeBuild" RIG_PORT=COM5
 source "$root/tools/wine/rig.sh"
 
 cleanup() {
-  rig_stop_generator
+  rig_stop_generator || true
   WINEPREFIX="$run/prefix" wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -74,11 +132,17 @@ echo "run: preparing the Wine prefix $WINEPREFIX" >&2
 bash tools/wine/make-prefix.sh "$WINEPREFIX"
 rig_remove_devices
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
-rig_start_generator "$run"
-
-echo "run: starting $(basename "$exe") on $DISPLAY (virtual generator on COM5 = $RIG_GENERATOR_PTY," \
-  "log $RIG_GENERATOR_LOG)" >&2
+if [ -n "$device" ]; then
+  # The shim of the test rig only answers for pseudo-terminals; a real port is left to Wine.
+  rig_map_port COM5 "$device"
+  rig_wine_env
+  echo "run: starting $(basename "$exe") on $DISPLAY (generator on COM5 = $device)" >&2
+else
+  rig_start_generator "$run"
+  echo "run: starting $(basename "$exe") on $DISPLAY (virtual generator on COM5 = $RIG_GENERATOR_PTY," \
+    "log $RIG_GENERATOR_LOG)" >&2
+fi
 status=0
 wine "$exe" || status=$?
-echo "run: the panel closed (exit status $status); stopping the virtual generator" >&2
+echo "run: the panel closed (exit status $status)" >&2
 exit "$status"
