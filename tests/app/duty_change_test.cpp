@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-namespace {
-
 // The control keeps its default range, 100 down to 0: the up arrow announces -1, the down arrow
 // +1, a held button more. The ends hold without wrapping, and a bogus notification cannot overflow.
 TEST(DutyAfterChange, StaysWithinZeroToHundred) {
@@ -19,9 +17,5 @@ TEST(DutyAfterChange, StaysWithinZeroToHundred) {
                                {-7, 0, 0},
                                {INT32_MAX, INT32_MAX, 100},
                                {INT32_MIN, INT32_MIN, 0}};
-  for (const auto &c : kCases) {
-    EXPECT_EQ(DutyAfterChange(c[0], c[1]), c[2]) << c[0] << " " << c[1];
-  }
+  for (const auto &c : kCases) EXPECT_EQ(DutyAfterChange(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
-
-}  // namespace

@@ -13,89 +13,77 @@ namespace {
 
 const COLORREF kGrey = RGB(224, 224, 224), kBlack = RGB(0, 0, 0), kWhite = RGB(255, 255, 255);
 const COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0);
-const int kReadouts[] = {IDC_READOUT_MAX, IDC_READOUT_DC, IDC_READOUT_MIN, IDC_READOUT_PERIOD};
+
+COLORREF PixelAt(HWND panel, int x, int y) {
+  HDC hdc = GetDC(panel);
+  COLORREF colour = GetPixel(hdc, x, y);
+  ReleaseDC(panel, hdc);
+  return colour;
+}
+
+std::string Fields(HWND panel) {
+  std::string texts;
+  for (int controlId : {IDC_READOUT_MAX, IDC_READOUT_DC, IDC_READOUT_MIN, IDC_READOUT_PERIOD}) {
+    char szText[64] = {};
+    GetDlgItemTextA(panel, controlId, szText, 64);
+    texts += std::string(texts.empty() ? "" : " ") + szText;
+  }
+  return texts;
+}
 
 // A stand-in for the panel with the four readout fields below the picture. CS_OWNDC keeps one
 // context for the window, so a pen or brush left selected after drawing would show.
-class DrawPreviewWin32 : public ::testing::Test {
- protected:
-  void SetUp() override {
-    WNDCLASSW windowClass = {};
-    windowClass.style = CS_OWNDC;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = L"PreviewTestPanel";
-    RegisterClassW(&windowClass);
-    panel = CreateWindowExW(0, L"PreviewTestPanel", L"", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0,
-                            0, 800, 480, NULL, NULL, NULL, NULL);
-    for (int i = 0; i < 4; i++) {
-      CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 20 + 150 * i, 420, 140, 24, panel,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kReadouts[i])), NULL, NULL);
-    }
-    UpdateWindow(panel);
-    HDC hdc = GetDC(panel);
-    SelectObject(hdc, ownPen);
-    SelectObject(hdc, ownBrush);
-    ReleaseDC(panel, hdc);
-    // High for the first half period, low for the second: y 143 and y 339 on the picture.
-    for (int i = 0; i < 360; i++) samples[i] = i < 180 ? 60000 : 10000;
+TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
+  WNDCLASSW windowClass = {};
+  windowClass.style = CS_OWNDC;
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  windowClass.lpszClassName = L"PreviewTestPanel";
+  RegisterClassW(&windowClass);
+  HWND panel = CreateWindowExW(0, L"PreviewTestPanel", L"", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
+                               0, 0, 800, 480, NULL, NULL, NULL, NULL);
+  int x = 20;
+  for (int controlId : {IDC_READOUT_MAX, IDC_READOUT_DC, IDC_READOUT_MIN, IDC_READOUT_PERIOD}) {
+    CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, x += 150, 420, 140, 24, panel,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), NULL, NULL);
   }
-  void TearDown() override {
-    DestroyWindow(panel);
-    DeleteObject(ownPen);
-    DeleteObject(ownBrush);
-  }
-  COLORREF PixelAt(int x, int y) {
-    HDC hdc = GetDC(panel);
-    COLORREF colour = GetPixel(hdc, x, y);
-    ReleaseDC(panel, hdc);
-    return colour;
-  }
-  std::string Field(int index) {
-    char szText[64] = {};
-    GetDlgItemTextA(panel, kReadouts[index], szText, 64);
-    return szText;
-  }
-  HWND panel = NULL;
+  UpdateWindow(panel);
+  HDC hdc = GetDC(panel);
   HPEN ownPen = CreatePen(PS_SOLID, 3, RGB(1, 2, 3));
   HBRUSH ownBrush = CreateSolidBrush(RGB(4, 5, 6));
+  SelectObject(hdc, ownPen);
+  SelectObject(hdc, ownBrush);
+  // High for the first half period, low for the second: y 143 and y 339 on the picture.
   uint16_t samples[360];
-};
+  for (int i = 0; i < 360; i++) samples[i] = i < 180 ? 60000 : 10000;
 
-TEST_F(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
   DrawPreview(panel, samples, 0, 0, 32767, 31, 0, 100);
-  const struct {
-    int x, y;
-    COLORREF colour;
-  } kProbes[] = {
-      {18, 122, kGrey},   {737, 379, kGrey},  {17, 200, kWhite},  {738, 200, kWhite},
-      {300, 380, kWhite}, {300, 121, kWhite}, {250, 143, kBlack}, {100, 250, kBlack},  // guide, mid
-      {737, 250, kBlack}, {450, 339, kBlack}, {600, 143, kGrey},  {100, 143, kRed},    // trace
-      {300, 339, kRed},   {500, 143, kRed},   {736, 339, kRed},   {737, 339, kGrey},
-  };
+  // clang-format off
+  const struct { int x, y; COLORREF colour; } kProbes[] = {
+      {18, 122, kGrey}, {737, 379, kGrey}, {17, 200, kWhite}, {738, 200, kWhite}, {300, 380, kWhite},
+      {300, 121, kWhite}, {250, 143, kBlack}, {100, 250, kBlack}, {737, 250, kBlack}, {450, 339, kBlack},
+      {600, 143, kGrey}, {100, 143, kRed}, {300, 339, kRed}, {500, 143, kRed}, {736, 339, kRed},
+      {737, 339, kGrey}};  // a line leaves out its end point
+  // clang-format on
   for (const auto &probe : kProbes) {
-    EXPECT_EQ(PixelAt(probe.x, probe.y), probe.colour) << probe.x << "," << probe.y;
+    EXPECT_EQ(PixelAt(panel, probe.x, probe.y), probe.colour) << probe.x << "," << probe.y;
   }
-  EXPECT_TRUE(PixelAt(613, 132) == kBlack || PixelAt(613, 133) == kBlack) << "slanted guide";
-  EXPECT_EQ(Field(0) + " " + Field(1) + " " + Field(2) + " " + Field(3), "3.3 0. -3.3 T=1.ms");
-  HDC hdc = GetDC(panel);
+  EXPECT_TRUE(PixelAt(panel, 613, 132) == kBlack || PixelAt(panel, 613, 133) == kBlack);
+  EXPECT_EQ(Fields(panel), "3.3 0. -3.3 T=1.ms");
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_PEN), static_cast<HGDIOBJ>(ownPen));
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_BRUSH), static_cast<HGDIOBJ>(ownBrush));
-  ReleaseDC(panel, hdc);
-}
 
-TEST_F(DrawPreviewWin32, RunningTraceAndAPeriodWithoutUnit) {
   DrawPreview(panel, samples, 4, 1, 255, 30, 2, 7);
-  EXPECT_EQ(PixelAt(100, 143), kGreen);
-  EXPECT_EQ(Field(3), "T=4.667\xB5s");
-  // The micro sign reaches the field as U+00B5.
-  wchar_t szWide[64] = {};
+  EXPECT_EQ(PixelAt(panel, 100, 143), kGreen);
+  EXPECT_EQ(Fields(panel), "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s");
+  wchar_t szWide[64] = {};  // the micro sign reaches the field as U+00B5
   GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, 64);
   EXPECT_STREQ(szWide, L"T=4.667\u00B5s");
   // One sample per wave gives 0.19 us, outside both units: the period field keeps its text.
   DrawPreview(panel, samples, 5, 0, 32767, 31, 0, 7);
-  EXPECT_EQ(Field(0), "3.3");
-  EXPECT_EQ(Field(3), "T=4.667\xB5s");
+  EXPECT_EQ(Fields(panel), "3.3 0. -3.3 T=4.667\xB5s");
+  ReleaseDC(panel, hdc);
+  DestroyWindow(panel);
 }
 
 }  // namespace

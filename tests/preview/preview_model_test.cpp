@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -36,10 +35,6 @@ void ExpectPoint(const PreviewPoint &point, int32_t x, int32_t y) {
   EXPECT_EQ(point.y, y);
 }
 
-int32_t Rgb(PreviewColour colour) {
-  return colour.red << 16 | colour.green << 8 | colour.blue;
-}
-
 TEST(PreviewModel, SampleToY) {
   const int32_t kCases[][2] = {{65535, 122}, {65281, 122}, {65280, 123}, {32767, 250},
                                {256, 377},   {255, 378},   {1, 378},     {0, 379}};
@@ -47,20 +42,16 @@ TEST(PreviewModel, SampleToY) {
 }
 
 TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
+  // One sample of a flat table changed; a smallest sample of 0 counts as 255.
+  // clang-format off
   const struct {
-    SampleTable table;
-    int32_t entry;  // one sample changed
-    uint16_t value;
-    uint16_t smallest;  // after 0 counts as 255
-    int32_t upperY;
-    int32_t lowerY;
+    SampleTable table; int32_t entry; uint16_t value; uint16_t smallest; int32_t upperY, lowerY;
   } kCases[] = {
-      {Filled(0), 0, 0, 255, 379, 378},
-      {Filled(0x7FFF), 0, 0x7FFF, 0x7FFF, 250, 250},
-      {Filled(0x7FFF), 10, 0, 255, 250, 378},
-      {Filled(1000), 0, 1, 1, SampleToY(1000), 378},
-      {Filled(30000), 359, 65535, 30000, 122, SampleToY(30000)},
+      {Filled(0), 0, 0, 255, 379, 378}, {Filled(0x7FFF), 0, 0x7FFF, 0x7FFF, 250, 250},
+      {Filled(0x7FFF), 10, 0, 255, 250, 378}, {Filled(1000), 0, 1, 1, SampleToY(1000), 378},
+      {Filled(30000), 359, 65535, 30000, 122, SampleToY(30000)}
   };
+  // clang-format on
   for (const auto &c : kCases) {
     SampleTable table = c.table;
     table.samples[c.entry] = c.value;
@@ -75,22 +66,11 @@ TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
   }
 }
 
-TEST(PreviewModel, BackgroundMidLineAndColours) {
-  PreviewModel model = DefaultModel(Ramp());
-  const PreviewRect &rect = model.background;
-  EXPECT_EQ((std::array<int32_t, 4>{rect.left, rect.top, rect.right, rect.bottom}),
-            (std::array<int32_t, 4>{18, 122, 738, 380}));
-  ExpectPoint(model.midLine[0], 18, 250);
-  ExpectPoint(model.midLine[1], 738, 250);
-  EXPECT_EQ(Rgb(model.backgroundColour), 0xE0E0E0);
-  EXPECT_EQ(Rgb(model.guideColour), 0x000000);
-  EXPECT_EQ(Rgb(model.traceColour), 0xFF0000);
-  EXPECT_EQ(Rgb(DefaultModel(Ramp(), 0, 1).traceColour), 0x00FF00);
-  EXPECT_EQ(Rgb(DefaultModel(Ramp(), 0, -1).traceColour), 0x00FF00);
-}
-
 // Each copy passes through 360 / samples-per-wave entries; the second copy follows without a move.
+// The trace is red while stopped and green for any non-zero deviceRunning.
 TEST(PreviewModel, TraceByStep) {
+  EXPECT_EQ(DefaultModel(Ramp(), 0, 0).traceColour.red, 255);
+  EXPECT_EQ(DefaultModel(Ramp(), 0, -1).traceColour.green, 255);
   const int32_t kCases[][3] = {{0, 1, 359},  {1, 2, 358}, {2, 4, 356}, {3, 8, 352},
                                {4, 15, 345}, {5, 1, 359}, {-1, 1, 359}};
   SampleTable table = Ramp();
@@ -101,7 +81,6 @@ TEST(PreviewModel, TraceByStep) {
     EXPECT_EQ(model.step, c[1]);
     ASSERT_EQ(model.traceCount, 2 * points);
     ExpectPoint(model.traceStart, 18, SampleToY(table.samples[0]));
-    ExpectPoint(model.tracePoints[0], 18, SampleToY(table.samples[0]));
     ExpectPoint(model.tracePoints[1], 18 + c[1], SampleToY(table.samples[c[1]]));
     ExpectPoint(model.tracePoints[points - 1], 18 + c[2], SampleToY(table.samples[c[2]]));
     ExpectPoint(model.tracePoints[points], 378, SampleToY(table.samples[0]));
@@ -111,12 +90,10 @@ TEST(PreviewModel, TraceByStep) {
 
 // The readouts come from the codes alone: offset + Vpp/2, offset, offset - Vpp/2, and the period.
 TEST(PreviewModel, Readouts) {
+  // clang-format off
   const struct {
-    uint16_t amplitudeCode;
-    uint8_t offsetCode;
-    int32_t jumperIndex;
-    uint16_t frequencyCode;
-    int32_t spwIndex;
+    uint16_t amplitudeCode; uint8_t offsetCode; int32_t jumperIndex;
+    uint16_t frequencyCode; int32_t spwIndex;
     const char *szTexts[4];
     int32_t periodApplies;
   } kCases[] = {
@@ -124,8 +101,8 @@ TEST(PreviewModel, Readouts) {
       {255, 30, 2, 7, 4, {"-3.95e-002", "-5.24e-002", "-6.52e-002", "T=4.667\xB5s"}, 1},
       {32640, 40, 1, 65535, 0, {"3.17", "0.707", "-1.76", "T=655.4ms"}, 1},
       {32767, 62, 0, 7, 0, {"6.55", "3.25", "-5.24e-002", "T=70.\xB5s"}, 1},
-      {32767, 31, 0, 7, 5, {"3.3", "0.", "-3.3", "T="}, 0},  // 0.194 us: no unit applies
-  };
+      {32767, 31, 0, 7, 5, {"3.3", "0.", "-3.3", "T="}, 0}};  // 0.194 us: no unit applies
+  // clang-format on
   for (const auto &c : kCases) {
     SampleTable table = Filled(0x7FFF);
     PreviewModel model = BuildPreviewModel(table.samples, c.spwIndex, 0, c.amplitudeCode,
@@ -138,40 +115,25 @@ TEST(PreviewModel, Readouts) {
   }
 }
 
-TEST(PreviewModel, PeriodUnitRanges) {
-  const double kInf = std::numeric_limits<double>::infinity();
-  const struct {
-    double period;
-    const char *szPeriod;
-  } kCases[] = {
-      {std::nextafter(0.001, 0.0), "T=1000.\xB5s"},
-      {std::nextafter(1.0, 0.0), "T=1000.ms"},
-      {0.000001, "T=1.\xB5s"},
-      {1.0, "T="},
-      {std::nextafter(0.000001, 0.0), "T="},
-      {0.0, "T="},
-      {kInf, "T="},
-      {std::numeric_limits<double>::quiet_NaN(), "T="},
-  };
+// The unit's ranges at their edges, periods of no unit, and buffers smaller than the text.
+TEST(PreviewModel, PeriodText) {
+  // clang-format off
+  const struct { double period; size_t size; const char *szPeriod; } kCases[] = {
+      {std::nextafter(0.001, 0.0), 16, "T=1000.\xB5s"}, {std::nextafter(1.0, 0.0), 16, "T=1000.ms"},
+      {0.000001, 16, "T=1.\xB5s"}, {1.0, 16, "T="}, {std::nextafter(0.000001, 0.0), 16, "T="},
+      {0.0, 16, "T="}, {std::numeric_limits<double>::infinity(), 16, "T="},
+      {std::numeric_limits<double>::quiet_NaN(), 16, "T="}, {0.65535, 1, ""},
+      {0.65535, 4, "T=6"}, {0.65535, 9, "T=655.4m"}, {0.65535, 10, "T=655.4ms"}};
+  // clang-format on
   for (const auto &c : kCases) {
-    char szPeriod[kPreviewTextSize];
-    int32_t applies = FormatPeriodText(c.period, szPeriod, std::size(szPeriod));
-    EXPECT_STREQ(szPeriod, c.szPeriod) << c.period;
-    EXPECT_EQ(applies, szPeriod[2] != '\0' ? 1 : 0) << c.period;
-  }
-}
-
-TEST(PreviewModel, PeriodTextStaysInsideItsBuffer) {
-  const struct {
-    size_t size;
-    const char *szPeriod;
-  } kCases[] = {{1, ""}, {4, "T=6"}, {9, "T=655.4m"}, {10, "T=655.4ms"}};
-  for (const auto &c : kCases) {
-    char aGuarded[16];
+    char aGuarded[17];
     std::memset(aGuarded, 'Z', std::size(aGuarded));
-    FormatPeriodText(0.65535, aGuarded, c.size);
-    EXPECT_STREQ(aGuarded, c.szPeriod);
-    EXPECT_EQ(aGuarded[c.size], 'Z') << "size " << c.size;
+    int32_t applies = FormatPeriodText(c.period, aGuarded, c.size);
+    EXPECT_STREQ(aGuarded, c.szPeriod) << c.period;
+    EXPECT_EQ(aGuarded[c.size], 'Z') << c.period << " in " << c.size;
+    if (c.size == 16) {
+      EXPECT_EQ(applies, std::strlen(c.szPeriod) > 2 ? 1 : 0) << c.period;
+    }
   }
   char aUntouched[1] = {'Z'};
   EXPECT_EQ(FormatPeriodText(0.001, aUntouched, 0), 0);

@@ -22,39 +22,25 @@ TEST(GeneratorSettings, Defaults) {
   EXPECT_EQ(0, std::memcmp(aFields, aDefaults, sizeof aFields));
 }
 
-// Bit for bit: the order of the operations matters in the last place.
+// Bit for bit: the order of the operations matters in the last place. Indexes outside the lists
+// count as 1 sample per wave and as gain 2; the offset step is 3.3/63, not 1.1/21.
 TEST(Conversions, WorkedValues) {
-  const struct {
-    const char *szWhat;
-    double value;
-    double expected;
-  } kCases[] = {
-      {"frequency 100 spw 0", FrequencyFromCode(100, 0), 1000.0},
-      {"frequency 7 spw 0", FrequencyFromCode(7, 0), 14285.714285714286},
-      {"frequency 7 spw 1", FrequencyFromCode(7, 1), 28571.428571428572},
-      {"frequency 7 spw 2", FrequencyFromCode(7, 2), 57142.857142857145},
-      {"frequency 7 spw 3", FrequencyFromCode(7, 3), 114285.71428571429},
-      {"frequency 7 spw 4", FrequencyFromCode(7, 4), 214285.7142857143},
-      {"frequency 65535 spw 0", FrequencyFromCode(65535, 0), 1.525902189669642},
-      {"frequency 4096 spw 0", FrequencyFromCode(4096, 0), 24.4140625},
-      {"frequency 7 spw 5", FrequencyFromCode(7, 5), 5142857.142857143},
-      {"frequency 7 spw -1", FrequencyFromCode(7, -1), 5142857.142857143},
-      {"offset 0 J1", OffsetFromCode(0, 0), -3.247619047619047},
-      {"offset 62 J4", OffsetFromCode(62, 3), 0.8119047619047618},
-      {"offset 32 J1", OffsetFromCode(32, 0), 0.10476190476190475},
-      {"offset 30 J3, the step 3.3/63", OffsetFromCode(30, 2), -0.052380952380952375},
-      {"offset 32 J2", OffsetFromCode(32, 1), 0.07857142857142857},
-      {"offset 0 J5", OffsetFromCode(0, 4), -3.247619047619047},
-      {"offset 0 J0", OffsetFromCode(0, -1), -3.247619047619047},
-      {"amplitude 32767 J1", AmplitudeFromCode(32767, 0), 6.6},
-      {"amplitude 32640 J1", AmplitudeFromCode(32640, 0), 6.574419385357219},
-      {"amplitude 255 J4", AmplitudeFromCode(255, 3), 0.012840662862025818},
-      {"amplitude 32767 J2", AmplitudeFromCode(32767, 1), 4.95},
-      {"amplitude 32767 J3", AmplitudeFromCode(32767, 2), 3.3},
-      {"amplitude 32767 J5", AmplitudeFromCode(32767, 4), 6.6},
-      {"amplitude 32767 J0", AmplitudeFromCode(32767, -1), 6.6},
-  };
-  for (const auto &c : kCases) EXPECT_EQ(Bits(c.value), Bits(c.expected)) << c.szWhat;
+  // clang-format off
+  const double kCases[][2] = {
+      {FrequencyFromCode(100, 0), 1000.0}, {FrequencyFromCode(7, 0), 14285.714285714286},
+      {FrequencyFromCode(7, 1), 28571.428571428572}, {FrequencyFromCode(7, 2), 57142.857142857145},
+      {FrequencyFromCode(7, 3), 114285.71428571429}, {FrequencyFromCode(7, 4), 214285.7142857143},
+      {FrequencyFromCode(65535, 0), 1.525902189669642}, {FrequencyFromCode(4096, 0), 24.4140625},
+      {FrequencyFromCode(7, 5), 5142857.142857143}, {FrequencyFromCode(7, -1), 5142857.142857143},
+      {OffsetFromCode(0, 0), -3.247619047619047}, {OffsetFromCode(62, 3), 0.8119047619047618},
+      {OffsetFromCode(32, 0), 0.10476190476190475}, {OffsetFromCode(30, 2), -0.052380952380952375},
+      {OffsetFromCode(32, 1), 0.07857142857142857}, {OffsetFromCode(0, 4), -3.247619047619047},
+      {OffsetFromCode(0, -1), -3.247619047619047}, {AmplitudeFromCode(32767, 0), 6.6},
+      {AmplitudeFromCode(32640, 0), 6.574419385357219}, {AmplitudeFromCode(32767, 1), 4.95},
+      {AmplitudeFromCode(255, 3), 0.012840662862025818}, {AmplitudeFromCode(32767, 2), 3.3},
+      {AmplitudeFromCode(32767, 4), 6.6}, {AmplitudeFromCode(32767, -1), 6.6}};
+  // clang-format on
+  for (const auto &c : kCases) EXPECT_EQ(Bits(c[0]), Bits(c[1])) << "case " << (&c - kCases);
 }
 
 TEST(Conversions, CentreOffsetIsPositiveZeroAtEveryJumper) {

@@ -9,18 +9,12 @@
 namespace {
 
 TEST(NextMessage, SplitsByTheLengthsTheHostWrites) {
-  const struct {
-    size_t remaining;
-    uint8_t firstByte;
-    MessageKind kind;
-    size_t length;
-  } kCases[] = {
-      {741, 0x00, kMessageBlock, 61},  {61, 0x7F, kMessageBlock, 61},
-      {9, 0x00, kMessageSettings, 8},  {8, 0x55, kMessageSettings, 8},
-      {1, 0x55, kMessageRun, 1},       {1, 0xAA, kMessageStop, 1},
-      {1, 0x56, kMessageUnknown, 1},   {2, 0x55, kMessageUnknown, 2},
-      {60, 0x00, kMessageUnknown, 60},
-  };
+  // clang-format off
+  const struct { size_t remaining; uint8_t firstByte; MessageKind kind; size_t length; } kCases[] = {
+      {741, 0x00, kMessageBlock, 61}, {61, 0x7F, kMessageBlock, 61}, {9, 0x00, kMessageSettings, 8},
+      {8, 0x55, kMessageSettings, 8}, {1, 0x55, kMessageRun, 1}, {1, 0xAA, kMessageStop, 1},
+      {1, 0x56, kMessageUnknown, 1}, {2, 0x55, kMessageUnknown, 2}, {60, 0x00, kMessageUnknown, 60}};
+  // clang-format on
   for (const auto &c : kCases) {
     size_t dwLength = 0;
     EXPECT_EQ(NextMessage(c.remaining, c.firstByte, &dwLength), c.kind) << c.remaining;
@@ -47,11 +41,9 @@ bool StartIsGood(int wrongIndexAt, int blocks, int packets) {
 
 TEST(ApplyMessage, OnlyAWholeStartInOrderIsGood) {
   EXPECT_TRUE(StartIsGood(-1, 12, 1));
-  EXPECT_FALSE(StartIsGood(0, 12, 1));
-  EXPECT_FALSE(StartIsGood(11, 12, 1));
-  EXPECT_FALSE(StartIsGood(-1, 11, 1));
-  EXPECT_FALSE(StartIsGood(-1, 12, 0));
-  EXPECT_FALSE(StartIsGood(-1, 12, 2));
+  EXPECT_FALSE(StartIsGood(0, 12, 1) || StartIsGood(11, 12, 1));   // a wrong block index
+  EXPECT_FALSE(StartIsGood(-1, 11, 1) || StartIsGood(-1, 12, 0));  // a block or the packet missing
+  EXPECT_FALSE(StartIsGood(-1, 12, 2));                            // two packets
 }
 
 }  // namespace
