@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the program's icon file: one 256 x 256 image at 24 bits per pixel, stored as a BMP entry
-(colour bitmap plus AND mask) whose sizes agree with the data, with an opaque picture.
-
-usage: check_icon.py [--make MAKE_ICON_SCRIPT] ICON_FILE   (--make: write it first, as the build does)
-"""
+"""Checks the program's icon: one 256 x 256 24-bit BMP image with its AND mask, mostly opaque.
+usage: check_icon.py [--make MAKE_ICON_SCRIPT] ICON_FILE   (--make: write it first, as the build does)"""
 import struct
 import subprocess
 import sys

@@ -2,38 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-// A hardware-id property as SetupAPI returns it: UTF-16LE ids, each terminated, then one more
-// terminator; the rest of the 1024-byte buffer stays zero.
-std::vector<uint8_t> MultiSz(const std::vector<std::u16string> &ids) {
+using namespace std::string_literals;
+
+// A hardware-id property as SetupAPI returns it: UTF-16LE ids, each terminated (the \0 between
+// them), then one more terminator; the rest of the 1024-byte buffer stays zero.
+std::vector<uint8_t> Property(const std::u16string &ids) {
   std::vector<uint8_t> aProperty(kHardwareIdBytes, 0);
-  size_t at = 0;
-  for (const std::u16string &id : ids) {
-    for (char16_t c : id) {
-      aProperty[at++] = static_cast<uint8_t>(c & 0xFF);
-      aProperty[at++] = static_cast<uint8_t>(c >> 8);
-    }
-    at += 2;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    aProperty[2 * i] = static_cast<uint8_t>(ids[i] & 0xFF);
+    aProperty[2 * i + 1] = static_cast<uint8_t>(ids[i] >> 8);
   }
   return aProperty;
-}
-
-// The narrowed text; fails the test when it is not terminated inside its array.
-std::u16string Narrowed(const std::vector<uint8_t> &aProperty, bool *matches) {
-  char16_t CurrentDeviceId[kDeviceIdUnits];
-  std::memset(CurrentDeviceId, 0x5A, sizeof CurrentDeviceId);
-  NarrowHardwareId(aProperty.data(), CurrentDeviceId);
-  *matches = HardwareIdMatches(CurrentDeviceId);
-  size_t length = 0;
-  while (length < kDeviceIdUnits && CurrentDeviceId[length] != 0) ++length;
-  EXPECT_LT(length, std::size(CurrentDeviceId)) << "not terminated";
-  return std::u16string(CurrentDeviceId, length);
 }
 
 TEST(HardwareId, NarrowingAndMatching) {
@@ -44,23 +30,25 @@ TEST(HardwareId, NarrowingAndMatching) {
   std::memcpy(&aIdAtTheDroppedByte[kHardwareIdBytes - 17], "VID_1209&PID_7A3C", 17);
   // clang-format off
   const struct { std::vector<uint8_t> aProperty; std::u16string narrowed; bool matches; } kCases[] = {
-      {MultiSz({u"USB\\VID_1209&PID_7A3C&REV_0100", u"USB\\VID_1209&PID_7A3C"}), u"", true},
-      {MultiSz({u"USB\\VID_0403&PID_6001", u"X_VID_1209&PID_7A3C_Y"}), u"", true},
-      {MultiSz({u"USB\\VID_1209", u"&PID_7A3C"}), u"USB\\VID_1209&PID_7A3C", true},
-      {MultiSz({u"A\u0130B\u0100"}), u"A\u0030\u0001B\u0001", false},  // zero bytes dropped
-      {MultiSz({u"USB\\vid_1209&pid_7a3c"}), u"", false}, {MultiSz({u"VID_1209&PID_7A3D"}), u"", false},
-      {MultiSz({u"USB\\VID_1209&PID_7A3"}), u"", false}, {MultiSz({}), u"", false},
+      {Property(u"USB\\VID_1209&PID_7A3C&REV_0100\0USB\\VID_1209&PID_7A3C"s), u"", true},
+      {Property(u"USB\\VID_0403&PID_6001\0X_VID_1209&PID_7A3C_Y"s), u"", true},
+      {Property(u"USB\\VID_1209\0&PID_7A3C"s), u"USB\\VID_1209&PID_7A3C", true},
+      {Property(u"A\u0130B\u0100"), u"A\u0030\u0001B\u0001", false},  // zero bytes dropped
+      {Property(u"USB\\vid_1209&pid_7a3c"), u"", false}, {Property(u"VID_1209&PID_7A3D"), u"", false},
+      {Property(u"USB\\VID_1209&PID_7A3"), u"", false}, {Property(u""), u"", false},
       {aFull, std::u16string(kDeviceIdUnits - 1, u'A'), false}, {aIdAtUnit1022, u"", true},
-      {aIdAtTheDroppedByte, u"", false}
-  };
+      {aIdAtTheDroppedByte, u"", false}};
   // clang-format on
   for (const auto &c : kCases) {
-    bool matches = false;
-    std::u16string narrowed = Narrowed(c.aProperty, &matches);
-    if (!c.narrowed.empty()) {
-      EXPECT_TRUE(narrowed == c.narrowed) << "case " << (&c - kCases);
-    }
-    EXPECT_EQ(matches, c.matches) << "case " << (&c - kCases);
+    char16_t CurrentDeviceId[kDeviceIdUnits];
+    std::memset(CurrentDeviceId, 0x5A, sizeof CurrentDeviceId);
+    NarrowHardwareId(c.aProperty.data(), CurrentDeviceId);
+    const char16_t *pEnd = std::find(CurrentDeviceId, CurrentDeviceId + kDeviceIdUnits, 0);
+    ASSERT_NE(pEnd, CurrentDeviceId + kDeviceIdUnits) << "not terminated: case " << (&c - kCases);
+    EXPECT_TRUE(c.narrowed.empty() ||
+                std::u16string(CurrentDeviceId, pEnd - CurrentDeviceId) == c.narrowed)
+        << "case " << (&c - kCases);
+    EXPECT_EQ(HardwareIdMatches(CurrentDeviceId), c.matches) << "case " << (&c - kCases);
   }
 }
 
@@ -78,7 +66,7 @@ TEST(PortName, AcceptanceAndTheTextsBuiltFromIt) {
       {0, kRegSz, u"COM3X", true}, {0, kRegSz, u"COM 4", true}, {0, kRegSz, u"COM-1", true},
       {0, kRegSz, u"COM0", false}, {0, kRegSz, u"COM00", false},
       {0, kRegSz, u"COMX", false}, {0, kRegSz, u"COM", false}, {0, kRegSz, u"LPT1", false},
-      {0, kRegSz, u" COM5", false}, {0, kRegExpandSz, u"COM5", false}, {2, 0, u"", false},
+      {0, kRegSz, u" COM5", false}, {0, kRegExpandSz, u"COM5", false}, {2, kRegSz, u"COM5", false},
       {234, kRegSz, u"COM1234567", false}, {0, kRegSz, u"COM1234567", false},  // no terminator
   };
   // clang-format on

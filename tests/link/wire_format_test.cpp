@@ -17,8 +17,7 @@ TEST(WireFormat, TableBlocks) {
     uint8_t aBlock[kBlockBytes];
     FillTableBlock(aOutputBuffer, j, aBlock);
     for (int k = 0; k < 30; ++k) {
-      uint16_t sample = samples[30 * j + k];
-      ASSERT_EQ(aBlock[2 * k] << 8 | aBlock[2 * k + 1], sample) << "block " << j << " sample " << k;
+      ASSERT_EQ(aBlock[2 * k] << 8 | aBlock[2 * k + 1], samples[30 * j + k]) << j << " " << k;
     }
     EXPECT_EQ(aBlock[60], j);
   }

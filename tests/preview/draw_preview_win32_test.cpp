@@ -14,13 +14,6 @@ namespace {
 const COLORREF kGrey = RGB(224, 224, 224), kBlack = RGB(0, 0, 0), kWhite = RGB(255, 255, 255);
 const COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0);
 
-COLORREF PixelAt(HWND panel, int x, int y) {
-  HDC hdc = GetDC(panel);
-  COLORREF colour = GetPixel(hdc, x, y);
-  ReleaseDC(panel, hdc);
-  return colour;
-}
-
 std::string Fields(HWND panel) {
   std::string texts;
   for (int controlId : {IDC_READOUT_MAX, IDC_READOUT_DC, IDC_READOUT_MIN, IDC_READOUT_PERIOD}) {
@@ -66,15 +59,15 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
       {737, 339, kGrey}};  // a line leaves out its end point
   // clang-format on
   for (const auto &probe : kProbes) {
-    EXPECT_EQ(PixelAt(panel, probe.x, probe.y), probe.colour) << probe.x << "," << probe.y;
+    EXPECT_EQ(GetPixel(hdc, probe.x, probe.y), probe.colour) << probe.x << "," << probe.y;
   }
-  EXPECT_TRUE(PixelAt(panel, 613, 132) == kBlack || PixelAt(panel, 613, 133) == kBlack);
+  EXPECT_TRUE(GetPixel(hdc, 613, 132) == kBlack || GetPixel(hdc, 613, 133) == kBlack);
   EXPECT_EQ(Fields(panel), "3.3 0. -3.3 T=1.ms");
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_PEN), static_cast<HGDIOBJ>(ownPen));
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_BRUSH), static_cast<HGDIOBJ>(ownBrush));
 
   DrawPreview(panel, samples, 4, 1, 255, 30, 2, 7);
-  EXPECT_EQ(PixelAt(panel, 100, 143), kGreen);
+  EXPECT_EQ(GetPixel(hdc, 100, 143), kGreen);
   EXPECT_EQ(Fields(panel), "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s");
   wchar_t szWide[64] = {};  // the micro sign reaches the field as U+00B5
   GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, 64);

@@ -13,16 +13,10 @@ struct SampleTable {
   uint16_t samples[360];
 };
 
-SampleTable Filled(uint16_t value) {
+// A flat table, or with a slope distinct samples, so that a point from the wrong entry shows.
+SampleTable Table(uint16_t first, uint16_t slope) {
   SampleTable table;
-  for (uint16_t &sample : table.samples) sample = value;
-  return table;
-}
-
-// Distinct samples, so that a point taken from the wrong table entry shows.
-SampleTable Ramp() {
-  SampleTable table;
-  for (int32_t i = 0; i < 360; i++) table.samples[i] = static_cast<uint16_t>(i * 180);
+  for (int32_t i = 0; i < 360; i++) table.samples[i] = static_cast<uint16_t>(first + i * slope);
   return table;
 }
 
@@ -31,8 +25,8 @@ PreviewModel DefaultModel(const SampleTable &table, int32_t spwIndex = 0, int32_
 }
 
 void ExpectPoint(const PreviewPoint &point, int32_t x, int32_t y) {
-  EXPECT_EQ(point.x, x);
-  EXPECT_EQ(point.y, y);
+  EXPECT_TRUE(point.x == x && point.y == y)
+      << point.x << "," << point.y << " not " << x << "," << y;
 }
 
 TEST(PreviewModel, SampleToY) {
@@ -47,9 +41,9 @@ TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
   const struct {
     SampleTable table; int32_t entry; uint16_t value; uint16_t smallest; int32_t upperY, lowerY;
   } kCases[] = {
-      {Filled(0), 0, 0, 255, 379, 378}, {Filled(0x7FFF), 0, 0x7FFF, 0x7FFF, 250, 250},
-      {Filled(0x7FFF), 10, 0, 255, 250, 378}, {Filled(1000), 0, 1, 1, SampleToY(1000), 378},
-      {Filled(30000), 359, 65535, 30000, 122, SampleToY(30000)}
+      {Table(0, 0), 0, 0, 255, 379, 378}, {Table(0x7FFF, 0), 0, 0x7FFF, 0x7FFF, 250, 250},
+      {Table(0x7FFF, 0), 10, 0, 255, 250, 378}, {Table(1000, 0), 0, 1, 1, SampleToY(1000), 378},
+      {Table(30000, 0), 359, 65535, 30000, 122, SampleToY(30000)}
   };
   // clang-format on
   for (const auto &c : kCases) {
@@ -69,11 +63,11 @@ TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
 // Each copy passes through 360 / samples-per-wave entries; the second copy follows without a move.
 // The trace is red while stopped and green for any non-zero deviceRunning.
 TEST(PreviewModel, TraceByStep) {
-  EXPECT_EQ(DefaultModel(Ramp(), 0, 0).traceColour.red, 255);
-  EXPECT_EQ(DefaultModel(Ramp(), 0, -1).traceColour.green, 255);
+  EXPECT_EQ(DefaultModel(Table(0, 180), 0, 0).traceColour.red, 255);
+  EXPECT_EQ(DefaultModel(Table(0, 180), 0, -1).traceColour.green, 255);
   const int32_t kCases[][3] = {{0, 1, 359},  {1, 2, 358}, {2, 4, 356}, {3, 8, 352},
                                {4, 15, 345}, {5, 1, 359}, {-1, 1, 359}};
-  SampleTable table = Ramp();
+  SampleTable table = Table(0, 180);
   for (const auto &c : kCases) {
     SCOPED_TRACE(c[0]);
     PreviewModel model = DefaultModel(table, c[0]);
@@ -104,7 +98,7 @@ TEST(PreviewModel, Readouts) {
       {32767, 31, 0, 7, 5, {"3.3", "0.", "-3.3", "T="}, 0}};  // 0.194 us: no unit applies
   // clang-format on
   for (const auto &c : kCases) {
-    SampleTable table = Filled(0x7FFF);
+    SampleTable table = Table(0x7FFF, 0);
     PreviewModel model = BuildPreviewModel(table.samples, c.spwIndex, 0, c.amplitudeCode,
                                            c.offsetCode, c.jumperIndex, c.frequencyCode);
     EXPECT_STREQ(model.szMaximum, c.szTexts[0]);

@@ -6,35 +6,27 @@
 
 namespace {
 
-uint32_t FrequencyUp(uint32_t code, int32_t coarse) {
-  return CodeAfterFrequencyUp(static_cast<uint16_t>(code), coarse);
-}
-uint32_t FrequencyDown(uint32_t code, int32_t coarse) {
-  return CodeAfterFrequencyDown(static_cast<uint16_t>(code), coarse);
-}
-uint32_t OffsetUp(uint32_t code, int32_t) {
-  return CodeAfterOffsetUp(static_cast<uint8_t>(code));
-}
-uint32_t OffsetDown(uint32_t code, int32_t) {
-  return CodeAfterOffsetDown(static_cast<uint8_t>(code));
-}
-uint32_t AmplitudeUp(uint32_t code, int32_t coarse) {
-  return CodeAfterAmplitudeUp(static_cast<uint16_t>(code), coarse);
-}
-uint32_t AmplitudeDown(uint32_t code, int32_t coarse) {
-  return CodeAfterAmplitudeDown(static_cast<uint16_t>(code), coarse);
-}
+using Rule = uint32_t (*)(uint32_t code, int32_t coarse);
+const Rule FrequencyUp = [](uint32_t c, int32_t k) -> uint32_t {
+  return CodeAfterFrequencyUp(c, k);
+};
+const Rule FrequencyDown = [](uint32_t c, int32_t k) -> uint32_t {
+  return CodeAfterFrequencyDown(c, k);
+};
+const Rule OffsetUp = [](uint32_t c, int32_t) -> uint32_t { return CodeAfterOffsetUp(c); };
+const Rule OffsetDown = [](uint32_t c, int32_t) -> uint32_t { return CodeAfterOffsetDown(c); };
+const Rule AmplitudeUp = [](uint32_t c, int32_t k) -> uint32_t {
+  return CodeAfterAmplitudeUp(c, k);
+};
+const Rule AmplitudeDown = [](uint32_t c, int32_t k) -> uint32_t {
+  return CodeAfterAmplitudeDown(c, k);
+};
 
 // The worked steps, the band edges (each band starts at 7 plus its step), the limits, the 16-bit
 // wraps, and a `coarse` other than 1 taking the fine step.
 TEST(Steppers, CodeRules) {
   // clang-format off
-  const struct {
-    uint32_t (*rule)(uint32_t, int32_t);
-    int32_t coarse;
-    uint32_t before;
-    uint32_t after;
-  } kCases[] = {
+  const struct { Rule rule; int32_t coarse; uint32_t before, after; } kCases[] = {
       {FrequencyUp, 1, 100, 85}, {FrequencyUp, 0, 100, 99}, {FrequencyUp, 2, 100, 99},
       {FrequencyUp, 1, 21, 20}, {FrequencyUp, 1, 22, 7}, {FrequencyUp, 1, 23, 8},
       {FrequencyUp, 1, 261, 246}, {FrequencyUp, 1, 262, 7}, {FrequencyUp, 1, 4101, 3846},
