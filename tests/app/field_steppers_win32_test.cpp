@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "res/resource_ids.h"
@@ -18,9 +19,9 @@ TEST(FieldSteppers, WriteTheirField) {
   }
   auto fields = [panel]() {
     char szText[3][64] = {};
-    GetDlgItemTextA(panel, IDC_FREQUENCY, szText[0], 64);
-    GetDlgItemTextA(panel, IDC_OFFSET, szText[1], 64);
-    GetDlgItemTextA(panel, IDC_AMPLITUDE, szText[2], 64);
+    GetDlgItemTextA(panel, IDC_FREQUENCY, szText[0], std::size(szText[0]));
+    GetDlgItemTextA(panel, IDC_OFFSET, szText[1], std::size(szText[1]));
+    GetDlgItemTextA(panel, IDC_AMPLITUDE, szText[2], std::size(szText[2]));
     return std::string(szText[0]) + " " + szText[1] + " " + szText[2];
   };
   EXPECT_EQ(StepFrequencyUp(panel, 100, 0, 1), 85);

@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int32_t queryResult = data[0] & 0x80 ? data[0] : 0;
   const bool accepted = AcceptPortName(queryResult, data[1] & 0x07, pszPortName, pcCommPortTemp);
   const size_t length = TerminatedLength(pcCommPortTemp, kPortNameUnits);
-  const size_t compared = accepted ? length + 1 : 4;
-  if (std::memcmp(pcCommPortTemp, accepted ? pszPortName : u"old", compared * 2) != 0) std::abort();
+  const size_t bytes = (accepted ? length + 1 : 4) * sizeof(char16_t);
+  if (std::memcmp(pcCommPortTemp, accepted ? pszPortName : u"old", bytes) != 0) std::abort();
   if (accepted && (queryResult != 0 || (data[1] & 0x07) != kRegSz || length < 4)) std::abort();
 
   char16_t PortPath[kPortPathUnits];

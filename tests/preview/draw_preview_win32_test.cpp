@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "res/resource_ids.h"
@@ -18,7 +19,7 @@ std::string Fields(HWND panel) {
   std::string texts;
   for (int controlId : {IDC_READOUT_MAX, IDC_READOUT_DC, IDC_READOUT_MIN, IDC_READOUT_PERIOD}) {
     char szText[64] = {};
-    GetDlgItemTextA(panel, controlId, szText, 64);
+    GetDlgItemTextA(panel, controlId, szText, std::size(szText));
     texts += std::string(texts.empty() ? "" : " ") + szText;
   }
   return texts;
@@ -70,7 +71,7 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
   EXPECT_EQ(GetPixel(hdc, 100, 143), kGreen);
   EXPECT_EQ(Fields(panel), "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s");
   wchar_t szWide[64] = {};  // the micro sign reaches the field as U+00B5
-  GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, 64);
+  GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, std::size(szWide));
   EXPECT_STREQ(szWide, L"T=4.667\u00B5s");
   // One sample per wave gives 0.19 us, outside both units: the period field keeps its text.
   DrawPreview(panel, samples, 5, 0, 32767, 31, 0, 7);
