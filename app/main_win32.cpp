@@ -13,7 +13,7 @@
 #include "link/device_link.h"
 #include "res/resource_ids.h"
 #include "signal/settings.h"
-#include "signal/steppers.h"
+#include "app/field_steppers.h"
 #include "signal/wavetable.h"
 
 HINSTANCE appInstance;

@@ -12,7 +12,7 @@
 #include "link/device_link.h"
 #include "preview/draw_preview.h"
 #include "res/resource_ids.h"
-#include "signal/steppers.h"
+#include "app/field_steppers.h"
 #include "signal/wavetable.h"
 
 namespace {

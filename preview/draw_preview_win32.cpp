@@ -18,7 +18,7 @@ void DrawPolyline(HDC hdc, const PreviewPoint *points, int32_t count) {
 
 } // namespace
 
-void DrawPreview(PanelWindow panel, const uint16_t samples[360], int32_t spwIndex,
+void DrawPreview(HWND panel, const uint16_t samples[360], int32_t spwIndex,
                  int32_t deviceRunning, uint16_t amplitudeCode, uint8_t offsetCode,
                  int32_t jumperIndex, uint16_t frequencyCode) {
   // About 7 KB of stack, well within the main thread's.

@@ -1,9 +1,11 @@
 #include "preview/preview_model.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "signal/format.h"
 #include "signal/settings.h"
+#include "signal/wavetable.h"
 
 namespace {
 
@@ -38,23 +40,16 @@ void CopyText(char *szText, size_t size, const char *szSource) {
   AppendText(szText, size, szSource);
 }
 
-} // namespace
+}  // namespace
 
 int32_t PreviewStep(int32_t spwIndex) {
-  switch (spwIndex) {
-  case 0:
-    return 1;
-  case 1:
-    return 2;
-  case 2:
-    return 4;
-  case 3:
-    return 8;
-  case 4:
-    return 15;
-  default:
+  // Each copy passes through as many table entries as the mode has samples per wave; a position
+  // outside the list (unsigned, so that -1 is outside too) draws every entry.
+  uint32_t position = static_cast<uint32_t>(spwIndex);
+  if (position >= std::size(kSamplesPerWave)) {
     return 1;
   }
+  return kWaveTableSamples / kSamplesPerWave[position];
 }
 
 int32_t SampleToY(uint16_t sample) {
@@ -97,7 +92,7 @@ int32_t FormatPeriodText(double periodSeconds, char *szPeriod, size_t size) {
   double period = periodSeconds;
   if (period < 1.0 && period >= 0.001) {
     period = period * 1000.0;
-    FormatSignificant(period, 4, szChDlgTmp, sizeof(szChDlgTmp));
+    FormatSignificant(period, 4, szChDlgTmp, std::size(szChDlgTmp));
     AppendText(szPeriod, size, szChDlgTmp);
     AppendText(szPeriod, size, "ms");
     applies = 1;
@@ -105,7 +100,7 @@ int32_t FormatPeriodText(double periodSeconds, char *szPeriod, size_t size) {
   // After the millisecond branch the period is at least 1, so at most one branch applies.
   if (period < 0.001 && period >= 0.000001) {
     period = period * 1000000.0;
-    FormatSignificant(period, 4, szChDlgTmp, sizeof(szChDlgTmp));
+    FormatSignificant(period, 4, szChDlgTmp, std::size(szChDlgTmp));
     AppendText(szPeriod, size, szChDlgTmp);
     AppendText(szPeriod, size, "\xB5s");
     applies = 1;
@@ -157,11 +152,11 @@ PreviewModel BuildPreviewModel(const uint16_t samples[360], int32_t spwIndex, in
   double vpp = AmplitudeFromCode(amplitudeCode, jumperIndex);
   double maximum = vpp / 2.0 + offset;
   double minimum = offset - vpp / 2.0;
-  FormatSignificant(maximum, 3, model.szMaximum, sizeof(model.szMaximum));
-  FormatSignificant(offset, 3, model.szDcLevel, sizeof(model.szDcLevel));
-  FormatSignificant(minimum, 3, model.szMinimum, sizeof(model.szMinimum));
+  FormatSignificant(maximum, 3, model.szMaximum, std::size(model.szMaximum));
+  FormatSignificant(offset, 3, model.szDcLevel, std::size(model.szDcLevel));
+  FormatSignificant(minimum, 3, model.szMinimum, std::size(model.szMinimum));
 
   double period = 1.0 / FrequencyFromCode(frequencyCode, spwIndex);
-  model.periodApplies = FormatPeriodText(period, model.szPeriod, sizeof(model.szPeriod));
+  model.periodApplies = FormatPeriodText(period, model.szPeriod, std::size(model.szPeriod));
   return model;
 }

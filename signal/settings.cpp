@@ -1,30 +1,30 @@
 #include "signal/settings.h"
 
+#include <iterator>
+
 namespace {
 
-// Samples per wave of the list positions 0..4; any other position counts as 1.
-const double kSamplesPerWave[5] = {360.0, 180.0, 90.0, 45.0, 24.0};
 // Output gain of the jumpers J1..J4; any other position counts as J1.
-const double kJumperGain[4] = {2.0, 1.5, 1.0, 0.5};
+const double kJumperGain[] = {2.0, 1.5, 1.0, 0.5};
 
 double SamplesPerWave(int32_t spwIndex) {
   // Unsigned, so that -1 (a list without selection) falls outside the table too.
   uint32_t position = static_cast<uint32_t>(spwIndex);
-  if (position < 5u) {
-    return kSamplesPerWave[position];
+  if (position < std::size(kSamplesPerWave)) {
+    return static_cast<double>(kSamplesPerWave[position]);
   }
   return 1.0;
 }
 
 double JumperGain(int32_t jumperIndex) {
   uint32_t position = static_cast<uint32_t>(jumperIndex);
-  if (position < 4u) {
+  if (position < std::size(kJumperGain)) {
     return kJumperGain[position];
   }
   return 2.0;
 }
 
-} // namespace
+}  // namespace
 
 double FrequencyFromCode(uint16_t frequencyCode, int32_t spwIndex) {
   double spw = SamplesPerWave(spwIndex);

@@ -7,44 +7,36 @@
 
 #include "link/port_match.h"
 
-static size_t Length(const char16_t *psz, size_t units) {
+namespace {
+
+size_t TerminatedLength(const char16_t *psz, size_t units) {
   size_t length = 0;
   while (length < units && psz[length] != 0) ++length;
-  if (length >= units) std::abort(); // not terminated
+  if (length == units) std::abort();
   return length;
 }
 
-static char16_t Upper(char16_t c) {
-  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;
-  const int32_t queryResult = data[0] & 0x80 ? data[0] : 0;
-  const uint32_t dwType = data[1] & 0x07;
   char16_t pszPortName[kPortNameUnits] = {};
-  std::memcpy(pszPortName, data + 2, size - 2 < sizeof(pszPortName) ? size - 2 : sizeof(pszPortName));
-
+  std::memcpy(pszPortName, data + 2, size - 2 < sizeof pszPortName ? size - 2 : sizeof pszPortName);
+  // An accepted name is a REG_SZ value of a successful query, copied whole; a refused one leaves
+  // the earlier name alone.
   char16_t pcCommPortTemp[kPortNameUnits] = {u'o', u'l', u'd', 0};
-  const bool accepted = AcceptPortName(queryResult, dwType, pszPortName, pcCommPortTemp);
-  const size_t nameLength = Length(pcCommPortTemp, kPortNameUnits);
-  if (accepted) {
-    if (queryResult != 0 || dwType != kRegSz) std::abort();
-    if (nameLength < 4 || Upper(pcCommPortTemp[0]) != u'C' || Upper(pcCommPortTemp[1]) != u'O' ||
-        Upper(pcCommPortTemp[2]) != u'M')
-      std::abort();
-    if (WideTextToInt(pcCommPortTemp + 3, nameLength - 3) == 0) std::abort();
-    if (std::memcmp(pcCommPortTemp, pszPortName, nameLength * sizeof(char16_t)) != 0) std::abort();
-  } else if (nameLength != 3 || pcCommPortTemp[0] != u'o') {
-    std::abort(); // a refused name must leave the earlier one alone
-  }
+  const int32_t queryResult = data[0] & 0x80 ? data[0] : 0;
+  const bool accepted = AcceptPortName(queryResult, data[1] & 0x07, pszPortName, pcCommPortTemp);
+  const size_t length = TerminatedLength(pcCommPortTemp, kPortNameUnits);
+  const size_t bytes = (accepted ? length + 1 : 4) * sizeof(char16_t);
+  if (std::memcmp(pcCommPortTemp, accepted ? pszPortName : u"old", bytes) != 0) std::abort();
+  if (accepted && (queryResult != 0 || (data[1] & 0x07) != kRegSz || length < 4)) std::abort();
 
-  // The texts stay terminated and in bounds whatever the name buffer holds, terminated or not.
   char16_t PortPath[kPortPathUnits];
   char16_t msgSTR[kStatusTextUnits];
   ComposePortPath(pszPortName, PortPath);
   ComposeConnectedText(pszPortName, msgSTR);
-  if (Length(PortPath, kPortPathUnits) > 4 + 9) std::abort();
-  if (Length(msgSTR, kStatusTextUnits) > 23 + 9) std::abort();
+  if (TerminatedLength(PortPath, kPortPathUnits) > 4 + 9) std::abort();
+  if (TerminatedLength(msgSTR, kStatusTextUnits) > 23 + 9) std::abort();
   return 0;
 }
