@@ -1,5 +1,5 @@
 // Draws the preview into a real window under the display and reads the pixels and fields back.
-#include "preview/draw_preview.h"
+#include "preview/draw_preview_win32.h"
 
 #include <windows.h>
 
@@ -51,7 +51,7 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
   uint16_t samples[360];
   for (int i = 0; i < 360; i++) samples[i] = i < 180 ? 60000 : 10000;
 
-  DrawPreview(panel, samples, 0, 0, 32767, 31, 0, 100);
+  DrawPreview(panel, BuildPreviewModel(samples, 0, 0, 32767, 31, 0, 100));
   // clang-format off
   const struct { int x, y; COLORREF colour; } kProbes[] = {
       {18, 122, kGrey}, {737, 379, kGrey}, {17, 200, kWhite}, {738, 200, kWhite}, {300, 380, kWhite},
@@ -67,14 +67,14 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_PEN), static_cast<HGDIOBJ>(ownPen));
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_BRUSH), static_cast<HGDIOBJ>(ownBrush));
 
-  DrawPreview(panel, samples, 4, 1, 255, 30, 2, 7);
+  DrawPreview(panel, BuildPreviewModel(samples, 4, 1, 255, 30, 2, 7));
   EXPECT_EQ(GetPixel(hdc, 100, 143), kGreen);
   EXPECT_EQ(Fields(panel), "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s");
   wchar_t szWide[64] = {};  // the micro sign reaches the field as U+00B5
   GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, std::size(szWide));
   EXPECT_STREQ(szWide, L"T=4.667\u00B5s");
   // One sample per wave gives 0.19 us, outside both units: the period field keeps its text.
-  DrawPreview(panel, samples, 5, 0, 32767, 31, 0, 7);
+  DrawPreview(panel, BuildPreviewModel(samples, 5, 0, 32767, 31, 0, 7));
   EXPECT_EQ(Fields(panel), "3.3 0. -3.3 T=4.667\xB5s");
   ReleaseDC(panel, hdc);
   DestroyWindow(panel);
