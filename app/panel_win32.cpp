@@ -23,7 +23,6 @@ namespace {
 const int32_t kCoarse = 1;
 const int32_t kFine = 0;
 
-
 void RefreshPreview(HWND panel) {
   SendMessageW(panel, kRefreshMessage, 0, 0);
 }
