@@ -152,6 +152,15 @@ class StartAndStopTest(GeneratorCase):
         self.assertTrue(records[14]["ok"])
         self.assertEqual(records[14]["samples"], samples)
 
+    def test_line_rate_paces_the_reads(self):
+        generator = self.generator("--line-rate", "9600", "--gap-ms", "5")
+        started = time.monotonic()
+        generator.write(start_sequence(table_samples()))
+        self.assertEqual(generator.reads(quiet=1.0), [b"\x55"])
+        # 741 bytes of 10 bits at 9600 baud cannot have crossed the line in under 0.7719 s.
+        self.assertGreaterEqual(time.monotonic() - started, 741 * 10 / 9600)
+        self.assertTrue([r for r in generator.log(16) if r["kind"] == "start"][0]["ok"])
+
     def test_settings_codes_are_decoded_most_significant_byte_first(self):
         generator = self.generator()
         packet = bytes([0x12, 0x34, 0xAB, 0xCD, 0x3E, 0x64, 0x04, 0x03])
@@ -365,7 +374,7 @@ class CommandLineTest(GeneratorCase):
         self.assertEqual(result.returncode, 0)
         text = result.stdout.decode()
         for option in ("--link", "--log", "--report", "--delay-ms", "--hangup-after", "--gap-ms",
-                       "--seed", "--control", "--help"):
+                       "--seed", "--control", "--line-rate", "--help"):
             self.assertIn(option, text)
         for mode in ("normal", "none", "delayed", "glued", "table", "random"):
             self.assertIn(mode, text)
@@ -380,6 +389,7 @@ class CommandLineTest(GeneratorCase):
             (["--gap-ms", "12x"], "--gap-ms needs a whole number"),
             (["--hangup-after", "0"], "--hangup-after needs a whole number"),
             (["--seed", "x"], "--seed needs a whole number"),
+            (["--line-rate", "0"], "--line-rate needs a whole number"),
             (["stray"], "unexpected argument"),
         ]
         for arguments, message in cases:
