@@ -652,7 +652,9 @@ int main(int argc, char **argv)
             ReadControl(state);
         }
         long nowMs = NowMs();
-        if (state->dwBurstLength > 0 && nowMs >= state->lastByteMs + options.gapMs) {
+        // A paced line ends a burst only once it has gone quiet: a late read of ours is no pause
+        // of the host's.
+        if (state->dwBurstLength > 0 && !state->pacing && nowMs >= state->lastByteMs + options.gapMs) {
             ProcessBurst(state, options);
         }
         SendDuePending(state, nowMs);
