@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# varnoltctl.exe under Wine against the virtual generator on COM5: found through SetupAPI as the
-# panel finds it, then a start whose every write must arrive as --dry-run prints it, exit 0.
-# Usage: varnoltctl_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR
+# Usage: varnoltctl_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR. varnoltctl.exe under Wine finds
+# the virtual generator on COM5 through SetupAPI; a start's writes arrive as --dry-run prints them.
 set -euo pipefail
 exe=$1
 export RIG_NATIVE_BUILD=$2
@@ -20,9 +19,7 @@ listed=$(wine "$exe" list --json | tr -d '\r')
   fail "list gave $listed"
 
 settings=(--freq 2.5k --offset -0.5 --vpp 1 --wave triangle --jumper J2)
-status=0
-result=$(wine "$exe" start "${settings[@]}" --json | tr -d '\r') || status=$?
-[ "$status" -eq 0 ] || fail "start ended with $status: $result"
+result=$(wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "start ended with $?: $result"
 [ "$result" = '{"port":"COM5","written":741,"report":"55","exitCode":0}' ] || fail "start gave $result"
 
 expected=$(wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
@@ -31,8 +28,7 @@ import json, sys
 for record in map(json.loads, open(sys.argv[1])):
     if record["kind"] in ("block", "settings", "run", "unknown"):
         print(record["bytes"])' "$RIG_GENERATOR_LOG")
-[ "$(wc -l <<<"$expected")" -eq 14 ] || fail "--dry-run printed $(wc -l <<<"$expected") writes"
-[ "$received" = "$expected" ] || fail "the generator received other bytes than --dry-run prints"
-grep -q '"kind":"start","burst":[0-9]*,"ms":[0-9]*,"ok":true' "$RIG_GENERATOR_LOG" ||
-  fail "the generator saw no valid start"
+# The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
+[ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
+  fail "the generator received other bytes than --dry-run prints"
 echo "varnoltctl_wine.sh: list, start and its 14 writes as expected"

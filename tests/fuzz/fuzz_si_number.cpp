@@ -1,8 +1,6 @@
-// The number parser of the command line: any text either reads as a finite double or is refused
-// without touching the value; a whole number below 2^32 (of a length the first takes) reads alike
-// in both.
+// Any text reads as a finite double or is refused without touching the value; a whole number
+// below 2^32 (of a length ParseSiNumber takes) reads alike in both parsers.
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>

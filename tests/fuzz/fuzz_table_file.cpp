@@ -1,6 +1,5 @@
 // The table-file parser: any bytes give either 360 samples that read back the same when written
 // one a line, or a fault on a line that exists, with a terminated reason.
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
