@@ -201,11 +201,11 @@ int32_t ChoosePort(const CommandRequest &request, std::string *pPort, std::strin
 // Sends a start or a stop and waits for the report that answers it.
 int32_t SendSequence(const CommandRequest &request, const WriteSequence &sequence,
                      uint8_t reportByte) {
-  if (request.dryRun) return PrintDryRun(request, sequence);
   std::string message;
   int32_t timeoutMs = 0;
   int32_t status = ResolveTimeout(request, &timeoutMs, &message);
   if (status != kExitOk) return Fail(request.json, status, message);
+  if (request.dryRun) return PrintDryRun(request, sequence);
   std::string port;
   status = ChoosePort(request, &port, &message);
   if (status != kExitOk) return Fail(request.json, status, message);
