@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -26,11 +28,21 @@ std::vector<std::string> ChoiceList(const char *const (&aNames)[N]) {
   return std::vector<std::string>(std::begin(aNames), std::end(aNames));
 }
 
+bool SameIgnoringCase(const char *szA, const char *szB) {
+  for (; *szA != '\0' && *szB != '\0'; szA++, szB++) {
+    if (std::tolower(static_cast<unsigned char>(*szA)) !=
+        std::tolower(static_cast<unsigned char>(*szB))) {
+      return false;
+    }
+  }
+  return *szA == *szB;
+}
+
 // The position of a choice that CLI11 has already checked; case-insensitive for the jumpers.
 template <size_t N>
 int32_t ChoiceIndex(const char *const (&aNames)[N], const std::string &text) {
   for (size_t i = 0; i < N; i++) {
-    if (strcasecmp(aNames[i], text.c_str()) == 0) return static_cast<int32_t>(i);
+    if (SameIgnoringCase(aNames[i], text.c_str())) return static_cast<int32_t>(i);
   }
   return 0;
 }
@@ -193,6 +205,13 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   CLI::App *stop = app.add_subcommand("stop", "stop the generator");
   AddLink(stop, &request, &bindings);
 
+  // CLI11 would only say that a subcommand is required.
+  const std::vector<std::string> subcommands = {"list", "show", "table", "start", "stop"};
+  if (argc > 1 && argv[1][0] != '-' &&
+      std::find(subcommands.begin(), subcommands.end(), argv[1]) == subcommands.end()) {
+    *pMessage = std::string("unknown subcommand \"") + argv[1] + "\" (see varnoltctl --help)";
+    return kParseFailed;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {

@@ -2,6 +2,7 @@
 // COMMTIMEOUTS for every wait. A read or a liveness probe that fails ends the use of the port.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "cli/exit_codes.h"
@@ -123,6 +124,19 @@ bool StderrIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+namespace {
+
+UINT previousOutputCodePage = 0;
+
+void RestoreConsole() {
+  SetConsoleOutputCP(previousOutputCodePage);
+}
+
+}  // namespace
+
+// The console shows UTF-8 (the micro sign of the period) while the program runs; the code page is
+// the console's, shared with the shell, so it is put back at exit.
 void PrepareConsole() {
-  SetConsoleOutputCP(CP_UTF8);
+  previousOutputCodePage = GetConsoleOutputCP();
+  if (previousOutputCodePage != 0 && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsole);
 }
