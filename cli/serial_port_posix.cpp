@@ -111,6 +111,8 @@ int32_t WriteSerialPort(SerialPort *port, const uint8_t *aBytes, int32_t dwLengt
     pollfd aPoll[1] = {{port->fd, POLLOUT, 0}};
     int ready = poll(aPoll, 1, port->writeTimeoutMs);
     if (ready == 0) {
+      // What waits would hold up the close for the driver's closing wait (30 s): drop it.
+      tcflush(port->fd, TCOFLUSH);
       *pMessage = "the port took no data for " + std::to_string(port->writeTimeoutMs) + " ms";
       return kExitPortFailed;
     }

@@ -229,7 +229,7 @@ int32_t SendSequence(const CommandRequest &request, const WriteSequence &sequenc
     fprintf(stderr, "\r%s%s: %d bytes written\n", kProgramPrefix, port.c_str(), written);
   if (status != kExitOk) {
     CloseSerialPort(serialPort);
-    return Fail(request.json, status, message);
+    return Fail(request.json, status, port + ": " + message);
   }
 
   bool reported = false;
