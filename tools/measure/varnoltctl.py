@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Measures varnoltctl: the time of a start against the virtual generator that paces its reads at
 9600 baud, as a ratio to the 0.772 s that 741 bytes of 10 bits need on the line (target: at most
-1.05); the start-up time of `varnoltctl show`; the sizes of the native program and of the .exe.
+1.05); the start-up time of `varnoltctl show` (also under Wine when WINEPREFIX names a prefix);
+the sizes of the native program and of the .exe.
 
 Usage: varnoltctl.py [--native BUILD] [--windows BUILD] [--runs N]
 """
@@ -84,8 +85,15 @@ def main():
     ratio = measure_start(tool, generator, 5, arguments.runs)
     measure_start(tool, generator, 30, arguments.runs)
     print(f"show, start-up to exit: {summary(timed([tool, 'show'], arguments.runs * 5))}")
+    exe = os.path.join(arguments.windows, "cli", "varnoltctl.exe")
+    prefix = os.environ.get("WINEPREFIX", "")
+    if os.path.exists(exe) and os.path.exists(os.path.join(prefix, "system.reg")):
+        # Under Wine, with the prefix's server already running (tools/wine/make-prefix.sh).
+        print(f"show under Wine: {summary(timed(['wine', exe, 'show'], arguments.runs))}")
+    else:
+        print("show under Wine: not measured (needs the .exe and WINEPREFIX naming a prefix)")
     print(size_line(tool, "varnoltctl"))
-    print(size_line(os.path.join(arguments.windows, "cli", "varnoltctl.exe"), "varnoltctl.exe"))
+    print(size_line(exe, "varnoltctl.exe"))
     return 0 if ratio <= 1.05 else 1
 
 
