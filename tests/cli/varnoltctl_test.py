@@ -55,7 +55,7 @@ class ToolTest(unittest.TestCase):
         return os.path.join(self.root.name, relative)
 
     def tty(self, name, device, ids=None, serial=None):
-        """A tty whose device folder is sys/devices/DEVICE, under a USB device when ids are given."""
+        """A tty whose device folder is sys/devices/DEVICE, below a USB device if ids are given."""
         folder = self.path("sys/devices/" + device)
         os.makedirs(folder + "/tty/" + name)
         if ids:
@@ -105,14 +105,14 @@ class ToolTest(unittest.TestCase):
             {"port": self.path("dev/ttyACM2"), "serial": None, "byId": None}]})
 
     def test_start_sends_the_exact_bytes(self):
-        generator = self.generator()
+        gen = self.generator()
         samples = [(i * 181 + 7) % 65536 for i in range(360)]
         table = self.write_file("table.txt", "# mine\n" + "\n".join(map(str, samples)) + "\n")
         settings = ["--freq-code", "7", "--spw", "24", "--offset-code", "30",
                     "--amplitude-code", "255", "--jumper", "J4", "--table", table]
         # A line left cooked and echoing at 300 baud comes out raw at 9600 (a pty keeps CS8 and
         # no parity itself).
-        line = os.open(generator.pty, os.O_RDWR | os.O_NOCTTY)
+        line = os.open(gen.pty, os.O_RDWR | os.O_NOCTTY)
         mode = termios.tcgetattr(line)
         mode[3:6] = [mode[3] | termios.ICANON | termios.ECHO, termios.B300, termios.B300]
         termios.tcsetattr(line, termios.TCSANOW, mode)
@@ -123,12 +123,12 @@ class ToolTest(unittest.TestCase):
                                      termios.B9600])
         self.assertEqual(json.loads(self.stdout), {"port": self.path("dev/ttyACM0"),
                                                    "written": 741, "report": "55", "exitCode": 0})
-        self.assertEqual([(s["ok"], s["samples"]) for s in generator.log("start")], [(True, samples)])
+        self.assertEqual([(s["ok"], s["samples"]) for s in gen.log("start")], [(True, samples)])
         # Frequency 7, amplitude 255, offset 30, duty 50, 24 SPW (4), J4 (3).
-        self.assertEqual(generator.log("settings")[0]["bytes"], "000700ff1e320403")
+        self.assertEqual(gen.log("settings")[0]["bytes"], "000700ff1e320403")
         # --dry-run prints the same writes, one a line.
         self.assertEqual(self.run_tool("start", *settings, "--dry-run"), 0, self.stderr)
-        with open(generator.log_path) as log_file:
+        with open(gen.log_path) as log_file:
             received = [r["bytes"] for r in map(json.loads, log_file) if "burst" in r
                         and r["kind"] in ("block", "settings", "run")]
         self.assertEqual(self.stdout.replace(" ", "").splitlines(), received)
@@ -149,6 +149,7 @@ class ToolTest(unittest.TestCase):
                             "start", "--timeout", "300m")
         self.assertGreaterEqual(self.elapsed, 0.3)
         self.assertLess(self.elapsed, 1.5)
+        self.assertEqual((self.run_tool("start", "--no-wait"), self.elapsed < 1), (0, True))
 
     def test_hang_up_during_the_wait(self):
         generator = self.generator("ttyACM0", "--report", "none", "--hangup-after", "14")
@@ -203,7 +204,7 @@ class ToolTest(unittest.TestCase):
             "waveformIndex spwIndex frequencyCode offsetCode amplitudeCode dutyPercent jumperIndex "
             "frequencyHz offsetVolts vppVolts frequencyText offsetText vppText maxText dcText "
             "minText periodText").split())
-        self.assertEqual([shown[k] for k in ("frequencyText", "offsetText", "vppText", "periodText")],
+        self.assertEqual([shown[k] for k in "frequencyText offsetText vppText periodText".split()],
                          ["214285.71", "-5.24e-002", "3.3", "T=4.667\u00b5s"])
 
 
