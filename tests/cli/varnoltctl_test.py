@@ -197,8 +197,8 @@ class ToolTest(unittest.TestCase):
                             "show", "--freq", "300k")
         self.expect_failure(64, "--spw: 100 not in {360,180,90,45,24} (see varnoltctl --help)",
                             "show", "--spw", "100")
-        self.assertEqual(self.run_tool("show", "--json", "--freq-code", "7", "--spw", "24",
-                                       "--offset-code", "30", "--jumper", "J3"), 0)
+        self.assertEqual(self.run_tool("show", "--json", "--freq", "214.2k", "--offset", "-52m",
+                                       "--jumper", "J3"), 0)  # codes 7 at 24 SPW, 30 at J3
         shown = json.loads(self.stdout)
         self.assertEqual(list(shown), (
             "waveformIndex spwIndex frequencyCode offsetCode amplitudeCode dutyPercent jumperIndex "
