@@ -107,7 +107,7 @@ void AddLink(CLI::App *app, CommandRequest *request, std::vector<OptionBinding> 
 // "--freq 300k: above 214285.71 Hz, the highest at 24 SPW"
 std::string RangeMessage(const char *szOption, const std::string &text, RangeCheck check,
                          double bound, int digits, const char *szUnit, const std::string &where) {
-  char szBound[kSiNumberMaxText];
+  char szBound[349];  // FormatSignificant's texts have at most 348 characters
   FormatSignificant(bound, digits, szBound, std::size(szBound));
   return std::string(szOption) + " " + text + ": " + (check == kBelowRange ? "below " : "above ") +
          szBound + szUnit + ", the " + (check == kBelowRange ? "lowest" : "highest") + " " + where;
