@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-apps x11-utils xdotool imagemagick
   fonts-wine fonts-freefont-ttf
   gcc-multilib socat python3 procps
+  libcli11-dev nlohmann-json3-dev
 )
 
 missing=()

@@ -62,6 +62,7 @@ struct GeneratorOptions {
     long hangupAfter;   // 0: never
     long gapMs;
     uint64_t seed;
+    long lineRate;      // --line-rate: baud whose pace the reads keep (10 bits a byte); 0: none
 };
 
 // A report waiting for its time (--report delayed).
@@ -88,6 +89,9 @@ struct GeneratorState {
     int pendingCount;
     size_t dwBurstLength;
     long lastByteMs;
+    bool pacing;           // --line-rate: bytes are on their way over the modelled line
+    long paceStartUs;      // when the line began carrying the current run of bytes
+    long pacedBytes;       // bytes of that run read so far
     uint8_t aBurst[kBurstCapacity];
     char szControlLine[16384];
     size_t dwControlLength;
@@ -122,6 +126,8 @@ void PrintUsage(FILE *stream)
         "                     messages are split by length: 61-byte blocks, the 8-byte packet, and\n"
         "                     single run/stop bytes\n"
         "  --seed N           seed of --report random (default 1)\n"
+        "  --line-rate BAUD   read the host's bytes no faster than a serial line of BAUD carries\n"
+        "                     them (10 bits a byte, e.g. 9600: 1.04 ms a byte); default: at once\n"
         "  --control FIFO     create the named pipe FIFO; each line written to it is sent to the host\n"
         "                     in one write: hex bytes (\"55\", \"55aa\", spaces allowed) or the word\n"
         "                     \"table\" for the table image. Removed at exit.\n"
@@ -180,13 +186,14 @@ ReportMode ParseReportMode(const char *szValue)
 
 GeneratorOptions ParseOptions(int argc, char **argv)
 {
-    GeneratorOptions options = {nullptr, nullptr, nullptr, kReportNormal, 500, 0, 30, 1};
+    GeneratorOptions options = {nullptr, nullptr, nullptr, kReportNormal, 500, 0, 30, 1, 0};
     static const option kLongOptions[] = {
         {"link", required_argument, nullptr, 'l'},      {"log", required_argument, nullptr, 'L'},
         {"report", required_argument, nullptr, 'r'},    {"delay-ms", required_argument, nullptr, 'd'},
         {"hangup-after", required_argument, nullptr, 'h'},
         {"gap-ms", required_argument, nullptr, 'g'},    {"seed", required_argument, nullptr, 's'},
         {"control", required_argument, nullptr, 'c'},   {"help", no_argument, nullptr, 'H'},
+        {"line-rate", required_argument, nullptr, 'b'},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -205,6 +212,7 @@ GeneratorOptions ParseOptions(int argc, char **argv)
         case 'h': options.hangupAfter = ParseCount("--hangup-after", optarg, 1, LONG_MAX); break;
         case 'g': options.gapMs = ParseCount("--gap-ms", optarg, 1, 10000); break;
         case 's': options.seed = static_cast<uint64_t>(ParseCount("--seed", optarg, 0, LONG_MAX)); break;
+        case 'b': options.lineRate = ParseCount("--line-rate", optarg, 1, 10000000); break;
         case 'H': PrintUsage(stdout); exit(0);
         case ':': OptionError("option needs a value", argv[optind - 1]);
         default: OptionError("unknown option", argv[optind - 1]);
@@ -214,6 +222,13 @@ GeneratorOptions ParseOptions(int argc, char **argv)
         OptionError("unexpected argument", argv[optind]);
     }
     return options;
+}
+
+long NowUs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - startTime.tv_sec) * 1000000L + (now.tv_nsec - startTime.tv_nsec) / 1000L;
 }
 
 long NowMs()
@@ -399,23 +414,42 @@ void ReadControl(GeneratorState *state)
     }
 }
 
-void ReadLine(GeneratorState *state, const GeneratorOptions &options)
+// Reads at most `limit` bytes (all there are when limit < 0); returns the count read.
+long ReadLine(GeneratorState *state, const GeneratorOptions &options, long limit)
 {
-    for (;;) {
+    long total = 0;
+    while (limit < 0 || total < limit) {
         if (state->dwBurstLength == kBurstCapacity) {
             ProcessBurst(state, options);
             if (state->hungUp) {
-                return;
+                return total;
             }
         }
-        ssize_t got = read(state->masterFd, state->aBurst + state->dwBurstLength,
-                           kBurstCapacity - state->dwBurstLength);
-        if (got <= 0) {
-            return;
+        size_t dwRoom = kBurstCapacity - state->dwBurstLength;
+        if (limit >= 0 && static_cast<size_t>(limit - total) < dwRoom) {
+            dwRoom = static_cast<size_t>(limit - total);
         }
+        ssize_t got = read(state->masterFd, state->aBurst + state->dwBurstLength, dwRoom);
+        if (got <= 0) {
+            return total;
+        }
+        total += got;
         state->dwBurstLength += static_cast<size_t>(got);
         state->lastByteMs = NowMs();
     }
+    return total;
+}
+
+// Microseconds one byte takes on the modelled line: a start bit, 8 data bits, a stop bit.
+double ByteUs(const GeneratorOptions &options)
+{
+    return 10.0 * 1000000.0 / static_cast<double>(options.lineRate);
+}
+
+// When the next byte of the current run has crossed the modelled line.
+long NextByteDueUs(const GeneratorState &state, const GeneratorOptions &options)
+{
+    return state.paceStartUs + static_cast<long>(ByteUs(options) * (state.pacedBytes + 1) + 0.5);
 }
 
 void SendDuePending(GeneratorState *state, long nowMs)
@@ -441,6 +475,12 @@ int NextTimeout(const GeneratorState &state, const GeneratorOptions &options, lo
     for (int i = 0; i < state.pendingCount; i++) {
         if (dueMs < 0 || state.aPending[i].dueMs < dueMs) {
             dueMs = state.aPending[i].dueMs;
+        }
+    }
+    if (state.pacing) {
+        long paceMs = (NextByteDueUs(state, options) + 999) / 1000;
+        if (dueMs < 0 || paceMs < dueMs) {
+            dueMs = paceMs;
         }
     }
     if (dueMs < 0) {
@@ -571,9 +611,11 @@ int main(int argc, char **argv)
         int pollCount = 0;
         aPoll[pollCount++] = {signalFd, POLLIN, 0};
         int linePoll = -1;
+        // While a paced byte is still on its way the line is not read (nor polled for input).
+        bool byteOnItsWay = state->pacing && NowUs() < NextByteDueUs(*state, options);
         if (!state->hungUp) {
             linePoll = pollCount;
-            aPoll[pollCount++] = {state->masterFd, POLLIN, 0};
+            aPoll[pollCount++] = {state->masterFd, static_cast<short>(byteOnItsWay ? 0 : POLLIN), 0};
         }
         int controlPoll = -1;
         if (state->controlFd >= 0) {
@@ -587,14 +629,32 @@ int main(int argc, char **argv)
         if (ready > 0 && (aPoll[0].revents & POLLIN) != 0) {
             break;
         }
-        if (ready > 0 && linePoll >= 0 && (aPoll[linePoll].revents & POLLIN) != 0) {
-            ReadLine(state, options);
+        bool lineReadable = ready > 0 && linePoll >= 0 && (aPoll[linePoll].revents & POLLIN) != 0;
+        if (options.lineRate == 0) {
+            if (lineReadable) {
+                ReadLine(state, options, -1);
+            }
+        } else if (lineReadable && !state->pacing) {
+            // The first byte of a run starts across the line now.
+            state->pacing = true;
+            state->paceStartUs = NowUs();
+            state->pacedBytes = 0;
+        } else if (state->pacing && !byteOnItsWay) {
+            long due = static_cast<long>((NowUs() - state->paceStartUs) / ByteUs(options)) -
+                       state->pacedBytes;
+            long got = lineReadable && due > 0 ? ReadLine(state, options, due) : 0;
+            state->pacedBytes += got;
+            if (got < due) {
+                state->pacing = false;  // the host sent no more: the line is idle again
+            }
         }
         if (ready > 0 && controlPoll >= 0 && (aPoll[controlPoll].revents & POLLIN) != 0) {
             ReadControl(state);
         }
         long nowMs = NowMs();
-        if (state->dwBurstLength > 0 && nowMs >= state->lastByteMs + options.gapMs) {
+        // A paced line ends a burst only once it has gone quiet: a late read of ours is no pause
+        // of the host's.
+        if (state->dwBurstLength > 0 && !state->pacing && nowMs >= state->lastByteMs + options.gapMs) {
             ProcessBurst(state, options);
         }
         SendDuePending(state, nowMs);

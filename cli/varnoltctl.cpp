@@ -1,0 +1,310 @@
+// varnoltctl: the generator from the command line. One handler per subcommand; the platform's
+// part (finding the port, opening, reading and writing it) is in serial_port.h's halves.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/report_wait.h"
+#include "cli/serial_port.h"
+#include "cli/settings_texts.h"
+#include "cli/start_writes.h"
+#include "cli/table_file.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char kProgramPrefix[] = "varnoltctl: ";
+const char kGeneratorId[] = "USB 1209:7A3C";
+
+enum : size_t { kMaxTableFileBytes = 1u << 20 };
+
+void PrintJson(const Json &object) {
+  // Paths need not be UTF-8: what is not comes out as U+FFFD rather than as no object at all.
+  std::string text = object.dump(-1, ' ', false, Json::error_handler_t::replace);
+  printf("%s\n", text.c_str());
+  fflush(stdout);
+}
+
+// Every failure: the message on stderr, and with --json the one object on stdout.
+int32_t Fail(bool json, int32_t exitCode, const std::string &message) {
+  fprintf(stderr, "%s%s\n", kProgramPrefix, message.c_str());
+  if (json) PrintJson(Json{{"error", message}, {"exitCode", exitCode}});
+  return exitCode;
+}
+
+Json TextOrNull(const std::string &text) {
+  return text.empty() ? Json(nullptr) : Json(text);
+}
+
+int32_t RunList(const CommandRequest &request) {
+  std::vector<FoundGenerator> generators = FindGenerators();
+  if (request.json) {
+    Json list = Json::array();
+    for (const FoundGenerator &found : generators) {
+      list.push_back({{"port", found.port},
+                      {"serial", TextOrNull(found.serial)},
+                      {"byId", TextOrNull(found.byId)}});
+    }
+    PrintJson(Json{{"generators", list}});
+    return kExitOk;
+  }
+  if (generators.empty())
+    fprintf(stderr, "%sno generator found (%s)\n", kProgramPrefix, kGeneratorId);
+  for (const FoundGenerator &found : generators) {
+    printf("%s\t%s\t%s\n", found.port.c_str(), found.serial.empty() ? "-" : found.serial.c_str(),
+           found.byId.empty() ? "-" : found.byId.c_str());
+  }
+  return kExitOk;
+}
+
+int32_t RunShow(const CommandRequest &request) {
+  GeneratorSettings settings;
+  std::string message;
+  int32_t status = ResolveSettings(request, &settings, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+  SettingsTexts texts = BuildSettingsTexts(settings);
+  if (request.json) {
+    PrintJson(Json{{"waveformIndex", settings.waveformIndex},
+                   {"spwIndex", settings.spwIndex},
+                   {"frequencyCode", settings.frequencyCode},
+                   {"offsetCode", settings.offsetCode},
+                   {"amplitudeCode", settings.amplitudeCode},
+                   {"dutyPercent", settings.dutyPercent},
+                   {"jumperIndex", settings.jumperIndex},
+                   {"frequencyHz", texts.frequencyHz},
+                   {"offsetVolts", texts.offsetVolts},
+                   {"vppVolts", texts.vppVolts},
+                   {"frequencyText", texts.szFrequency},
+                   {"offsetText", texts.szOffset},
+                   {"vppText", texts.szVpp},
+                   {"maxText", texts.szMaximum},
+                   {"dcText", texts.szDcLevel},
+                   {"minText", texts.szMinimum},
+                   {"periodText", texts.szPeriod}});
+    return kExitOk;
+  }
+  printf(
+      "wave            %s\nspw             %s\njumper          %s\nfrequencyCode   %u\n"
+      "offsetCode      %u\namplitudeCode   %u\ndutyPercent     %u\nfrequency       %s Hz\n"
+      "offset          %s V\nvpp             %s V\nmax             %s V\ndc              %s V\n"
+      "min             %s V\nperiod          %s\n",
+      kWaveNames[settings.waveformIndex], kSpwNames[settings.spwIndex],
+      kJumperNames[settings.jumperIndex], settings.frequencyCode, settings.offsetCode,
+      settings.amplitudeCode, settings.dutyPercent, texts.szFrequency, texts.szOffset, texts.szVpp,
+      texts.szMaximum, texts.szDcLevel, texts.szMinimum, texts.szPeriod);
+  return kExitOk;
+}
+
+int32_t RunTable(const CommandRequest &request) {
+  GeneratorSettings settings;
+  std::string message;
+  int32_t status = ResolveSettings(request, &settings, &message);
+  if (status != kExitOk) return Fail(false, status, message);
+  uint16_t samples[kWaveTableSamples];
+  SettingsTable(settings, samples);
+  FILE *output = stdout;
+  if (request.output.given) {
+    output = fopen(request.output.text.c_str(), "w");
+    if (output == nullptr) {
+      return Fail(false, kExitCannotCreate,
+                  "--output " + request.output.text + ": " + strerror(errno));
+    }
+  }
+  for (uint16_t sample : samples) fprintf(output, "%u\n", sample);
+  bool failed = ferror(output) != 0;
+  failed = (output == stdout ? fflush(output) : fclose(output)) != 0 || failed;
+  if (failed) return Fail(false, kExitCannotCreate, "cannot write the table");
+  return kExitOk;
+}
+
+// Reads --table FILE (or standard input for "-"): kExitOk, 66 when it cannot be read, 65 when
+// its text is no table.
+int32_t ReadTableFile(const std::string &path, uint16_t samples[360], std::string *pMessage) {
+  bool fromStdin = path == "-";
+  FILE *input = fromStdin ? stdin : fopen(path.c_str(), "rb");
+  if (input == nullptr) {
+    *pMessage = "--table " + path + ": cannot read: " + strerror(errno);
+    return kExitNoInput;
+  }
+  std::string text;
+  char aChunk[65536];
+  size_t got = 0;
+  while (text.size() <= kMaxTableFileBytes &&
+         (got = fread(aChunk, 1, std::size(aChunk), input)) > 0) {
+    text.append(aChunk, got);
+  }
+  int readError = ferror(input) != 0 ? errno : 0;
+  if (!fromStdin) fclose(input);
+  if (readError != 0) {
+    *pMessage = "--table " + path + ": cannot read: " + strerror(readError);
+    return kExitNoInput;
+  }
+  if (text.size() > kMaxTableFileBytes) {
+    *pMessage = "--table " + path + ": larger than 1 MiB, no table file";
+    return kExitBadValue;
+  }
+  int32_t line = 0;
+  char szReason[kTableReasonSize];
+  if (!ParseTableText(text.data(), text.size(), samples, &line, szReason, std::size(szReason))) {
+    *pMessage = "--table " + path + ": line " + std::to_string(line) + ": " + szReason;
+    return kExitBadValue;
+  }
+  return kExitOk;
+}
+
+int32_t PrintDryRun(const CommandRequest &request, const WriteSequence &sequence) {
+  Json writes = Json::array();
+  for (int32_t i = 0; i < sequence.count; i++) {
+    char szHex[kWriteHexSize];
+    WriteHexText(sequence.aWrites[i], szHex, std::size(szHex));
+    if (request.json) {
+      writes.push_back(szHex);
+    } else {
+      printf("%s\n", szHex);
+    }
+  }
+  if (request.json) PrintJson(Json{{"writes", writes}});
+  return kExitOk;
+}
+
+// The port named by --port, or the one generator attached.
+int32_t ChoosePort(const CommandRequest &request, std::string *pPort, std::string *pMessage) {
+  if (request.port.given) {
+    *pPort = request.port.text;
+    return kExitOk;
+  }
+  std::vector<FoundGenerator> generators = FindGenerators();
+  if (generators.empty()) {
+    *pMessage = std::string("no generator found (") + kGeneratorId + ")";
+    return kExitNoGenerator;
+  }
+  if (generators.size() > 1) {
+    *pMessage = "several generators found:";
+    for (const FoundGenerator &found : generators) {
+      *pMessage += " " + found.port;
+      if (!found.serial.empty()) *pMessage += " (serial " + found.serial + ")";
+    }
+    *pMessage += "; choose one with --port";
+    return kExitUsage;
+  }
+  *pPort = generators[0].port;
+  return kExitOk;
+}
+
+// Sends a start or a stop and waits for the report that answers it.
+int32_t SendSequence(const CommandRequest &request, const WriteSequence &sequence,
+                     uint8_t reportByte) {
+  std::string message;
+  int32_t timeoutMs = 0;
+  int32_t status = ResolveTimeout(request, &timeoutMs, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+  if (request.dryRun) return PrintDryRun(request, sequence);
+  std::string port;
+  status = ChoosePort(request, &port, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+
+  SerialPort *serialPort = nullptr;
+  status = OpenSerialPort(port, timeoutMs, &serialPort, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+
+  const bool progress = !request.json && sequence.count > 1 && StderrIsTerminal();
+  int32_t written = 0;
+  for (int32_t i = 0; i < sequence.count && status == kExitOk; i++) {
+    if (progress && i < kTableBlocks) {
+      fprintf(stderr, "\r%s%s: block %d of %d", kProgramPrefix, port.c_str(), i + 1, kTableBlocks);
+      fflush(stderr);
+    }
+    const PortWrite &write = sequence.aWrites[i];
+    status = WriteSerialPort(serialPort, write.aBytes, write.dwLength, &message);
+    if (status == kExitOk) written += write.dwLength;
+  }
+  if (progress)
+    fprintf(stderr, "\r%s%s: %d bytes written\n", kProgramPrefix, port.c_str(), written);
+  if (status != kExitOk) {
+    CloseSerialPort(serialPort);
+    return Fail(request.json, status, port + ": " + message);
+  }
+
+  bool reported = false;
+  if (!request.noWait) {
+    WaitOutcome outcome =
+        WaitForReport(ReadSerialChunk, MonotonicMs, serialPort, reportByte, timeoutMs);
+    CloseSerialPort(serialPort);
+    if (outcome == kWaitGone) {
+      return Fail(
+          request.json, kExitPortFailed,
+          port + ": the device went away (unplugged or hung up) while waiting for its report");
+    }
+    if (outcome == kWaitTimedOut) {
+      char szSeconds[32];
+      snprintf(szSeconds, std::size(szSeconds), "%g", timeoutMs / 1000.0);
+      return Fail(request.json, kExitTryAgain,
+                  port + ": no report from the generator within " + szSeconds + " s");
+    }
+    reported = true;
+  } else {
+    CloseSerialPort(serialPort);
+  }
+
+  char szReport[4];
+  snprintf(szReport, std::size(szReport), "%02x", reportByte);
+  if (request.json) {
+    PrintJson(Json{{"port", port},
+                   {"written", written},
+                   {"report", reported ? Json(szReport) : Json(nullptr)},
+                   {"exitCode", kExitOk}});
+  } else if (reported) {
+    printf("%s: %s\n", port.c_str(), reportByte == kRunByte ? "running" : "stopped");
+  } else {
+    printf("%s: %d bytes written, not waiting for the report\n", port.c_str(), written);
+  }
+  return kExitOk;
+}
+
+int32_t RunStart(const CommandRequest &request) {
+  GeneratorSettings settings;
+  std::string message;
+  int32_t status = ResolveSettings(request, &settings, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+  uint16_t samples[kWaveTableSamples];
+  if (request.tableFile.given) {
+    status = ReadTableFile(request.tableFile.text, samples, &message);
+    if (status != kExitOk) return Fail(request.json, status, message);
+  } else {
+    SettingsTable(settings, samples);
+  }
+  return SendSequence(request, StartSequence(settings, samples), kRunByte);
+}
+
+int32_t RunStop(const CommandRequest &request) {
+  return SendSequence(request, StopSequence(), kStopByte);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  PrepareConsole();
+  CommandRequest request;
+  std::string message;
+  bool json = false;
+  switch (ParseCommandLine(argc, argv, &request, &message, &json)) {
+    case kParseDone: return kExitOk;
+    case kParseFailed: return Fail(json, kExitUsage, message);
+    case kParseRun: break;
+  }
+  switch (request.command) {
+    case kCommandList: return RunList(request);
+    case kCommandShow: return RunShow(request);
+    case kCommandTable: return RunTable(request);
+    case kCommandStart: return RunStart(request);
+    case kCommandStop: return RunStop(request);
+  }
+  return kExitUsage;
+}

@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""varnoltctl against the virtual generator on a pty, finding it in a fake sysfs tree.
+
+Usage: varnoltctl_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import fcntl
+import json
+import os
+import pathlib
+import resource
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+TOOL = GENERATOR = None
+
+
+class Generator:
+    def __init__(self, *options):
+        self.dir = tempfile.TemporaryDirectory()
+        self.log_path = os.path.join(self.dir.name, "log")
+        self.process = subprocess.Popen([GENERATOR, "--log", self.log_path, *options],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.pty = self.process.stdout.readline().decode().strip()
+        self.started = time.monotonic()
+
+    def log(self, kind, limit=3.0):
+        deadline = time.monotonic() + limit
+        while True:
+            with open(self.log_path) as log_file:
+                records = [r for r in map(json.loads, log_file) if r["kind"] == kind]
+            if records or time.monotonic() > deadline:
+                return records
+            time.sleep(0.02)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.stdout.close()
+        self.process.wait()
+        self.dir.cleanup()
+
+
+class ToolTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.TemporaryDirectory()
+        self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
+        self.addCleanup(self.root.cleanup)
+        for folder in ("sys/class/tty", "dev/serial/by-id"):
+            os.makedirs(self.path(folder))
+
+    def path(self, relative):
+        return os.path.join(self.root.name, relative)
+
+    def tty(self, name, device, ids=None, serial=None):
+        """A tty whose device folder is sys/devices/DEVICE, below a USB device if ids are given."""
+        folder = self.path("sys/devices/" + device)
+        os.makedirs(folder + "/tty/" + name)
+        if ids:
+            for attribute, value in zip(("idVendor", "idProduct", "serial"), (*ids, serial)):
+                if value:
+                    pathlib.Path(os.path.dirname(folder), attribute).write_text(value + "\n")
+        os.symlink(folder, folder + "/tty/" + name + "/device")
+        os.symlink(folder + "/tty/" + name, self.path("sys/class/tty/" + name))
+
+    def generator(self, name="ttyACM0", *options, usb="1-2", serial="SN0001"):
+        generator = Generator(*options)
+        self.addCleanup(generator.stop)
+        self.tty(name, f"usb1/{usb}/{usb}:1.0", ("1209", "7A3C"), serial)
+        os.symlink(generator.pty, self.path("dev/" + name))
+        return generator
+
+    def run_tool(self, *args, stdin=None):
+        cpu = lambda: sum(resource.getrusage(resource.RUSAGE_CHILDREN)[:2])  # user + system
+        before, started = cpu(), time.monotonic()
+        result = subprocess.run([TOOL, *args], env=self.env, input=stdin, capture_output=True,
+                                timeout=30)
+        self.elapsed, self.cpu = time.monotonic() - started, cpu() - before
+        self.stdout, self.stderr = result.stdout.decode(), result.stderr.decode()
+        return result.returncode
+
+    def expect_failure(self, code, message, *args):
+        """The exit code, the message on stderr and, with --json, the one object on stdout."""
+        self.assertEqual(self.run_tool(*args, "--json"), code, self.stderr)
+        self.assertEqual(self.stderr.splitlines()[-1], "varnoltctl: " + message)
+        self.assertEqual(json.loads(self.stdout), {"error": message, "exitCode": code})
+
+    def write_file(self, name, text):
+        pathlib.Path(self.path(name)).write_text(text)
+        return self.path(name)
+
+    def test_list_takes_only_the_generator(self):
+        self.generator()
+        os.symlink("../../ttyACM0", self.path("dev/serial/by-id/usb-Maker_VARNOLT_SN0001-if00"))
+        self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("2341", "0043"), "OTHER")  # another maker's CDC
+        self.tty("ttyS0", "platform/serial8250")  # no USB parent
+        os.makedirs(self.path("sys/class/tty/tty0"))  # no device at all
+        self.generator("ttyACM2", usb="1-4", serial=None)
+        self.assertEqual(self.run_tool("list", "--json"), 0, self.stderr)
+        self.assertEqual(json.loads(self.stdout), {"generators": [
+            {"port": self.path("dev/ttyACM0"), "serial": "SN0001",
+             "byId": self.path("dev/serial/by-id/usb-Maker_VARNOLT_SN0001-if00")},
+            {"port": self.path("dev/ttyACM2"), "serial": None, "byId": None}]})
+
+    def test_start_sends_the_exact_bytes(self):
+        gen = self.generator()
+        samples = [(i * 181 + 7) % 65536 for i in range(360)]
+        table = self.write_file("table.txt", "# mine\n" + "\n".join(map(str, samples)) + "\n")
+        settings = ["--freq-code", "7", "--spw", "24", "--offset-code", "30",
+                    "--amplitude-code", "255", "--jumper", "J4", "--table", table]
+        # A line left cooked and echoing at 300 baud comes out raw at 9600 (a pty keeps CS8 and
+        # no parity itself).
+        line = os.open(gen.pty, os.O_RDWR | os.O_NOCTTY)
+        mode = termios.tcgetattr(line)
+        mode[3:6] = [mode[3] | termios.ICANON | termios.ECHO, termios.B300, termios.B300]
+        termios.tcsetattr(line, termios.TCSANOW, mode)
+        self.assertEqual(self.run_tool("start", *settings, "--json"), 0, self.stderr)
+        mode = termios.tcgetattr(line)
+        os.close(line)
+        self.assertEqual(mode[3:6], [mode[3] & ~(termios.ICANON | termios.ECHO), termios.B9600,
+                                     termios.B9600])
+        self.assertEqual(json.loads(self.stdout), {"port": self.path("dev/ttyACM0"),
+                                                   "written": 741, "report": "55", "exitCode": 0})
+        self.assertEqual([(s["ok"], s["samples"]) for s in gen.log("start")], [(True, samples)])
+        # Frequency 7, amplitude 255, offset 30, duty 50, 24 SPW (4), J4 (3).
+        self.assertEqual(gen.log("settings")[0]["bytes"], "000700ff1e320403")
+        # --dry-run prints the same writes, one a line.
+        self.assertEqual(self.run_tool("start", *settings, "--dry-run"), 0, self.stderr)
+        with open(gen.log_path) as log_file:
+            received = [r["bytes"] for r in map(json.loads, log_file) if "burst" in r
+                        and r["kind"] in ("block", "settings", "run")]
+        self.assertEqual(self.stdout.replace(" ", "").splitlines(), received)
+
+    def test_no_generator_and_several(self):
+        self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("2341", "0043"))
+        self.expect_failure(69, "no generator found (USB 1209:7A3C)", "start")
+        self.generator("ttyACM0")
+        self.generator("ttyACM2", usb="1-4", serial="SN0002")
+        self.assertEqual(self.run_tool("stop"), 64)
+        self.assertIn("ttyACM0 (serial SN0001) " + self.path("dev/ttyACM2"), self.stderr)
+        self.assertIn("--port", self.stderr)
+
+    def test_silent_generator_times_out(self):
+        self.generator("ttyACM0", "--report", "none")
+        self.expect_failure(75, self.path("dev/ttyACM0") +
+                            ": no report from the generator within 0.3 s",
+                            "start", "--timeout", "300m")
+        self.assertGreaterEqual(self.elapsed, 0.3)
+        self.assertLess(self.elapsed, 1.5)
+        self.assertEqual((self.run_tool("start", "--no-wait"), self.elapsed < 1), (0, True))
+
+    def test_hang_up_during_the_wait(self):
+        generator = self.generator("ttyACM0", "--report", "none", "--hangup-after", "14")
+        self.assertEqual(self.run_tool("start", "--timeout", "10"), 74, self.stderr)
+        ended = time.monotonic()
+        hangup = generator.started + generator.log("hangup")[0]["ms"] / 1000.0
+        self.assertLess(ended - hangup, 0.1)
+        self.assertLess(self.cpu, 0.05)
+        self.assertIn("went away", self.stderr)
+
+    def test_busy_port_then_stop(self):
+        generator = self.generator()
+        with open(generator.pty, "rb") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            self.expect_failure(75, generator.pty + ": held by another program",
+                                "stop", "--port", generator.pty)
+        self.assertEqual(generator.log("stop", limit=0.3), [])
+        self.assertEqual(self.run_tool("stop", "--json"), 0, self.stderr)
+        self.assertEqual(json.loads(self.stdout), {"port": self.path("dev/ttyACM0"),
+                                                   "written": 1, "report": "aa", "exitCode": 0})
+        self.assertEqual(generator.log("stop")[0]["bytes"], "aa")
+
+    def test_permission_denied_names_the_group(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run as another user")
+        os.chmod(self.root.name, 0o755)  # a port file of root's, 0600, opened by nobody
+        result = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                 TOOL, "stop", "--port", self.write_file("port", "")],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 77, result.stderr)
+        self.assertIn('must be in the group "root"', result.stderr)
+
+    def test_table_files(self):
+        self.generator()
+        bad = self.write_file("bad.txt", "1\n2\n3 abc\n")
+        self.expect_failure(65, f"--table {bad}: line 3: \"abc\" is not a whole number",
+                            "start", "--table", bad)
+        self.assertEqual(self.run_tool("start", "--table", "-", stdin=b"1,2\n"), 65)
+        self.assertIn("--table -: line 1: only 2 samples", self.stderr)
+        self.assertEqual(self.run_tool("start", "--table", self.path("missing")), 66)
+        self.assertIn("cannot read", self.stderr)
+
+    def test_values(self):
+        self.expect_failure(65, "--freq 300k: above 214285.71 Hz, the highest at 24 SPW",
+                            "show", "--freq", "300k")
+        self.expect_failure(64, "--spw: 100 not in {360,180,90,45,24} (see varnoltctl --help)",
+                            "show", "--spw", "100")
+        self.assertEqual(self.run_tool("show", "--json", "--freq", "214.2k", "--offset", "-52m",
+                                       "--jumper", "J3"), 0)  # codes 7 at 24 SPW, 30 at J3
+        shown = json.loads(self.stdout)
+        self.assertEqual(list(shown), (
+            "waveformIndex spwIndex frequencyCode offsetCode amplitudeCode dutyPercent jumperIndex "
+            "frequencyHz offsetVolts vppVolts frequencyText offsetText vppText maxText dcText "
+            "minText periodText").split())
+        self.assertEqual([shown[k] for k in "frequencyText offsetText vppText periodText".split()],
+                         ["214285.71", "-5.24e-002", "3.3", "T=4.667\u00b5s"])
+
+
+if __name__ == "__main__":
+    TOOL, GENERATOR = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Usage: varnoltctl_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR. varnoltctl.exe under Wine finds
+# the virtual generator on COM5 through SetupAPI; a start's writes arrive as --dry-run prints them.
+set -euo pipefail
+exe=$1
+export RIG_NATIVE_BUILD=$2
+# shellcheck source=../../tools/wine/rig.sh
+source "$3/tools/wine/rig.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnoltctl-wine.XXXXXX")
+trap 'rig_stop_generator; rig_remove_devices; rm -f "$WINEPREFIX/dosdevices/com5"; rm -rf "$work"' EXIT
+fail() { echo "varnoltctl_wine.sh: $*" >&2; exit 1; }
+
+rig_start_generator "$work"
+rig_add_device 'VID_0403&PID_6001' SN0009 'USB\VID_0403&PID_6001' COM8
+rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
+
+listed=$(wine "$exe" list --json | tr -d '\r')
+[ "$listed" = '{"generators":[{"port":"COM5","serial":"SN0001","byId":null}]}' ] ||
+  fail "list gave $listed"
+
+settings=(--freq 2.5k --offset -0.5 --vpp 1 --wave triangle --jumper J2)
+result=$(wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "start ended with $?: $result"
+[ "$result" = '{"port":"COM5","written":741,"report":"55","exitCode":0}' ] || fail "start gave $result"
+
+expected=$(wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
+received=$(python3 -c '
+import json, sys
+for record in map(json.loads, open(sys.argv[1])):
+    if record["kind"] in ("block", "settings", "run", "unknown"):
+        print(record["bytes"])' "$RIG_GENERATOR_LOG")
+# The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
+[ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
+  fail "the generator received other bytes than --dry-run prints"
+echo "varnoltctl_wine.sh: list, start and its 14 writes as expected"
