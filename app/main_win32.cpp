@@ -7,28 +7,22 @@
 #include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <iterator>
 
-#include "app/app_handles.h"
 #include "app/panel.h"
-#include "link/device_link.h"
+#include "app/process_values.h"
 #include "res/resource_ids.h"
 #include "signal/settings.h"
 #include "signal/steppers.h"
 #include "signal/wavetable.h"
-
-HINSTANCE appInstance;
-HWND statusBar;
-HANDLE receiverThread;
-GeneratorSettings generatorSettings;
-uint16_t WaveTable[360];
 
 namespace {
 
 // Not the panel's caption, so that nothing looking for the panel by its caption finds this box.
 const wchar_t kFailureCaption[] = L"VARNOLT";
 
-const UINT kWaveformTexts[] = {IDS_SINE_WAVE,     IDS_SQUARE_WAVE,       IDS_TRIANGLE_WAVE,
-                               IDS_SAW_TOOTH_WAVE, IDS_REVERSED_SAW_WAVE, IDS_RANDOM_WAVE,
+const UINT kWaveformTexts[] = {IDS_SINE_WAVE,       IDS_SQUARE_WAVE,       IDS_TRIANGLE_WAVE,
+                               IDS_SAW_TOOTH_WAVE,  IDS_REVERSED_SAW_WAVE, IDS_RANDOM_WAVE,
                                IDS_ZERO_CALIBRATION};
 const UINT kSpwTexts[] = {IDS_SPW_360, IDS_SPW_180, IDS_SPW_90, IDS_SPW_45, IDS_SPW_24};
 
@@ -36,7 +30,7 @@ const UINT kSpwTexts[] = {IDS_SPW_360, IDS_SPW_180, IDS_SPW_90, IDS_SPW_45, IDS_
 int FailStart(const wchar_t *szWhat) {
   DWORD dwError = GetLastError();
   wchar_t szMessage[160];
-  swprintf(szMessage, ARRAYSIZE(szMessage), L"%ls could not be created (error %lu).", szWhat,
+  swprintf(szMessage, std::size(szMessage), L"%ls could not be created (error %lu).", szWhat,
            static_cast<unsigned long>(dwError));
   MessageBoxW(nullptr, szMessage, kFailureCaption, MB_ICONERROR);
   return 1;
@@ -46,7 +40,7 @@ void FillList(HWND panel, int controlId, const UINT *stringIds, size_t count) {
   wchar_t szBuffer[256];
   for (size_t i = 0; i < count; ++i) {
     szBuffer[0] = L'\0';  // a missing string adds an empty entry, not the previous text
-    LoadStringW(appInstance, stringIds[i], szBuffer, ARRAYSIZE(szBuffer));
+    LoadStringW(appInstance, stringIds[i], szBuffer, std::size(szBuffer));
     SendDlgItemMessageW(panel, controlId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(szBuffer));
   }
 }
@@ -70,8 +64,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   appInstance = instance;
   InitCommonControls();
 
-  HWND panel = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_PANEL), nullptr,
-                                  MainDialogProc, 0);
+  HWND panel =
+      CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_PANEL), nullptr, MainDialogProc, 0);
   if (panel == nullptr) return FailStart(L"The control panel");
 
   statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
@@ -87,10 +81,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_VARNOLT));
   SetClassLongW(panel, GCL_HICON, static_cast<LONG>(reinterpret_cast<LONG_PTR>(icon)));
 
-  FillList(panel, IDC_WAVEFORM_LIST, kWaveformTexts, ARRAYSIZE(kWaveformTexts));
+  FillList(panel, IDC_WAVEFORM_LIST, kWaveformTexts, std::size(kWaveformTexts));
   SendDlgItemMessageW(panel, IDC_WAVEFORM_LIST, CB_SETCURSEL,
                       static_cast<WPARAM>(generatorSettings.waveformIndex), 0);
-  FillList(panel, IDC_SPW_LIST, kSpwTexts, ARRAYSIZE(kSpwTexts));
+  FillList(panel, IDC_SPW_LIST, kSpwTexts, std::size(kSpwTexts));
   SendDlgItemMessageW(panel, IDC_SPW_LIST, CB_SETCURSEL, 0, 0);
 
   ShowFrequency(panel, generatorSettings.frequencyCode, generatorSettings.spwIndex);

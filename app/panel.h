@@ -1,22 +1,25 @@
 #pragma once
-// The control panel, its About box and the values that start-up and the panel share.
+// The control panel, its About box and the receiver thread's entry.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdint>
 
-#include "signal/settings.h"
-
-// The user's settings and the one waveform table; defined with start-up.
-extern GeneratorSettings generatorSettings;
-extern uint16_t WaveTable[360];
-
-// The panel's refresh: rebuild the table, redraw the preview. Sent synchronously, wParam and lParam 0.
-enum : UINT { kRefreshMessage = WM_USER };
+// The panel's own messages, in the program's range: a dialog takes WM_USER itself (DM_GETDEFID,
+// sent on every Enter), so a refresh there would rebuild the table at each key press.
+enum : UINT {
+  // Rebuild the table and redraw the preview. Sent synchronously, wParam and lParam 0.
+  kRefreshMessage = WM_APP,
+  // Posted by the receiver when the port is gone: the panel closes it and ends the link.
+  kLinkLostMessage = WM_APP + 1,
+};
 
 // What the refresh does, from the current settings and deviceRunning; start-up calls it directly
 // for the first preview.
 void RebuildAndDrawPreview(HWND panel);
+
+// Thread entry: the receiver on the program's one device link; never returns.
+DWORD WINAPI ReceiverThread(LPVOID);
 
 INT_PTR CALLBACK MainDialogProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam);
 

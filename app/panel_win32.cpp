@@ -1,16 +1,19 @@
 // The control panel's dialog procedure: every button, list, jumper and the duty control change
 // one setting and then refresh the preview; CONNECT and START/STOP hand over to the device link.
+// A repaint replays the picture of the last refresh; a lost link is closed here, on the panel's
+// thread, the only writer of `connected`.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <atomic>
 #include <cstdint>
 
-#include "app/app_handles.h"
 #include "app/duty_change.h"
 #include "app/panel.h"
+#include "app/process_values.h"
 #include "link/device_link.h"
-#include "preview/draw_preview.h"
+#include "preview/paint_preview_win32.h"
+#include "preview/preview_model.h"
 #include "res/resource_ids.h"
 #include "signal/steppers.h"
 #include "signal/wavetable.h"
@@ -19,6 +22,11 @@ namespace {
 
 const int32_t kCoarse = 1;
 const int32_t kFine = 0;
+
+// The picture of the last refresh. A repaint shows it again: it builds no new table (a random wave
+// would change) and does not read deviceRunning afresh (the colour changes only at a refresh).
+PreviewModel shownPreview;
+bool previewShown = false;
 
 void RefreshPreview(HWND panel) {
   SendMessageW(panel, kRefreshMessage, 0, 0);
@@ -29,8 +37,25 @@ INT_PTR OnRefresh(HWND panel) {
   return TRUE;
 }
 
+INT_PTR OnPaint(HWND panel) {
+  PAINTSTRUCT paint;
+  HDC hdc = BeginPaint(panel, &paint);
+  if (hdc != nullptr && previewShown) PaintPreview(panel, hdc, shownPreview);
+  EndPaint(panel, &paint);
+  return TRUE;
+}
+
+// The receiver has shown the lost link and set deviceRunning to 0; it waits for the next link.
+// From now on START/STOP does nothing and CONNECT searches again.
+INT_PTR OnLinkLost(HWND panel) {
+  CloseDeviceLink(&deviceLink);
+  StoreConnected(&deviceLink, 0);
+  SetDlgItemTextW(panel, IDC_START_STOP, L"START");
+  return TRUE;
+}
+
 INT_PTR OnConnect() {
-  // Once connected the link stays; a second CONNECT must not search or open anything.
+  // While a link is open, CONNECT must not search or open anything.
   if (deviceLink.connected.load(std::memory_order_acquire) == 0) {
     StoreConnected(&deviceLink, ConnectDevice(&deviceLink, statusBar));
   }
@@ -144,8 +169,8 @@ INT_PTR OnNotify(HWND panel, const NMHDR *notification) {
   // The result of the notification stays 0, so the up-down control goes on to apply the change.
   if (notification->code == static_cast<UINT>(UDN_DELTAPOS) &&
       notification->idFrom == IDC_DUTY_UPDOWN) {
-    generatorSettings.dutyPercent = static_cast<uint8_t>(
-        ReadDutyPercent(reinterpret_cast<const NMUPDOWN *>(notification)));
+    generatorSettings.dutyPercent =
+        static_cast<uint8_t>(ReadDutyPercent(reinterpret_cast<const NMUPDOWN *>(notification)));
     RefreshPreview(panel);
   }
   return TRUE;
@@ -172,10 +197,12 @@ void CloseOwnHandle(HANDLE handle) {
 void RebuildAndDrawPreview(HWND panel) {
   BuildWaveTable(WaveTable, generatorSettings.waveformIndex, generatorSettings.amplitudeCode,
                  generatorSettings.dutyPercent);
-  DrawPreview(panel, WaveTable, generatorSettings.spwIndex,
-              deviceLink.deviceRunning.load(std::memory_order_acquire),
-              generatorSettings.amplitudeCode, generatorSettings.offsetCode,
-              generatorSettings.jumperIndex, generatorSettings.frequencyCode);
+  shownPreview = BuildPreviewModel(WaveTable, generatorSettings.spwIndex,
+                                   deviceLink.deviceRunning.load(std::memory_order_acquire),
+                                   generatorSettings.amplitudeCode, generatorSettings.offsetCode,
+                                   generatorSettings.jumperIndex, generatorSettings.frequencyCode);
+  previewShown = true;
+  ShowPreview(panel, shownPreview);
 }
 
 int32_t ReadDutyPercent(const NMUPDOWN *change) {
@@ -204,7 +231,9 @@ INT_PTR CALLBACK MainDialogProc(HWND panel, UINT message, WPARAM wParam, LPARAM 
     case WM_INITDIALOG: return TRUE;  // start-up fills the controls once the panel exists
     case WM_COMMAND: return OnCommand(panel, LOWORD(wParam), HIWORD(wParam));
     case WM_NOTIFY: return OnNotify(panel, reinterpret_cast<const NMHDR *>(lParam));
+    case WM_PAINT: return OnPaint(panel);
     case kRefreshMessage: return OnRefresh(panel);
+    case kLinkLostMessage: return OnLinkLost(panel);
     case WM_CLOSE: return OnClose(panel);
     case WM_DESTROY: return OnDestroy();
     default: return FALSE;

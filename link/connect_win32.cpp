@@ -3,64 +3,56 @@
 #include <commctrl.h>
 #include <setupapi.h>
 
+#include <iterator>
+
 #include "link/device_link.h"
 #include "link/link_texts.h"
 #include "link/port_match.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 text is UTF-16");
 
-DeviceLink deviceLink = {L"\\\\.\\", nullptr, {}, {}, 0, {0}, {0}, nullptr};
-
 LinkMessageBoxProc linkMessageBox = MessageBoxW;
 
-static LPCWSTR AsWide(const char16_t *psz) {
+namespace {
+
+LPCWSTR AsWide(const char16_t *psz) {
   return reinterpret_cast<LPCWSTR>(psz);
 }
 
-static void SetStatusText(HWND statusBar, const char16_t *psz) {
+void SetStatusText(HWND statusBar, const char16_t *psz) {
   SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(psz));
 }
 
-static void ShowSetupError(const char16_t *pszText, const char16_t *pszCaption) {
+void ShowSetupError(const char16_t *pszText, const char16_t *pszCaption) {
   linkMessageBox(nullptr, AsWide(pszText), AsWide(pszCaption), MB_ICONERROR);
 }
 
-static void StorePortPath(DeviceLink *link, const char16_t PortPath[kPortPathUnits]) {
+void StorePortPath(DeviceLink *link, const char16_t PortPath[kPortPathUnits]) {
   for (size_t i = 0; i < kPortPathUnits; ++i) link->PortPath[i] = static_cast<wchar_t>(PortPath[i]);
   link->PortPath[kPortPathUnits - 1] = 0;
 }
 
-HANDLE LinkReadyEvent(DeviceLink *link) {
-  HANDLE ready = InterlockedCompareExchangePointer(&link->linkReady, nullptr, nullptr);
-  if (ready != nullptr) return ready;
-  HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ready = InterlockedCompareExchangePointer(&link->linkReady, made, nullptr);
-  if (ready == nullptr) return made;
-  CloseHandle(made); // the other thread was first
-  return ready;
-}
-
-void StoreConnected(DeviceLink *link, int32_t result) {
-  link->connected.store(result, std::memory_order_release);
-  if (result == 1) SetEvent(LinkReadyEvent(link));
+// A port that was never opened is null, or INVALID_HANDLE_VALUE after a failed open.
+void CloseOwnHandle(HANDLE handle) {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
 }
 
 // Examines one listed device; a matching device with an acceptable port name replaces the port
 // name found so far. False when the matching device's key cannot be opened (the search ends).
-static bool ExamineDevice(HDEVINFO deviceList, SP_DEVINFO_DATA *DeviceInfoData,
-                          char16_t pcCommPortTemp[kPortNameUnits], char16_t PortPath[kPortPathUnits]) {
+bool ExamineDevice(HDEVINFO deviceList, SP_DEVINFO_DATA *DeviceInfoData,
+                   char16_t pcCommPortTemp[kPortNameUnits], char16_t PortPath[kPortPathUnits]) {
   uint8_t szBuffer[kHardwareIdBytes] = {};
   DWORD ulPropertyType = 0;
   DWORD dwSize = 0;
   if (!SetupDiGetDeviceRegistryPropertyW(deviceList, DeviceInfoData, SPDRP_HARDWAREID,
-                                         &ulPropertyType, szBuffer, sizeof(szBuffer), &dwSize))
+                                         &ulPropertyType, szBuffer, std::size(szBuffer), &dwSize))
     return true;
   char16_t CurrentDeviceId[kDeviceIdUnits];
   NarrowHardwareId(szBuffer, CurrentDeviceId);
   if (!HardwareIdMatches(CurrentDeviceId)) return true;
 
-  HKEY deviceKey = SetupDiOpenDevRegKey(deviceList, DeviceInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
-                                        KEY_READ);
+  HKEY deviceKey =
+      SetupDiOpenDevRegKey(deviceList, DeviceInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
   if (deviceKey == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) return false;
   char16_t pszPortName[kPortNameUnits] = {};
   DWORD dwType = 0;
@@ -75,7 +67,7 @@ static bool ExamineDevice(HDEVINFO deviceList, SP_DEVINFO_DATA *DeviceInfoData,
 
 // Line settings, time-outs and the event mask; each failing call gets its box, and the set-up
 // goes on regardless.
-static void ConfigurePort(HANDLE portHandle) {
+void ConfigurePort(HANDLE portHandle) {
   DCB dcb;
   ZeroMemory(&dcb, sizeof(dcb));
   dcb.DCBlength = sizeof(dcb);
@@ -93,9 +85,36 @@ static void ConfigurePort(HANDLE portHandle) {
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
-  if (!SetCommTimeouts(portHandle, &timeouts)) ShowSetupError(kTextCantWriteTimeouts, kCaptionTimeouts);
+  if (!SetCommTimeouts(portHandle, &timeouts))
+    ShowSetupError(kTextCantWriteTimeouts, kCaptionTimeouts);
 
   if (!SetCommMask(portHandle, EV_RXCHAR)) ShowSetupError(kTextCantSetMask, kCaptionComEvent);
+}
+
+}  // namespace
+
+HANDLE LinkReadyEvent(DeviceLink *link) {
+  HANDLE ready = InterlockedCompareExchangePointer(&link->linkReady, nullptr, nullptr);
+  if (ready != nullptr) return ready;
+  HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ready = InterlockedCompareExchangePointer(&link->linkReady, made, nullptr);
+  if (ready == nullptr) return made;
+  CloseHandle(made);  // the other thread was first
+  return ready;
+}
+
+void StoreConnected(DeviceLink *link, int32_t result) {
+  link->connected.store(result, std::memory_order_release);
+  if (result == 1) SetEvent(LinkReadyEvent(link));
+}
+
+void CloseDeviceLink(DeviceLink *link) {
+  CloseOwnHandle(link->portHandle);
+  CloseOwnHandle(link->readOverlapped.hEvent);
+  CloseOwnHandle(link->writeOverlapped.hEvent);
+  link->portHandle = nullptr;
+  link->readOverlapped.hEvent = nullptr;
+  link->writeOverlapped.hEvent = nullptr;
 }
 
 int32_t ConnectDevice(DeviceLink *link, HWND statusBar) {
@@ -105,7 +124,8 @@ int32_t ConnectDevice(DeviceLink *link, HWND statusBar) {
   ResetPortPath(PortPath);
   StorePortPath(link, PortPath);
 
-  HDEVINFO deviceList = SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+  HDEVINFO deviceList =
+      SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
   if (deviceList == INVALID_HANDLE_VALUE) {
     SetStatusText(statusBar, kTextNoDeviceInfoSet);
     return 0;
@@ -134,6 +154,8 @@ int32_t ConnectDevice(DeviceLink *link, HWND statusBar) {
   ZeroMemory(&link->readOverlapped, sizeof(link->readOverlapped));
   link->readOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ZeroMemory(&link->writeOverlapped, sizeof(link->writeOverlapped));
+  link->writeOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  link->statusBar = statusBar;
 
   ComposeConnectedText(pcCommPortTemp, msgSTR);
   SetStatusText(statusBar, msgSTR);

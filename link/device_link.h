@@ -8,17 +8,20 @@
 #include "signal/settings.h"
 
 struct DeviceLink {
-  wchar_t PortPath[20];             // "\\.\" and one port name; the prefix lets COM10 and above open
-  HANDLE portHandle;                // null until CONNECT; INVALID_HANDLE_VALUE after a failed open
-  OVERLAPPED readOverlapped;        // the receiver's event waits and reads; manual-reset event
-  OVERLAPPED writeOverlapped;       // every write; no event
-  DWORD eventMask;                  // filled by each event wait, not examined
-  std::atomic<int32_t> connected;   // 1 once ConnectDevice succeeded; stored with release
-  std::atomic<int32_t> deviceRunning; // 1 while the generator's last report said running
-  HANDLE linkReady;                 // set after the release store of connected; wakes the receiver
+  wchar_t PortPath[20];            // "\\.\" and one port name; the prefix lets COM10 and above open
+  HANDLE portHandle;               // null until CONNECT; INVALID_HANDLE_VALUE after a failed open
+  OVERLAPPED readOverlapped;       // the receiver's event waits and reads; manual-reset event
+  OVERLAPPED writeOverlapped;      // every write; manual-reset event, each write waits on it
+  DWORD eventMask;                 // filled by each event wait, not examined
+  std::atomic<int32_t> connected;  // 1 while a link is open; stored with release
+  std::atomic<int32_t> deviceRunning;  // 1 while the generator's last report said running
+  HANDLE linkReady;  // set after the release store of a 1 in connected; wakes the receiver
+  HWND statusBar;    // given at connect: the receiver's texts go here
+  // Posted by the receiver, wParam and lParam 0, to the status bar's parent when the port is
+  // gone. The program chooses it, so that the link names no window message of the program's; 0
+  // posts nothing.
+  UINT linkLostMessage;
 };
-
-extern DeviceLink deviceLink;
 
 // The seam of the port set-up's error boxes ("Can't create DCB!" and the four others). Every box
 // of ConnectDevice is shown through this pointer, with no owner window, the text, the caption and
@@ -32,18 +35,23 @@ extern LinkMessageBoxProc linkMessageBox;
 HANDLE LinkReadyEvent(DeviceLink *link);
 
 // Searches the generator by its USB hardware id, opens and configures its port, shows the outcome
-// on the status bar. 1 on success, 0 otherwise.
+// on the status bar and keeps the status bar for the receiver. 1 on success, 0 otherwise.
 int32_t ConnectDevice(DeviceLink *link, HWND statusBar);
 
-// The CONNECT handler stores ConnectDevice's result here: a release store of `connected`, then the
-// receiver is woken when the result is 1.
+// The panel's thread stores ConnectDevice's result here, and 0 once a lost link is closed: a
+// release store of `connected`; a 1 then wakes the receiver.
 void StoreConnected(DeviceLink *link, int32_t result);
 
-// Every sender writes through writeOverlapped and polls it until the write has completed before
-// it touches the next buffer; a write that fails at once is not waited for.
-// START/STOP: a whole start (table, settings, run byte) while deviceRunning is 0, else the stop byte;
-// relabels the button 1012.
-void SendRunCommand(HWND panel, DeviceLink *link, uint16_t samples[360], GeneratorSettings settings);
+// Closes what a connect opened: the port and the events of both overlapped records. The receiver
+// no longer uses them once it has reported the link lost.
+void CloseDeviceLink(DeviceLink *link);
+
+// Every sender writes through writeOverlapped and waits on its event until the write has completed
+// before it touches the next buffer; a write that fails at once is not waited for.
+// START/STOP: a whole start (table, settings, run byte) while deviceRunning is 0, else the stop
+// byte; relabels the button 1012.
+void SendRunCommand(HWND panel, DeviceLink *link, uint16_t samples[360],
+                    GeneratorSettings settings);
 void SendWaveTable(uint16_t samples[360], HANDLE portHandle, OVERLAPPED *writeOverlapped,
                    int32_t waveformIndex, uint16_t amplitudeCode, uint8_t dutyPercent);
 void SendSettingsPacket(uint16_t frequencyCode, uint16_t amplitudeCode, uint8_t offsetCode,
@@ -51,8 +59,9 @@ void SendSettingsPacket(uint16_t frequencyCode, uint16_t amplitudeCode, uint8_t 
                         HANDLE portHandle, OVERLAPPED *writeOverlapped);
 void SendControlByte(uint8_t command, HANDLE portHandle, OVERLAPPED *writeOverlapped);
 
-// The receiver thread's entry: blocks (no processor time) until StoreConnected has published a 1,
-// then turns the generator's reports into deviceRunning and the status text of the global
-// statusBar (app/app_handles.h). Once the port is lost (hung up, closed at exit) it returns 0
-// instead of retrying. Takes no parameter.
-DWORD WINAPI ReceiverThread(LPVOID);
+// The receiver, run by the program's receiver thread for the life of the process. Blocks (no
+// processor time) until a 1 in `connected` is published, then turns each lone report of the
+// generator into deviceRunning and a status text. When the port is gone (the generator hung up,
+// or the panel closed it) it shows "Device NOT connected->Connection lost", sets deviceRunning to
+// 0, posts linkLostMessage and waits, blocked, for the next link.
+[[noreturn]] void RunReceiver(DeviceLink *link);

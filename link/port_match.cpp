@@ -1,5 +1,7 @@
 #include "link/port_match.h"
 
+#include <iterator>
+
 #include "link/link_texts.h"
 
 void NarrowHardwareId(const uint8_t szBuffer[kHardwareIdBytes],
@@ -12,7 +14,7 @@ void NarrowHardwareId(const uint8_t szBuffer[kHardwareIdBytes],
 }
 
 bool HardwareIdMatches(const char16_t CurrentDeviceId[kDeviceIdUnits]) {
-  const size_t idUnits = sizeof(kVarnoltId) / sizeof(kVarnoltId[0]) - 1;
+  const size_t idUnits = std::size(kVarnoltId) - 1;
   size_t length = 0;
   while (length < kDeviceIdUnits && CurrentDeviceId[length] != 0) ++length;
   for (size_t start = 0; start + idUnits <= length; ++start) {
@@ -23,9 +25,17 @@ bool HardwareIdMatches(const char16_t CurrentDeviceId[kDeviceIdUnits]) {
   return false;
 }
 
-static bool IsWideSpace(char16_t c) {
+namespace {
+
+bool IsWideSpace(char16_t c) {
   return c == u' ' || (c >= u'\t' && c <= u'\r');
 }
+
+char16_t AsciiUpper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+}  // namespace
 
 int32_t WideTextToInt(const char16_t *psz, size_t units) {
   size_t i = 0;
@@ -44,16 +54,13 @@ int32_t WideTextToInt(const char16_t *psz, size_t units) {
   return static_cast<int32_t>(value);
 }
 
-static char16_t AsciiUpper(char16_t c) {
-  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool AcceptPortName(int32_t queryResult, uint32_t dwType, const char16_t pszPortName[kPortNameUnits],
+bool AcceptPortName(int32_t queryResult, uint32_t dwType,
+                    const char16_t pszPortName[kPortNameUnits],
                     char16_t pcCommPortTemp[kPortNameUnits]) {
   if (queryResult != 0 || dwType != kRegSz) return false;
   size_t length = 0;
   while (length < kPortNameUnits && pszPortName[length] != 0) ++length;
-  if (length == kPortNameUnits) return false; // all 20 bytes used, no terminator
+  if (length == kPortNameUnits) return false;  // all 20 bytes used, no terminator
   if (length < 3) return false;
   if (AsciiUpper(pszPortName[0]) != u'C' || AsciiUpper(pszPortName[1]) != u'O' ||
       AsciiUpper(pszPortName[2]) != u'M')
@@ -76,19 +83,20 @@ size_t CopyText(char16_t *pszTo, size_t units, const char16_t *pszFrom, size_t f
 
 void ResetPortPath(char16_t PortPath[kPortPathUnits]) {
   for (size_t i = 0; i < kPortPathUnits; ++i) PortPath[i] = 0;
-  CopyText(PortPath, kPortPathUnits, kDevicePrefix, sizeof(kDevicePrefix) / sizeof(kDevicePrefix[0]));
+  CopyText(PortPath, kPortPathUnits, kDevicePrefix, std::size(kDevicePrefix));
 }
 
-void ComposePortPath(const char16_t pcCommPortTemp[kPortNameUnits], char16_t PortPath[kPortPathUnits]) {
+void ComposePortPath(const char16_t pcCommPortTemp[kPortNameUnits],
+                     char16_t PortPath[kPortPathUnits]) {
   ResetPortPath(PortPath);
-  const size_t prefix = sizeof(kDevicePrefix) / sizeof(kDevicePrefix[0]) - 1;
+  const size_t prefix = std::size(kDevicePrefix) - 1;
   CopyText(PortPath + prefix, kPortPathUnits - prefix, pcCommPortTemp, kPortNameUnits - 1);
 }
 
 void ComposeConnectedText(const char16_t pcCommPortTemp[kPortNameUnits],
                           char16_t msgSTR[kStatusTextUnits]) {
   for (size_t i = 0; i < kStatusTextUnits; ++i) msgSTR[i] = 0;
-  const size_t lead = CopyText(msgSTR, kStatusTextUnits, kTextConnectedAs,
-                               sizeof(kTextConnectedAs) / sizeof(kTextConnectedAs[0]));
+  const size_t lead =
+      CopyText(msgSTR, kStatusTextUnits, kTextConnectedAs, std::size(kTextConnectedAs));
   CopyText(msgSTR + lead, kStatusTextUnits - lead, pcCommPortTemp, kPortNameUnits - 1);
 }

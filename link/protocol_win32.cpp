@@ -2,25 +2,30 @@
 // the stop byte, each write completed before the next buffer is touched.
 #include <windows.h>
 
+#include <iterator>
+
 #include "link/device_link.h"
 #include "link/wire_format.h"
 #include "res/resource_ids.h"
 #include "signal/wavetable.h"
 
-#ifndef STATUS_PENDING
-#define STATUS_PENDING 0x103
-#endif
+namespace {
 
-// At most one write is outstanding; a write that failed at once never goes pending, so it is not
-// waited for (its record would otherwise be polled for ever).
-static void WritePortBytes(HANDLE portHandle, OVERLAPPED *writeOverlapped, const uint8_t *aBytes,
-                           DWORD dwLen) {
+// At most one write is outstanding. A pending write is waited for on the record's own event, so
+// the panel's thread sleeps instead of polling (at 9600 baud the 741 bytes of a start take 0.77 s).
+// A write that failed at once never goes pending, so it is not waited for: its record may never
+// complete.
+void WritePortBytes(HANDLE portHandle, OVERLAPPED *writeOverlapped, const uint8_t *aBytes,
+                    DWORD dwLen) {
   if (!WriteFile(portHandle, aBytes, dwLen, nullptr, writeOverlapped) &&
-      GetLastError() != ERROR_IO_PENDING)
+      GetLastError() != ERROR_IO_PENDING) {
     return;
-  volatile ULONG_PTR *pInternal = &writeOverlapped->Internal;
-  while (*pInternal == STATUS_PENDING) YieldProcessor();
+  }
+  DWORD dwWritten = 0;
+  GetOverlappedResult(portHandle, writeOverlapped, &dwWritten, TRUE);
 }
+
+}  // namespace
 
 void SendWaveTable(uint16_t samples[360], HANDLE portHandle, OVERLAPPED *writeOverlapped,
                    int32_t waveformIndex, uint16_t amplitudeCode, uint8_t dutyPercent) {
@@ -30,7 +35,7 @@ void SendWaveTable(uint16_t samples[360], HANDLE portHandle, OVERLAPPED *writeOv
   SerialiseTable(samples, aOutputBuffer);
   for (int32_t block = 0; block < kTableBlocks; ++block) {
     FillTableBlock(aOutputBuffer, block, aUSBChunkBuffer);
-    WritePortBytes(portHandle, writeOverlapped, aUSBChunkBuffer, sizeof(aUSBChunkBuffer));
+    WritePortBytes(portHandle, writeOverlapped, aUSBChunkBuffer, std::size(aUSBChunkBuffer));
   }
 }
 
@@ -40,15 +45,16 @@ void SendSettingsPacket(uint16_t frequencyCode, uint16_t amplitudeCode, uint8_t 
   uint8_t aConfig[kSettingsPacketBytes];
   FillSettingsPacket(frequencyCode, amplitudeCode, offsetCode, dutyPercent, spwIndex, jumperIndex,
                      aConfig);
-  WritePortBytes(portHandle, writeOverlapped, aConfig, sizeof(aConfig));
+  WritePortBytes(portHandle, writeOverlapped, aConfig, std::size(aConfig));
 }
 
 void SendControlByte(uint8_t command, HANDLE portHandle, OVERLAPPED *writeOverlapped) {
   uint8_t aCommand[1] = {command};
-  WritePortBytes(portHandle, writeOverlapped, aCommand, sizeof(aCommand));
+  WritePortBytes(portHandle, writeOverlapped, aCommand, std::size(aCommand));
 }
 
-void SendRunCommand(HWND panel, DeviceLink *link, uint16_t samples[360], GeneratorSettings settings) {
+void SendRunCommand(HWND panel, DeviceLink *link, uint16_t samples[360],
+                    GeneratorSettings settings) {
   if (link->deviceRunning.load() == 0) {
     SendWaveTable(samples, link->portHandle, &link->writeOverlapped, settings.waveformIndex,
                   settings.amplitudeCode, settings.dutyPercent);

@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include "preview/paint_preview_win32.h"
 #include "preview/preview_model.h"
 #include "res/resource_ids.h"
 
 namespace {
 
-COLORREF ToColorRef(PreviewColour colour) { return RGB(colour.red, colour.green, colour.blue); }
+COLORREF ToColorRef(PreviewColour colour) {
+  return RGB(colour.red, colour.green, colour.blue);
+}
 
 void DrawPolyline(HDC hdc, const PreviewPoint *points, int32_t count) {
   MoveToEx(hdc, points[0].x, points[0].y, NULL);
@@ -16,17 +19,32 @@ void DrawPolyline(HDC hdc, const PreviewPoint *points, int32_t count) {
   }
 }
 
-} // namespace
+void WriteReadouts(HWND panel, const PreviewModel &model) {
+  SetDlgItemTextA(panel, IDC_READOUT_MAX, model.szMaximum);
+  SetDlgItemTextA(panel, IDC_READOUT_DC, model.szDcLevel);
+  SetDlgItemTextA(panel, IDC_READOUT_MIN, model.szMinimum);
+  if (model.periodApplies != 0) {
+    SetDlgItemTextA(panel, IDC_READOUT_PERIOD, model.szPeriod);
+  }
+}
 
-void DrawPreview(PanelWindow panel, const uint16_t samples[360], int32_t spwIndex,
-                 int32_t deviceRunning, uint16_t amplitudeCode, uint8_t offsetCode,
-                 int32_t jumperIndex, uint16_t frequencyCode) {
-  // About 7 KB of stack, well within the main thread's.
-  PreviewModel model = BuildPreviewModel(samples, spwIndex, deviceRunning, amplitudeCode,
-                                         offsetCode, jumperIndex, frequencyCode);
+// The picture lies beneath the panel's readout fields (and the status bar's edge): leave every
+// child window's area out, so that the fields stay on top whether or not they repaint.
+void ExcludeChildWindows(HWND panel, HDC hdc) {
+  for (HWND child = GetWindow(panel, GW_CHILD); child != NULL;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    RECT area;
+    GetWindowRect(child, &area);
+    MapWindowPoints(NULL, panel, reinterpret_cast<POINT *>(&area), 2);
+    ExcludeClipRect(hdc, area.left, area.top, area.right, area.bottom);
+  }
+}
 
-  // Without a context the drawing calls do nothing; the readouts are still written.
-  HDC hdc = GetDC(panel);
+}  // namespace
+
+void PaintPreview(HWND panel, HDC hdc, const PreviewModel &model) {
+  ExcludeChildWindows(panel, hdc);
   HGDIOBJ heldPen = SelectObject(hdc, GetStockObject(DC_PEN));
   HGDIOBJ heldBrush = SelectObject(hdc, GetStockObject(DC_BRUSH));
 
@@ -47,14 +65,24 @@ void DrawPreview(PanelWindow panel, const uint16_t samples[360], int32_t spwInde
     LineTo(hdc, model.tracePoints[i].x, model.tracePoints[i].y);
   }
 
-  SetDlgItemTextA(panel, IDC_READOUT_MAX, model.szMaximum);
-  SetDlgItemTextA(panel, IDC_READOUT_DC, model.szDcLevel);
-  SetDlgItemTextA(panel, IDC_READOUT_MIN, model.szMinimum);
-  if (model.periodApplies != 0) {
-    SetDlgItemTextA(panel, IDC_READOUT_PERIOD, model.szPeriod);
-  }
-
   SelectObject(hdc, heldPen);
   SelectObject(hdc, heldBrush);
+}
+
+void ShowPreview(HWND panel, const PreviewModel &model) {
+  // Without a context the drawing calls do nothing; the readouts are still written, after the
+  // picture, so that the fields show on top of it.
+  HDC hdc = GetDC(panel);
+  PaintPreview(panel, hdc, model);
   ReleaseDC(panel, hdc);
+  WriteReadouts(panel, model);
+}
+
+void DrawPreview(PanelWindow panel, const uint16_t samples[360], int32_t spwIndex,
+                 int32_t deviceRunning, uint16_t amplitudeCode, uint8_t offsetCode,
+                 int32_t jumperIndex, uint16_t frequencyCode) {
+  // About 7 KB of stack, well within the main thread's.
+  const PreviewModel model = BuildPreviewModel(samples, spwIndex, deviceRunning, amplitudeCode,
+                                               offsetCode, jumperIndex, frequencyCode);
+  ShowPreview(panel, model);
 }
