@@ -350,7 +350,7 @@ def scenario_lostlink(ctx):
     check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!", "START")
     rig(ctx, "rig_stop_generator")  # its end of the line closes: a hang-up while running
     check_equal(wait_for(lambda: status(ctx), lost), lost, "hang-up while running: the status bar")
-    check_equal(text(ctx, 1012), "START", "hang-up: the button reads START")
+    check_equal(wait_for(lambda: text(ctx, 1012), "START"), "START", "hang-up: the button reads START")
     time.sleep(0.5)
     before = processor_seconds(ctx["program"].pid)
     time.sleep(4.0)
