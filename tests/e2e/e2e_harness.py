@@ -192,9 +192,8 @@ def program_kill(ctx):
 
 
 def program_close(ctx):
-    """Closes the panel as the caption's close box does; returns the exit code, None if it hangs."""
-    if drive(ctx, "close 10000") != "closed":
-        return None
+    """Closes the panel with Alt+F4; returns the exit code, None if the program does not end."""
+    xdotool(ctx, "key", "alt+F4")
     try:
         return ctx["program"].wait(timeout=15)
     except subprocess.TimeoutExpired:

@@ -1,7 +1,7 @@
 // Looks at a running varnolt panel from outside, in the same Wine prefix, for the end-to-end tests.
 // The user's clicks and keys come from the X server (xdotool); this program only reads what the
-// panel shows, asks for a repaint and closes the panel. One command a line on stdin, one answer
-// line on stdout, texts in UTF-8:
+// panel shows and asks for a repaint. One command a line on stdin, one answer line on stdout,
+// texts in UTF-8:
 //   wait MS   ok | error WHAT       the panel is visible and its status bar has its first text
 //   get ID    text TEXT             a panel control's text (102: the status bar's part 0)
 //   check ID  check N               BM_GETCHECK of a panel button
@@ -9,7 +9,6 @@
 //   rect ID   rect L T R B          a control's rectangle on the screen (0: the client area)
 //   about ID  text TEXT | none      a control of the panel's open About box
 //   redraw    ok                    InvalidateRect and RedrawWindow of the whole panel
-//   close MS  closed | error WHAT   WM_CLOSE; answers once the panel is gone
 #include <windows.h>
 
 #include <fcntl.h>
@@ -140,28 +139,15 @@ void CommandRedraw(int) {
   WriteLine("ok", L"");
 }
 
-void CommandClose(int timeoutMs) {
-  PanelControl(0);
-  HWND panel = panelWindow;
-  PostMessageW(panel, WM_CLOSE, 0, 0);
-  DWORD dwStart = GetTickCount();
-  while (panel != nullptr && IsWindow(panel) &&
-         GetTickCount() - dwStart < static_cast<DWORD>(timeoutMs)) {
-    Sleep(5);
-  }
-  WriteLine(panel != nullptr && !IsWindow(panel) ? "closed" : "error the panel is still there",
-            L"");
-}
-
 struct DriverCommand {
   const char *name;
   void (*run)(int argument);
 };
 
 const DriverCommand kCommands[] = {
-    {"wait", CommandWait},     {"get", CommandGet},     {"check", CommandCheck},
-    {"list", CommandList},     {"rect", CommandRect},   {"about", CommandAbout},
-    {"redraw", CommandRedraw}, {"close", CommandClose},
+    {"wait", CommandWait},     {"get", CommandGet},   {"check", CommandCheck},
+    {"list", CommandList},     {"rect", CommandRect}, {"about", CommandAbout},
+    {"redraw", CommandRedraw},
 };
 
 }  // namespace
