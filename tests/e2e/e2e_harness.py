@@ -327,10 +327,13 @@ def scenario_link(ctx):
     click(ctx, 1008)
     check_equal(wait_for(lambda: status(ctx), "Device is connected as COM5"),
                 "Device is connected as COM5", "CONNECT")
+    stopped = settled_picture(ctx)[1]
     click(ctx, 1012)
     check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!",
                 "START: the generator's 0x55 shows")
     check_equal(text(ctx, 1012), "STOP", "START: the button reads STOP")
+    drive(ctx, "redraw")
+    check_same_picture(stopped, settled_picture(ctx)[1], "running: a repaint keeps the red trace")
     wait_for(lambda: len(received(ctx)) >= 14, True)
     check_start(received(ctx)[:14], "START")
     click(ctx, 1012)
