@@ -127,6 +127,8 @@ def screenshot(ctx):
     header = re.match(rb"P6\s+(\d+)\s+\d+\s+255\s", data)
     if header is None:
         raise SetupError("import did not give an 8-bit PPM")
+    with open(os.path.join(ctx["work"], "last-screenshot.ppm"), "wb") as last:
+        last.write(data)  # for a look after a failed check
     left, top = (int(v) for v in drive(ctx, "rect 0").split()[1:3])
     return {"width": int(header.group(1)), "pixels": data[header.end():], "left": left, "top": top}
 
