@@ -14,6 +14,8 @@ DeviceLink deviceLink = {
     L"\\\\.\\", nullptr, {}, {}, 0, {0}, {0}, nullptr, nullptr, kLinkLostMessage,
 };
 
+// The thread's entry stays with the values it names: the link's receiver is handed its link and
+// knows no process-wide value of the program's.
 DWORD WINAPI ReceiverThread(LPVOID) {
   RunReceiver(&deviceLink);
   return 0;

@@ -108,8 +108,10 @@ void ReportLinkLost(DeviceLink *link) {
   ResetEvent(LinkReadyEvent(link));
   SetStatusText(link, kTextConnectionLost);
   link->deviceRunning.store(0);
-  if (link->linkLostMessage != 0) {
-    PostMessageW(GetParent(link->statusBar), link->linkLostMessage, 0, 0);
+  // Without a window (the panel is gone) a post would land in this thread's own queue.
+  HWND owner = GetParent(link->statusBar);
+  if (link->linkLostMessage != 0 && owner != nullptr) {
+    PostMessageW(owner, link->linkLostMessage, 0, 0);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/resource_ids.h"
@@ -37,7 +38,8 @@ std::vector<uint8_t> ResourceBytes(LPCWSTR type, LPCWSTR name) {
 
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
   reinterpret_cast<std::vector<std::wstring> *>(names)->push_back(
-      IS_INTRESOURCE(name) ? std::to_wstring(reinterpret_cast<uintptr_t>(name)) : std::wstring(name));
+      IS_INTRESOURCE(name) ? std::to_wstring(reinterpret_cast<uintptr_t>(name))
+                           : std::wstring(name));
   return TRUE;
 }
 
@@ -166,7 +168,9 @@ DialogItem ReadItem(TemplateReader *reader) {
 // The window manager compares class names without regard to case; the predefined classes may
 // also be stored as ordinals.
 bool SameClass(const std::wstring &stored, const wchar_t *szExpected) {
-  static const struct { const wchar_t *ordinal, *name; } kOrdinals[] = {
+  static const struct {
+    const wchar_t *ordinal, *name;
+  } kOrdinals[] = {
       {L"#128", L"BUTTON"}, {L"#129", L"EDIT"}, {L"#130", L"STATIC"}, {L"#133", L"COMBOBOX"}};
   for (const auto &entry : kOrdinals) {
     if (stored == entry.ordinal) return _wcsicmp(entry.name, szExpected) == 0;
@@ -237,7 +241,8 @@ const ExpectedItem kPanelItems[] = {
     {1028, L"EDIT", L"", kField, 0, 334, 61, 36, 12},
     {1030, L"EDIT", L"", kField, 0, 334, 120, 36, 12},
     {1036, L"EDIT", L"", kField, 0, 334, 177, 36, 12},
-    {1037, L"EDIT", L"", (kField & ~static_cast<uint32_t>(ES_RIGHT)) | ES_CENTER, 0, 189, 120, 36, 12},
+    {1037, L"EDIT", L"", (kField & ~static_cast<uint32_t>(ES_RIGHT)) | ES_CENTER, 0, 189, 120, 36,
+     12},
 };
 
 const uint32_t kAboutLabel = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT;
@@ -295,8 +300,8 @@ TEST(ProgramResources, PanelTemplateHeader) {
   EXPECT_EQ(header.signature, 0xFFFFu);  // an extended template
   EXPECT_EQ(header.helpId, 0u);
   EXPECT_EQ(header.exStyle, 0u);
-  EXPECT_EQ(header.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                                DS_MODALFRAME | DS_SETFONT));
+  EXPECT_EQ(header.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU |
+                                                WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT));
   EXPECT_EQ(header.style & WS_VISIBLE, 0u) << "start-up shows the panel itself";
   EXPECT_EQ(header.count, 36u);
   EXPECT_EQ(header.x, 20);
@@ -360,7 +365,10 @@ TEST(ProgramResources, AboutTemplate) {
 }
 
 TEST(ProgramResources, StringTableHoldsTheListTextsAndNothingElse) {
-  static const struct { UINT id; const wchar_t *text; } kStrings[] = {
+  static const struct {
+    UINT id;
+    const wchar_t *text;
+  } kStrings[] = {
       {106, L"Sine Wave"},          {107, L"Square Wave"},        {108, L"Triangle Wave"},
       {109, L"Saw Tooth Wave"},     {110, L"Reversed Saw Wave"},  {111, L"Random Wave"},
       {112, L"360SPW ->14kHz max"}, {113, L"180SPW ->28kHz max"}, {114, L"90SPW ->56kHz max"},
@@ -375,7 +383,8 @@ TEST(ProgramResources, StringTableHoldsTheListTextsAndNothingElse) {
   }
   for (UINT id : {0u, 1u, 96u, 105u, 118u, 127u}) {
     wchar_t szBuffer[256] = L"";
-    EXPECT_EQ(LoadStringW(ProgramModule(), id, szBuffer, ARRAYSIZE(szBuffer)), 0) << "string " << id;
+    EXPECT_EQ(LoadStringW(ProgramModule(), id, szBuffer, ARRAYSIZE(szBuffer)), 0)
+        << "string " << id;
   }
 }
 
@@ -446,6 +455,36 @@ TEST(ProgramResources, ManifestAsksForCommonControls6AsInvoker) {
   std::string request = manifest.substr(level, manifest.find("/>", level) - level);
   EXPECT_NE(request.find("level=\"asInvoker\""), std::string::npos) << request;
   EXPECT_NE(request.find("uiAccess=\"false\""), std::string::npos) << request;
+}
+
+// What Windows shows in the file's properties.
+TEST(ProgramResources, VersionNamesTheProgram) {
+  const wchar_t *pszPath = _wgetenv(L"VARNOLT_EXE");
+  ASSERT_NE(pszPath, nullptr);
+  std::vector<uint8_t> info(GetFileVersionInfoSizeW(pszPath, nullptr));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(pszPath, 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO *fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void **>(&fixed), &size));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00000001u);  // 0.1
+  EXPECT_EQ(fixed->dwFileVersionLS, 0u);           // .0.0
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00000001u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  const std::pair<const wchar_t *, const char *> kTexts[] = {
+      {L"FileDescription", "VARNOLT control program"},
+      {L"ProductName", "VARNOLT"},
+      {L"FileVersion", "0.1.0.0"},
+      {L"ProductVersion", "0.1.0.0"},
+      {L"OriginalFilename", "varnolt.exe"}};
+  for (const auto &entry : kTexts) {
+    const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.first;
+    wchar_t *pszValue = nullptr;
+    ASSERT_TRUE(
+        VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void **>(&pszValue), &size))
+        << Narrow(entry.first);
+    EXPECT_EQ(Narrow(pszValue), entry.second) << Narrow(entry.first);
+  }
 }
 
 }  // namespace
