@@ -38,8 +38,7 @@ std::vector<uint8_t> ResourceBytes(LPCWSTR type, LPCWSTR name) {
 
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
   reinterpret_cast<std::vector<std::wstring> *>(names)->push_back(
-      IS_INTRESOURCE(name) ? std::to_wstring(reinterpret_cast<uintptr_t>(name))
-                           : std::wstring(name));
+      IS_INTRESOURCE(name) ? std::to_wstring(reinterpret_cast<uintptr_t>(name)) : std::wstring(name));
   return TRUE;
 }
 
@@ -168,9 +167,7 @@ DialogItem ReadItem(TemplateReader *reader) {
 // The window manager compares class names without regard to case; the predefined classes may
 // also be stored as ordinals.
 bool SameClass(const std::wstring &stored, const wchar_t *szExpected) {
-  static const struct {
-    const wchar_t *ordinal, *name;
-  } kOrdinals[] = {
+  static const struct { const wchar_t *ordinal, *name; } kOrdinals[] = {
       {L"#128", L"BUTTON"}, {L"#129", L"EDIT"}, {L"#130", L"STATIC"}, {L"#133", L"COMBOBOX"}};
   for (const auto &entry : kOrdinals) {
     if (stored == entry.ordinal) return _wcsicmp(entry.name, szExpected) == 0;
@@ -241,8 +238,7 @@ const ExpectedItem kPanelItems[] = {
     {1028, L"EDIT", L"", kField, 0, 334, 61, 36, 12},
     {1030, L"EDIT", L"", kField, 0, 334, 120, 36, 12},
     {1036, L"EDIT", L"", kField, 0, 334, 177, 36, 12},
-    {1037, L"EDIT", L"", (kField & ~static_cast<uint32_t>(ES_RIGHT)) | ES_CENTER, 0, 189, 120, 36,
-     12},
+    {1037, L"EDIT", L"", (kField & ~static_cast<uint32_t>(ES_RIGHT)) | ES_CENTER, 0, 189, 120, 36, 12},
 };
 
 const uint32_t kAboutLabel = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT;
@@ -300,8 +296,8 @@ TEST(ProgramResources, PanelTemplateHeader) {
   EXPECT_EQ(header.signature, 0xFFFFu);  // an extended template
   EXPECT_EQ(header.helpId, 0u);
   EXPECT_EQ(header.exStyle, 0u);
-  EXPECT_EQ(header.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU |
-                                                WS_MINIMIZEBOX | DS_MODALFRAME | DS_SETFONT));
+  EXPECT_EQ(header.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                                                DS_MODALFRAME | DS_SETFONT));
   EXPECT_EQ(header.style & WS_VISIBLE, 0u) << "start-up shows the panel itself";
   EXPECT_EQ(header.count, 36u);
   EXPECT_EQ(header.x, 20);
@@ -365,10 +361,7 @@ TEST(ProgramResources, AboutTemplate) {
 }
 
 TEST(ProgramResources, StringTableHoldsTheListTextsAndNothingElse) {
-  static const struct {
-    UINT id;
-    const wchar_t *text;
-  } kStrings[] = {
+  static const struct { UINT id; const wchar_t *text; } kStrings[] = {
       {106, L"Sine Wave"},          {107, L"Square Wave"},        {108, L"Triangle Wave"},
       {109, L"Saw Tooth Wave"},     {110, L"Reversed Saw Wave"},  {111, L"Random Wave"},
       {112, L"360SPW ->14kHz max"}, {113, L"180SPW ->28kHz max"}, {114, L"90SPW ->56kHz max"},
@@ -383,8 +376,7 @@ TEST(ProgramResources, StringTableHoldsTheListTextsAndNothingElse) {
   }
   for (UINT id : {0u, 1u, 96u, 105u, 118u, 127u}) {
     wchar_t szBuffer[256] = L"";
-    EXPECT_EQ(LoadStringW(ProgramModule(), id, szBuffer, ARRAYSIZE(szBuffer)), 0)
-        << "string " << id;
+    EXPECT_EQ(LoadStringW(ProgramModule(), id, szBuffer, ARRAYSIZE(szBuffer)), 0) << "string " << id;
   }
 }
 
