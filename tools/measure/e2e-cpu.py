@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""Processor time of an idle varnolt.exe under Wine, per thread, over 10 s: unconnected, then
-connected to the virtual generator (through the rig, with the pty shim preloaded), beside the
-prefix's wineserver.
+"""Processor time of varnolt.exe under Wine over 10 s idle, per thread and for the whole process,
+beside the prefix's wineserver: unconnected, connected to the virtual generator (through the rig,
+with the pty shim preloaded), and after a lost link (the generator hung up while running).
 
 Threads are read from /proc/PID/task: utime + stime in clock ticks. The process's first thread is
-the program's main thread; a thread that appears with CONNECT is Wine's (the program starts none
-then: its receiver exists from start-up), and is where Wine waits for serial events on the pty.
-Every thread is listed with its name and when it started, so the attribution can be checked.
+the program's main thread; every thread is listed with its name and when it started, so that the
+part of Wine's own threads (such as its wait for serial events, new with CONNECT) can be told.
 
 Usage: e2e-cpu.py --windows-build DIR --native-build DIR [--seconds 10]
+Needs WINEPREFIX naming a prefix made by tools/wine/make-prefix.sh.
 """
 
 import argparse
@@ -19,9 +19,8 @@ import sys
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-import e2e_harness as harness  # noqa: E402
-
+CAPTION = "varnolt.example"
+HARDWARE_IDS = "USB\\VID_1209&PID_7A3C&REV_0100\\0USB\\VID_1209&PID_7A3C"
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -29,10 +28,10 @@ def read_stat(path):
     with open(path) as stat:
         text = stat.read()
     # The name may hold spaces and parentheses: split after the last ")".
-    name = text[text.index("(") + 1:text.rindex(")")]
     fields = text[text.rindex(")") + 2:].split()
     # fields[0] is field 3 (state); utime is field 14, stime 15, starttime 22.
-    return {"name": name, "cpu": int(fields[11]) + int(fields[12]), "start": int(fields[19])}
+    return {"name": text[text.index("(") + 1:text.rindex(")")],
+            "cpu": int(fields[11]) + int(fields[12]), "start": int(fields[19])}
 
 
 def thread_times(pid):
@@ -49,9 +48,7 @@ def wineserver_pid(prefix):
     """The wineserver of this prefix: its working folder is server-<dev>-<inode> of the prefix."""
     info = os.stat(prefix)
     wanted = f"server-{info.st_dev:x}-{info.st_ino:x}"
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
+    for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
             if os.path.basename(os.readlink(f"/proc/{entry}/cwd")) == wanted and \
                     "wineserver" in os.readlink(f"/proc/{entry}/exe"):
@@ -61,65 +58,41 @@ def wineserver_pid(prefix):
     return None
 
 
-def program_pid(launcher_pid):
-    """wine-run.sh execs wine, which execs the loader: the launcher's pid ends up running
-    varnolt.exe; its children are searched too, in case a wrapper forked."""
-    candidates = [launcher_pid]
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as stat:
-                    text = stat.read()
-                if int(text[text.rindex(")") + 2:].split()[1]) == launcher_pid:
-                    candidates.append(int(entry))
-            except (OSError, ValueError):
-                continue
-    for pid in candidates:
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                if b"varnolt.exe" in cmdline.read():
-                    return pid
-        except OSError:
-            continue
-    return None
-
-
-def measure(pid, server, seconds):
+def measure(title, pid, server, seconds):
+    """Prints each thread's share of a core over the window, the process's and the server's."""
     before = thread_times(pid)
-    server_before = read_stat(f"/proc/{server}/stat")["cpu"] if server else None
+    process_before = read_stat(f"/proc/{pid}/stat")["cpu"]
+    server_before = read_stat(f"/proc/{server}/stat")["cpu"] if server else 0
     time.sleep(seconds)
     after = thread_times(pid)
-    server_after = read_stat(f"/proc/{server}/stat")["cpu"] if server else None
-    usage = {}
-    for tid, info in after.items():
-        start_cpu = before[tid]["cpu"] if tid in before else 0
-        usage[tid] = (info, 100.0 * (info["cpu"] - start_cpu) / TICKS / seconds)
-    server_usage = None if server is None else 100.0 * (server_after - server_before) / TICKS / seconds
-    return usage, server_usage
+    process_start = read_stat(f"/proc/{pid}/stat")["start"]
+    print(f"{title}, {seconds:.0f} s:")
+    for tid, info in sorted(after.items()):
+        used = info["cpu"] - before.get(tid, {"cpu": 0})["cpu"]
+        role = "main thread" if tid == pid else "new in this window" if tid not in before else ""
+        print(f"  tid {tid:7d} {info['name']:16s} +{(info['start'] - process_start) / TICKS:6.2f}s "
+              f"{100.0 * used / TICKS / seconds:6.2f}% of a core  {role}")
+    used = read_stat(f"/proc/{pid}/stat")["cpu"] - process_before
+    print(f"  whole process: {used / TICKS:.2f} s of processor time, "
+          f"{100.0 * used / TICKS / seconds:.2f}% of a core")
+    if server:
+        used = read_stat(f"/proc/{server}/stat")["cpu"] - server_before
+        print(f"  wineserver: {100.0 * used / TICKS / seconds:.2f}% of a core")
 
 
-def report(title, pid, usage, server_usage, known_before_connect, process_start):
-    print(f"{title}:")
-    program_total = 0.0
-    from_start = [tid for tid in usage if tid != pid and
-                  (known_before_connect is None or tid in known_before_connect)]
-    for tid in sorted(usage):
-        info, percent = usage[tid]
-        if tid == pid:
-            role = "program: main thread"
-        elif tid in from_start and len(from_start) == 1:
-            role = "program: receiver thread (the only other thread since start-up)"
-        elif tid in from_start:
-            role = "since start-up: the program's receiver or a Wine service thread"
-        else:
-            role = "new with CONNECT: Wine's serial event wait"
-        if known_before_connect is None or tid in known_before_connect:
-            program_total += percent
-        started = (info["start"] - process_start) / TICKS
-        print(f"  tid {tid:7d} {info['name']:16s} +{started:5.2f}s {percent:6.2f}% of a core  {role}")
-    print(f"  threads from start-up together: {program_total:.2f}% of a core")
-    if server_usage is not None:
-        print(f"  wineserver: {server_usage:.2f}% of a core")
+def ask(probe, command):
+    probe.stdin.write(f"{command}\n")
+    probe.stdin.flush()
+    return probe.stdout.readline().strip()
+
+
+def wait_status(probe, wanted, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while True:
+        status = ask(probe, f"text 102 {CAPTION}").removeprefix("text ")
+        if status == wanted or time.monotonic() > deadline:
+            return status
+        time.sleep(0.05)
 
 
 def main():
@@ -127,7 +100,6 @@ def main():
     parser.add_argument("--windows-build", required=True)
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--seconds", type=float, default=10.0)
-    parser.add_argument("--display", type=int, default=75)
     args = parser.parse_args()
     prefix = os.environ.get("WINEPREFIX", "")
     if not os.path.isfile(os.path.join(prefix, "system.reg")):
@@ -136,52 +108,62 @@ def main():
     build = os.path.abspath(args.windows_build)
     work = os.path.join(build, "measure-cpu")
     os.makedirs(work, exist_ok=True)
+    # The rig: a display, the prefix's server on it, the fake USB device and the generator.
+    setup = f"""set -e
+source '{ROOT}/tools/wine/rig.sh'
+rig_start_display '{work}'
+rig_restart_server '{work}'
+rig_remove_devices
+rig_add_device 'VID_1209&PID_7A3C' SN0001 '{HARDWARE_IDS}' COM5
+rig_start_generator '{work}/generator'
+printf '%s\\n' "$DISPLAY" "$LD_PRELOAD" "$RIG_XVFB_PID" "$RIG_GENERATOR_PID"
+"""
+    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all",
+               RIG_NATIVE_BUILD=os.path.abspath(args.native_build))
+    lines = subprocess.run(["bash", "-c", setup], env=env, stdout=subprocess.PIPE, text=True,
+                           check=True).stdout.split("\n")
+    env.update(DISPLAY=lines[0], LD_PRELOAD=lines[1])
+    xvfb, generator = int(lines[2]), int(lines[3])
     wine_run = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
-    xvfb, display = harness.start_xvfb(args.display, os.path.join(work, "xvfb.log"))
-    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", DISPLAY=display)
-    harness.restart_wineserver(env, wine_run, work)
-    shell = None
-    driver = None
+    probe = subprocess.Popen([wine_run, os.path.join(build, "tools", "measure", "e2e_probe.exe")],
+                             env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     program = None
     try:
-        shell = harness.rig_shell_start(ROOT, os.path.abspath(args.native_build), env, work)
-        harness.rig_run(shell, "rig_remove_devices")
-        harness.rig_run(shell, f"rig_add_device 'VID_1209&PID_7A3C' SN0001 '{harness.HARDWARE_IDS}' COM5")
-        harness.rig_run(shell, f"rig_start_generator '{os.path.join(work, 'generator')}'")
-        env["LD_PRELOAD"] = harness.rig_run(shell, 'printf "%s\\n" "$LD_PRELOAD"')[0]
-        driver = harness.driver_start(wine_run, os.path.join(build, "tests", "e2e", "e2e_panel_driver.exe"),
-                                      env, work)
         log = open(os.path.join(work, "program.err"), "w")
+        # wine-run.sh and wine exec: the process started is the one that runs varnolt.exe.
         program = subprocess.Popen([wine_run, os.path.join(build, "app", "varnolt.exe")], env=env,
                                    stdout=log, stderr=log)
-        answer = harness.drive(driver, "wait 20000", timeout=40)
-        if not answer.startswith("ok wait"):
-            print(f"the panel did not come up: {answer}", file=sys.stderr)
+        if not ask(probe, f"ready 102 {CAPTION}").startswith("ready"):
+            print("the panel did not come up", file=sys.stderr)
             return 1
-        pid = program_pid(program.pid)
-        server = wineserver_pid(prefix)
-        process_start = read_stat(f"/proc/{pid}/stat")["start"]
+        pid, server = program.pid, wineserver_pid(prefix)
         time.sleep(1.0)  # start-up's own work is not idling
-        usage, server_usage = measure(pid, server, args.seconds)
-        report(f"unconnected, idle {args.seconds:.0f} s (pid {pid})", pid, usage, server_usage, None,
-               process_start)
-        known = set(thread_times(pid))
-        print(f"CONNECT: {harness.get_status(driver) if harness.drive(driver, 'click 1008') else ''}")
+        measure(f"unconnected, idle (pid {pid})", pid, server, args.seconds)
+        ask(probe, f"click 1008 {CAPTION}")
+        print(f"CONNECT: {wait_status(probe, 'Device is connected as COM5')}")
         time.sleep(1.0)
-        usage, server_usage = measure(pid, server, args.seconds)
-        report(f"connected, idle {args.seconds:.0f} s", pid, usage, server_usage, known, process_start)
-        harness.drive(driver, "close 10000")
+        measure("connected, idle", pid, server, args.seconds)
+        ask(probe, f"click 1012 {CAPTION}")
+        print(f"START: {wait_status(probe, 'Device is RUNNING!')}")
+        os.kill(generator, signal.SIGTERM)  # its end of the line closes: a hang-up while running
+        print(f"hang-up: {wait_status(probe, 'Device NOT connected->Connection lost')}")
+        time.sleep(1.0)
+        measure("after a lost link, idle", pid, server, args.seconds)
+        ask(probe, f"close 0 {CAPTION}")
         program.wait(timeout=20)
     finally:
         if program is not None and program.poll() is None:
             program.kill()
             program.wait()
-        if driver is not None:
-            harness.driver_stop(driver)
-        if shell is not None:
-            harness.rig_shell_stop(shell)
-        xvfb.send_signal(signal.SIGTERM)
-        xvfb.wait()
+        probe.stdin.close()
+        probe.wait(timeout=15)
+        for pid in (generator, xvfb):
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        subprocess.run(["bash", "-c", f"source '{ROOT}/tools/wine/rig.sh' && rig_remove_devices"],
+                       env=env, check=False)
     return 0
 
 

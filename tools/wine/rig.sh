@@ -31,6 +31,10 @@
 #   rig_start_display DIR [WIDTHxHEIGHT]
 #       Starts an Xvfb of its own on the first free display (its log DIR/xvfb.log), waits until it
 #       answers and exports DISPLAY. Sets RIG_XVFB_PID; the caller kills it when done.
+#   rig_restart_server DIR
+#       Restarts the prefix's wineserver, persistent and detached (its log DIR/wineserver.log), and
+#       waits until a program runs, which makes Wine's desktop on this $DISPLAY: the desktop keeps
+#       the display it was made on, and a later program on another display would get no window.
 
 RIG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 RIG_USB_ENUM='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB'
@@ -214,4 +218,19 @@ rig_start_display() {
     return 1
   fi
   export DISPLAY=":$(head -n 1 "$dir/display")"
+}
+
+rig_restart_server() {
+  rig__need_prefix || return 1
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+  # Not Wine's own start: that server would take the generator's pty as its controlling terminal.
+  (setsid wineserver -f -p >"$1/wineserver.log" 2>&1 </dev/null &)
+  local _i
+  for ((_i = 0; _i < 150; _i++)); do
+    WINEDEBUG=-all wine cmd /c exit 0 </dev/null >/dev/null 2>&1 && return 0
+    sleep 0.2
+  done
+  echo "rig: the prefix's wineserver did not come back" >&2
+  return 1
 }
