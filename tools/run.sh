@@ -15,7 +15,8 @@
 #
 # The generator's log (every byte the program sent, decoded) is build/run/generator.log.
 # Needs bash, and sudo or root only when packages are missing.
-# Optional: VARNOLT_RUN_DIR (the prefix and logs, default build/run), VARNOLT_RUN_NATIVE_BUILD and
+# Optional: VARNOLT_RUN_DIR (the logs and the prefix, default build/run), VARNOLT_RUN_PREFIX (the
+# Wine prefix, default $VARNOLT_RUN_DIR/prefix), VARNOLT_RUN_NATIVE_BUILD and
 # VARNOLT_RUN_WINDOWS_BUILD (the build folders, default those of the native and windows presets),
 # VARNOLT_RUN_EXE (another Windows program to start in the panel's place, for trying the rig).
 set -euo pipefail
@@ -28,7 +29,7 @@ while [ $# -gt 0 ]; do
     --device) [ $# -ge 2 ] || { echo "run: --device needs auto or a port path" >&2; exit 64; }
               device=$2; shift 2 ;;
     --device=*) device=${1#--device=}; shift ;;
-    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,/^set /{/^#/s/^# \{0,1\}//p}' "$0"; exit 0 ;;
     *) echo "run: unknown argument $1 (usage: run.sh [--device auto|PORT])" >&2; exit 64 ;;
   esac
 done
@@ -115,14 +116,14 @@ if [ ! -f "$exe" ]; then
   exit 1
 fi
 
-export WINEPREFIX="$run/prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
+export WINEPREFIX="${VARNOLT_RUN_PREFIX:-$run/prefix}" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
 export RIG_NATIVE_BUILD="$nativeBuild" RIG_PORT=COM5
 # shellcheck source=tools/wine/rig.sh
 source "$root/tools/wine/rig.sh"
 
 cleanup() {
   rig_stop_generator || true
-  WINEPREFIX="$run/prefix" wineserver -k >/dev/null 2>&1 || true
+  wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT

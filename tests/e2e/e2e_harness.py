@@ -174,12 +174,22 @@ def check_pixels(shot, expected, what):
 # The program and the generator
 
 def program_start(ctx):
-    """Starts varnolt.exe; once more when its panel does not come (under Wine, now and then the
-    dialog cannot be created: error 1400)."""
+    """Starts varnolt.exe, or for the device scenario tools/run.sh --device auto; once more when
+    the panel does not come (under Wine, now and then the dialog cannot be created: error 1400)."""
     for attempt in (1, 2):
-        err = open(os.path.join(ctx["work"], f"program-{attempt}.err"), "w")
-        ctx["program"] = subprocess.Popen([ctx["wine_run"], ctx["exe"]], env=ctx["env"], stdout=err,
-                                          stderr=err)
+        err_path = os.path.join(ctx["work"], f"program-{attempt}.err")
+        err = open(err_path, "w")
+        if "run_env" not in ctx:
+            ctx["program"] = subprocess.Popen([ctx["wine_run"], ctx["exe"]], env=ctx["env"],
+                                              stdout=err, stderr=err)
+        else:
+            ctx["program"] = subprocess.Popen(["bash", ctx["root"] + "/tools/run.sh", "--device",
+                                               "auto"], env=ctx["run_env"], stdout=err, stderr=err,
+                                              start_new_session=True)
+            # run.sh restarts the prefix's server, which ends every program of the prefix: the
+            # driver starts once the panel is on its way.
+            wait_for(lambda: "run: starting" in open(err_path).read(), True, timeout=120)
+            driver_start(ctx)
         if drive(ctx, "wait 20000", timeout=40) == "ok":
             return
         program_kill(ctx)
@@ -189,8 +199,16 @@ def program_start(ctx):
 def program_kill(ctx):
     process = ctx.get("program")
     if process is not None and process.poll() is None:
-        process.kill()
-        process.wait()
+        if "run_env" in ctx:
+            os.killpg(process.pid, signal.SIGTERM)  # run.sh and its wine: its trap cleans up
+        else:
+            process.kill()
+        process.wait(timeout=30)
+
+
+def driver_start(ctx):
+    ctx["driver"] = spawn([ctx["wine_run"], ctx["driver_exe"]], ctx["env"],
+                          os.path.join(ctx["work"], "driver.err"))
 
 
 def program_close(ctx):
@@ -386,9 +404,41 @@ def scenario_about(ctx):
     check_equal(wait_for(lambda: drive(ctx, "about 1038"), "none"), "none", "Escape closes it")
 
 
+def device_tree(ctx):
+    """A sysfs tree in which ttyACM0 sits below a USB device 1209:7A3C and its node in the dev
+    folder is the virtual generator's pty; the environment of run.sh that finds it there."""
+    pty = rig(ctx, 'printf "%s\\n" "$RIG_GENERATOR_PTY"')[0]
+    tree = os.path.join(ctx["work"], "tree")
+    interface = os.path.join(tree, "sys/devices/usb1/1-2/1-2:1.0")
+    for folder in (interface + "/tty/ttyACM0", tree + "/sys/class/tty", tree + "/dev"):
+        os.makedirs(folder)
+    for name, value in (("idVendor", "1209"), ("idProduct", "7a3c"), ("serial", "SN0001")):
+        with open(os.path.join(os.path.dirname(interface), name), "w") as attribute:
+            attribute.write(value + "\n")
+    os.symlink(interface, interface + "/tty/ttyACM0/device")
+    os.symlink(interface + "/tty/ttyACM0", tree + "/sys/class/tty/ttyACM0")
+    os.symlink(pty, tree + "/dev/ttyACM0")
+    return dict(ctx["env"], VARNOLT_SYSFS=tree + "/sys", VARNOLT_DEV=tree + "/dev",
+                VARNOLT_RUN_DIR=ctx["work"] + "/run", VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
+                VARNOLT_RUN_NATIVE_BUILD=ctx["env"]["RIG_NATIVE_BUILD"], VARNOLT_RUN_EXE=ctx["exe"])
+
+
+def scenario_device(ctx):
+    """run.sh --device auto found the generator with varnoltctl and registered it as COM5."""
+    click(ctx, 1008)
+    check_equal(wait_for(lambda: status(ctx), "Device is connected as COM5"),
+                "Device is connected as COM5", "run.sh --device auto: CONNECT")
+    click(ctx, 1012)
+    check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!",
+                "run.sh --device auto: START, the generator's 0x55 shows")
+    wait_for(lambda: len(received(ctx)) >= 14, True)
+    check_start(received(ctx), "run.sh --device auto: START")
+    check_equal(program_close(ctx), 0, "run.sh --device auto: ends with the panel, exit code 0")
+
+
 SCENARIOS = {"startup": scenario_startup, "controls": scenario_controls, "duty": scenario_duty,
              "enter": scenario_enter, "repaint": scenario_repaint, "link": scenario_link,
-             "lostlink": scenario_lostlink, "about": scenario_about}
+             "lostlink": scenario_lostlink, "about": scenario_about, "device": scenario_device}
 
 
 def main():
@@ -409,8 +459,9 @@ def main():
     os.makedirs(work)
     env = dict(os.environ, WINEARCH="win32", WINEDEBUG=os.environ.get("WINEDEBUG", "-all"),
                RIG_NATIVE_BUILD=os.path.abspath(args.native_build))
-    ctx = {"work": work, "exe": os.path.abspath(args.program), "env": env,
-           "wine_run": os.path.join(root, "tools", "wine", "wine-run.sh")}
+    ctx = {"work": work, "exe": os.path.abspath(args.program), "env": env, "root": root,
+           "wine_run": os.path.join(root, "tools", "wine", "wine-run.sh"),
+           "driver_exe": os.path.abspath(args.driver)}
     code = 0
     try:
         ctx["rig"] = spawn(["bash", "--norc", "--noprofile"], env, os.path.join(work, "rig.err"))
@@ -419,8 +470,10 @@ def main():
                  f"'VID_1209&PID_7A3C' SN0001 '{HARDWARE_IDS}' COM5")
         start_generator(ctx, "generator")
         env["DISPLAY"], env["LD_PRELOAD"] = rig(ctx, 'printf "%s\\n%s\\n" "$DISPLAY" "$LD_PRELOAD"')
-        ctx["driver"] = spawn([ctx["wine_run"], os.path.abspath(args.driver)], env,
-                              os.path.join(work, "driver.err"))
+        if args.scenario == "device":
+            ctx["run_env"] = device_tree(ctx)
+        else:
+            driver_start(ctx)
         program_start(ctx)
         SCENARIOS[args.scenario](ctx)
     except SetupError as error:
@@ -429,7 +482,10 @@ def main():
     finally:
         program_kill(ctx)
         if "driver" in ctx:
-            send(ctx["driver"], "quit\n")
+            try:
+                send(ctx["driver"], "quit\n")
+            except BrokenPipeError:
+                pass  # ended with the prefix's server (run.sh stops it)
             ctx["driver"]["process"].wait(timeout=15)
         if "rig" in ctx:
             send(ctx["rig"], "rig_stop_generator; rig_remove_devices; kill $RIG_XVFB_PID; exit 0\n")
