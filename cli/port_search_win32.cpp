@@ -29,7 +29,7 @@ std::string AcceptedPortName(HDEVINFO deviceList, SP_DEVINFO_DATA *DeviceInfoDat
   DWORD ulPropertyType = 0;
   DWORD dwSize = 0;
   if (!SetupDiGetDeviceRegistryPropertyW(deviceList, DeviceInfoData, SPDRP_HARDWAREID,
-                                         &ulPropertyType, szBuffer, sizeof(szBuffer), &dwSize)) {
+                                         &ulPropertyType, szBuffer, std::size(szBuffer), &dwSize)) {
     return "";
   }
   char16_t CurrentDeviceId[kDeviceIdUnits];

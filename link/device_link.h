@@ -49,7 +49,7 @@ void CloseDeviceLink(DeviceLink *link);
 // Every sender writes through writeOverlapped and waits on its event until the write has completed
 // before it touches the next buffer; a write that fails at once is not waited for.
 // START/STOP: a whole start (table, settings, run byte) while deviceRunning is 0, else the stop
-// byte; relabels the button 1012.
+// byte; relabels the START/STOP button.
 void SendRunCommand(HWND panel, DeviceLink *link, uint16_t samples[360],
                     GeneratorSettings settings);
 void SendWaveTable(uint16_t samples[360], HANDLE portHandle, OVERLAPPED *writeOverlapped,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -127,7 +128,7 @@ TEST(TableFile, SeparatorsCommentsAndFaultsNamingTheLineAndWhy) {
   int32_t line = 0;
   char szReason[kTableReasonSize] = "";
   ASSERT_TRUE(
-      ParseTableText(mixed.data(), mixed.size(), samples, &line, szReason, sizeof szReason));
+      ParseTableText(mixed.data(), mixed.size(), samples, &line, szReason, std::size(szReason)));
   for (int32_t i = 0; i < 360; i++) ASSERT_EQ(samples[i], i * 182);
   struct Case {
     std::string text;
@@ -146,7 +147,7 @@ TEST(TableFile, SeparatorsCommentsAndFaultsNamingTheLineAndWhy) {
   };
   for (const Case &c : cases) {
     EXPECT_FALSE(
-        ParseTableText(c.text.data(), c.text.size(), samples, &line, szReason, sizeof szReason));
+        ParseTableText(c.text.data(), c.text.size(), samples, &line, szReason, std::size(szReason)));
     EXPECT_EQ(line, c.line) << c.szReason;
     EXPECT_STREQ(szReason, c.szReason);
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -23,7 +24,7 @@ TEST(WireFormat, TableBlocks) {
   }
   for (int32_t j : {-1, 12}) {
     uint8_t aBlock[kBlockBytes];
-    std::memset(aBlock, 0xEE, sizeof aBlock);
+    std::memset(aBlock, 0xEE, std::size(aBlock));
     FillTableBlock(aOutputBuffer, j, aBlock);
     EXPECT_EQ(std::vector<uint8_t>(aBlock, aBlock + kBlockBytes), std::vector<uint8_t>(61, 0)) << j;
   }

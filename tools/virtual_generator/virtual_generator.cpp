@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include <fcntl.h>
@@ -74,6 +75,7 @@ struct PendingSend {
 
 constexpr int kMaxPending = 16;
 constexpr size_t kBurstCapacity = 65536;
+constexpr size_t kControlLineSize = 16384;  // one line of hex bytes from the --control FIFO
 
 struct GeneratorState {
     int masterFd;
@@ -93,7 +95,7 @@ struct GeneratorState {
     long paceStartUs;      // when the line began carrying the current run of bytes
     long pacedBytes;       // bytes of that run read so far
     uint8_t aBurst[kBurstCapacity];
-    char szControlLine[16384];
+    char szControlLine[kControlLineSize];
     size_t dwControlLength;
 };
 
@@ -163,7 +165,7 @@ long ParseCount(const char *pszOption, const char *szValue, long minimum, long m
     long value = strtol(szValue, &pcEnd, 10);
     if (errno != 0 || pcEnd == szValue || *pcEnd != '\0' || value < minimum || value > maximum) {
         char szText[160];
-        snprintf(szText, sizeof(szText), "%s needs a whole number from %ld to %ld", pszOption,
+        snprintf(szText, std::size(szText), "%s needs a whole number from %ld to %ld", pszOption,
                  minimum, maximum);
         OptionError(szText, szValue);
     }
@@ -340,7 +342,7 @@ void HangUp(GeneratorState *state)
     state->hungUp = true;
     state->pendingCount = 0;
     char szLine[96];
-    snprintf(szLine, sizeof(szLine), "{\"kind\":\"hangup\",\"ms\":%ld,\"messages\":%ld}", NowMs(),
+    snprintf(szLine, std::size(szLine), "{\"kind\":\"hangup\",\"ms\":%ld,\"messages\":%ld}", NowMs(),
              state->messages);
     WriteLogLine(state->logFd, szLine);
 }
@@ -389,8 +391,8 @@ void ProcessControlLine(GeneratorState *state, char *szLine)
         SendBytes(state, state->progress.aImage, kTableImageLength, "control");
         return;
     }
-    uint8_t aBytes[sizeof(state->szControlLine) / 2];
-    long count = ParseHexText(szLine, aBytes, sizeof(aBytes));
+    uint8_t aBytes[kControlLineSize / 2];
+    long count = ParseHexText(szLine, aBytes, std::size(aBytes));
     if (count <= 0) {
         fprintf(stderr, "%s: control line is neither hex bytes nor \"table\": %s\n", kProgramName,
                 szLine);
@@ -402,13 +404,13 @@ void ProcessControlLine(GeneratorState *state, char *szLine)
 void ReadControl(GeneratorState *state)
 {
     char aChunk[4096];
-    ssize_t got = read(state->controlFd, aChunk, sizeof(aChunk));
+    ssize_t got = read(state->controlFd, aChunk, std::size(aChunk));
     for (ssize_t i = 0; i < got; i++) {
         if (aChunk[i] == '\n') {
             state->szControlLine[state->dwControlLength] = '\0';
             ProcessControlLine(state, state->szControlLine);
             state->dwControlLength = 0;
-        } else if (state->dwControlLength + 1 < sizeof(state->szControlLine)) {
+        } else if (state->dwControlLength + 1 < std::size(state->szControlLine)) {
             state->szControlLine[state->dwControlLength++] = aChunk[i];
         }
     }
@@ -545,7 +547,7 @@ void MakeLink(const char *pszLinkPath, const char *pszSlavePath)
 void RemoveLink(const char *pszLinkPath, const char *pszSlavePath)
 {
     char szTarget[PATH_MAX];
-    ssize_t dwLength = readlink(pszLinkPath, szTarget, sizeof(szTarget) - 1);
+    ssize_t dwLength = readlink(pszLinkPath, szTarget, std::size(szTarget) - 1);
     if (dwLength < 0) {
         return;
     }

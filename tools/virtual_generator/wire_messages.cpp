@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 StartProgress EmptyStartProgress()
 {
@@ -43,10 +44,14 @@ MessageKind NextMessage(size_t remaining, uint8_t firstByte, size_t *pdwLength)
     return kMessageUnknown;
 }
 
-static bool InSequence(const StartProgress &progress)
+namespace {
+
+bool InSequence(const StartProgress &progress)
 {
     return progress.blocks > 0 || progress.settingsSeen;
 }
+
+}  // namespace
 
 MessageOutcome ApplyMessage(StartProgress *progress, MessageKind kind, const uint8_t *aMessage,
                             size_t dwLength, StartProgress *done)
@@ -94,9 +99,9 @@ MessageOutcome ApplyMessage(StartProgress *progress, MessageKind kind, const uin
         outcome.ok = true;
         outcome.stopped = true;
         uint8_t aKept[kTableImageLength];
-        memcpy(aKept, progress->aImage, sizeof(aKept));
+        memcpy(aKept, progress->aImage, std::size(aKept));
         *progress = EmptyStartProgress();
-        memcpy(progress->aImage, aKept, sizeof(aKept));
+        memcpy(progress->aImage, aKept, std::size(aKept));
         break;
     }
     case kMessageUnknown:
@@ -121,7 +126,9 @@ std::string HexText(const uint8_t *aBytes, size_t dwLength)
     return text;
 }
 
-static int HexDigitValue(char c)
+namespace {
+
+int HexDigitValue(char c)
 {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -134,6 +141,8 @@ static int HexDigitValue(char c)
     }
     return -1;
 }
+
+}  // namespace
 
 long ParseHexText(const char *szText, uint8_t *aOut, size_t dwCapacity)
 {
@@ -155,24 +164,32 @@ long ParseHexText(const char *szText, uint8_t *aOut, size_t dwCapacity)
     return static_cast<long>(dwCount);
 }
 
-static std::string LineHead(const char *szKind, long burst, long milliseconds)
+namespace {
+
+std::string LineHead(const char *szKind, long burst, long milliseconds)
 {
     char szHead[96];
     if (burst >= 0) {
-        snprintf(szHead, sizeof(szHead), "{\"kind\":\"%s\",\"burst\":%ld,\"ms\":%ld", szKind, burst,
+        snprintf(szHead, std::size(szHead), "{\"kind\":\"%s\",\"burst\":%ld,\"ms\":%ld", szKind, burst,
                  milliseconds);
     } else {
-        snprintf(szHead, sizeof(szHead), "{\"kind\":\"%s\",\"ms\":%ld", szKind, milliseconds);
+        snprintf(szHead, std::size(szHead), "{\"kind\":\"%s\",\"ms\":%ld", szKind, milliseconds);
     }
     return szHead;
 }
 
-static std::string BytesTail(const uint8_t *aBytes, size_t dwLength)
+}  // namespace
+
+namespace {
+
+std::string BytesTail(const uint8_t *aBytes, size_t dwLength)
 {
     char szLength[32];
-    snprintf(szLength, sizeof(szLength), ",\"length\":%zu", dwLength);
+    snprintf(szLength, std::size(szLength), ",\"length\":%zu", dwLength);
     return std::string(szLength) + ",\"bytes\":\"" + HexText(aBytes, dwLength) + "\"}";
 }
+
+}  // namespace
 
 std::string MessageLogLine(MessageKind kind, const uint8_t *aMessage, size_t dwLength,
                            const MessageOutcome &outcome, long burst, long milliseconds)
@@ -180,11 +197,11 @@ std::string MessageLogLine(MessageKind kind, const uint8_t *aMessage, size_t dwL
     char szFields[256];
     switch (kind) {
     case kMessageBlock:
-        snprintf(szFields, sizeof(szFields), ",\"index\":%u,\"expected\":%d,\"ok\":%s",
+        snprintf(szFields, std::size(szFields), ",\"index\":%u,\"expected\":%d,\"ok\":%s",
                  aMessage[kBlockDataLength], outcome.expectedIndex, outcome.ok ? "true" : "false");
         return LineHead("block", burst, milliseconds) + szFields + BytesTail(aMessage, dwLength);
     case kMessageSettings:
-        snprintf(szFields, sizeof(szFields),
+        snprintf(szFields, std::size(szFields),
                  ",\"ok\":%s,\"frequencyCode\":%u,\"amplitudeCode\":%u,\"offsetCode\":%u,"
                  "\"dutyPercent\":%u,\"spwIndex\":%u,\"jumperIndex\":%u",
                  outcome.ok ? "true" : "false", aMessage[0] * 256u + aMessage[1],
@@ -201,7 +218,9 @@ std::string MessageLogLine(MessageKind kind, const uint8_t *aMessage, size_t dwL
     return LineHead("unknown", burst, milliseconds) + BytesTail(aMessage, dwLength);
 }
 
-static const char *StartProblem(const StartProgress &done)
+namespace {
+
+const char *StartProblem(const StartProgress &done)
 {
     if (done.blocks != kBlockCount) {
         return done.blocks == 0 ? "run byte without table blocks" : "wrong number of table blocks";
@@ -221,10 +240,12 @@ static const char *StartProblem(const StartProgress &done)
     return "";
 }
 
+}  // namespace
+
 std::string StartLogLine(const StartProgress &done, bool ok, long burst, long milliseconds)
 {
     char szFields[256];
-    snprintf(szFields, sizeof(szFields),
+    snprintf(szFields, std::size(szFields),
              ",\"ok\":%s,\"blocks\":%d,\"indexesOk\":%s,\"firstBadIndex\":%d,\"settings\":%s,"
              "\"length\":%zu,\"problem\":\"%s\",\"samples\":[",
              ok ? "true" : "false", done.blocks, done.indexesOk ? "true" : "false",
@@ -235,7 +256,7 @@ std::string StartLogLine(const StartProgress &done, bool ok, long burst, long mi
         for (int i = 0; i < kSampleCount; i++) {
             char szSample[16];
             unsigned sample = done.aImage[2 * i] * 256u + done.aImage[2 * i + 1];
-            snprintf(szSample, sizeof(szSample), i == 0 ? "%u" : ",%u", sample);
+            snprintf(szSample, std::size(szSample), i == 0 ? "%u" : ",%u", sample);
             line += szSample;
         }
     }
