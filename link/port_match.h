@@ -6,12 +6,12 @@
 #include <cstdint>
 
 enum : int32_t {
-  kHardwareIdBytes = 1024, // szBuffer: the SPDRP_HARDWAREID property as fetched
-  kDeviceIdUnits = 1024,   // CurrentDeviceId: the narrowed text, terminator included
-  kPortNameUnits = 10,     // pszPortName and pcCommPortTemp: 9 characters and the terminator
-  kPortNameBytes = 20,     // the size the "PortName" query is given
-  kPortPathUnits = 20,     // DeviceLink::PortPath
-  kStatusTextUnits = 64,   // msgSTR
+  kHardwareIdBytes = 1024,  // szBuffer: the SPDRP_HARDWAREID property as fetched
+  kDeviceIdUnits = 1024,    // CurrentDeviceId: the narrowed text, terminator included
+  kPortNameUnits = 10,      // pszPortName and pcCommPortTemp: 9 characters and the terminator
+  kPortNameBytes = 20,      // the size the "PortName" query is given
+  kPortPathUnits = 20,      // DeviceLink::PortPath
+  kStatusTextUnits = 64,    // msgSTR
 };
 
 enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegMultiSz = 7 };
@@ -34,11 +34,13 @@ int32_t WideTextToInt(const char16_t *psz, size_t units);
 // with "COM" in any case, and its number part reads as non-zero. On acceptance the name is copied
 // into pcCommPortTemp (always terminated) and true is returned; otherwise pcCommPortTemp is left
 // as it was.
-bool AcceptPortName(int32_t queryResult, uint32_t dwType, const char16_t pszPortName[kPortNameUnits],
+bool AcceptPortName(int32_t queryResult, uint32_t dwType,
+                    const char16_t pszPortName[kPortNameUnits],
                     char16_t pcCommPortTemp[kPortNameUnits]);
 
 // "\\.\" followed by at most 9 characters of the port name; always terminated.
-void ComposePortPath(const char16_t pcCommPortTemp[kPortNameUnits], char16_t PortPath[kPortPathUnits]);
+void ComposePortPath(const char16_t pcCommPortTemp[kPortNameUnits],
+                     char16_t PortPath[kPortPathUnits]);
 
 // Resets the path to the bare prefix "\\.\".
 void ResetPortPath(char16_t PortPath[kPortPathUnits]);

@@ -4,10 +4,10 @@
 #include <cstdint>
 
 enum : int32_t {
-  kTableImageBytes = 720, // 360 samples of 16 bits
+  kTableImageBytes = 720,  // 360 samples of 16 bits
   kTableBlocks = 12,
   kBlockDataBytes = 60,
-  kBlockBytes = 61,       // 60 image bytes and the block index
+  kBlockBytes = 61,  // 60 image bytes and the block index
   kSettingsPacketBytes = 8,
   kRxBufferBytes = 1000,
 };

@@ -5,17 +5,17 @@
 #include <cstdint>
 
 enum : int32_t {
-  kPreviewTextSize = 349,   // every 8-bit field text buffer, terminator included
-  kPreviewLeft = 18,        // x of table entry 0 of the first copy
-  kPreviewSecondCopy = 378, // x of table entry 0 of the second copy
-  kPreviewRight = 738,      // exclusive
-  kPreviewTop = 122,        // y of sample 65535
-  kPreviewBottom = 380,     // exclusive bottom of the background
+  kPreviewTextSize = 349,    // every 8-bit field text buffer, terminator included
+  kPreviewLeft = 18,         // x of table entry 0 of the first copy
+  kPreviewSecondCopy = 378,  // x of table entry 0 of the second copy
+  kPreviewRight = 738,       // exclusive
+  kPreviewTop = 122,         // y of sample 65535
+  kPreviewBottom = 380,      // exclusive bottom of the background
   kPreviewMidY = 250,
   kPreviewKneeX = 558,
   kPreviewGuideEndX = 668,
   kPreviewLowerGuideEndY = 378,
-  kPreviewMaxTracePoints = 720 // two copies at step 1
+  kPreviewMaxTracePoints = 720  // two copies at step 1
 };
 
 struct PreviewPoint {
@@ -32,34 +32,34 @@ struct PreviewColour {
 struct PreviewRect {
   int32_t left;
   int32_t top;
-  int32_t right;  // exclusive, as Rectangle takes it
-  int32_t bottom; // exclusive
+  int32_t right;   // exclusive, as Rectangle takes it
+  int32_t bottom;  // exclusive
 };
 
 struct PreviewModel {
   uint16_t largestSample;
-  uint16_t smallestSample; // after the 0 -> 255 rule
+  uint16_t smallestSample;  // after the 0 -> 255 rule
   int32_t step;
 
   PreviewColour backgroundColour;
   PreviewRect background;
 
   PreviewColour guideColour;
-  PreviewPoint upperGuide[3]; // move to [0], lines to [1] and [2]
-  PreviewPoint midLine[2];    // move to [0], line to [1]
+  PreviewPoint upperGuide[3];  // move to [0], lines to [1] and [2]
+  PreviewPoint midLine[2];     // move to [0], line to [1]
   PreviewPoint lowerGuide[3];
 
   PreviewColour traceColour;
-  PreviewPoint traceStart;                          // move to
-  PreviewPoint tracePoints[kPreviewMaxTracePoints]; // lines to, in drawing order
-  int32_t traceCount;                               // both copies
+  PreviewPoint traceStart;                           // move to
+  PreviewPoint tracePoints[kPreviewMaxTracePoints];  // lines to, in drawing order
+  int32_t traceCount;                                // both copies
   int32_t firstCopyCount;
 
-  char szMaximum[kPreviewTextSize]; // field 1028
-  char szDcLevel[kPreviewTextSize]; // field 1030
-  char szMinimum[kPreviewTextSize]; // field 1036
-  char szPeriod[kPreviewTextSize];  // field 1037, only when periodApplies
-  int32_t periodApplies;            // 0: the period field keeps the text it has
+  char szMaximum[kPreviewTextSize];  // field 1028
+  char szDcLevel[kPreviewTextSize];  // field 1030
+  char szMinimum[kPreviewTextSize];  // field 1036
+  char szPeriod[kPreviewTextSize];   // field 1037, only when periodApplies
+  int32_t periodApplies;             // 0: the period field keeps the text it has
 };
 
 // Table entries drawn per copy step by step: 1, 2, 4, 8, 15 for modes 0..4, 1 for any other.

@@ -74,7 +74,7 @@ void ExactLeadingDigits(double magnitude, char *aDigits, int32_t wanted, int32_t
     fractionDigits = -q;
     int32_t k = -q;
     for (; k >= 13; k -= 13) {
-      MultiplySmall(&number, 1220703125u); // 5^13
+      MultiplySmall(&number, 1220703125u);  // 5^13
     }
     uint32_t rest = 1;
     for (int32_t i = 0; i < k; i++) {
@@ -126,7 +126,7 @@ void CopyBounded(const char *szSource, char *szText, size_t size) {
   szText[length] = '\0';
 }
 
-} // namespace
+}  // namespace
 
 void FormatSignificant(double value, int digits, char *szText, size_t size) {
   if (szText == nullptr || size == 0) {
@@ -171,7 +171,7 @@ void FormatSignificant(double value, int digits, char *szText, size_t size) {
     if (position >= 0) {
       aDigits[position] = static_cast<char>(aDigits[position] + 1);
     } else {
-      aDigits[0] = '1'; // 9.99 became 10.0
+      aDigits[0] = '1';  // 9.99 became 10.0
       exponent10 += 1;
     }
   }

@@ -34,7 +34,7 @@ DoubleDouble TwoSum(double a, double b) {
 }
 
 DoubleDouble TwoProduct(double a, double b) {
-  const double splitter = 134217729.0; // 2^27 + 1
+  const double splitter = 134217729.0;  // 2^27 + 1
   double product = a * b;
   double aScaled = splitter * a;
   double aHigh = aScaled - (aScaled - a);
@@ -81,7 +81,7 @@ DoubleDouble SeriesDD(DoubleDouble r, int32_t first) {
   return sum;
 }
 
-} // namespace
+}  // namespace
 
 // The C runtimes' sines disagree in the last bit (32-bit mingw's is off by millions of units
 // next to pi), so the tables use a sine of their own: reduced by pi/2 in exact parts,
@@ -94,7 +94,7 @@ double PreciseSine(double x) {
   const double halfPi3Rest = 8.47842766036889956997e-32;
   const double twoOverPi = 6.36619772367581382433e-01;
   double quadrants = std::floor(x * twoOverPi + 0.5);
-  double reduced = x - quadrants * halfPi1; // exact: the two lie within a factor of 2
+  double reduced = x - quadrants * halfPi1;  // exact: the two lie within a factor of 2
   DoubleDouble r = TwoSum(reduced, -(quadrants * halfPi2));
   r = AddDD(r, DoubleDouble{-(quadrants * halfPi3), 0.0});
   r = AddDD(r, DoubleDouble{-(quadrants * halfPi3Rest), 0.0});
@@ -183,7 +183,7 @@ void BuildRandom(uint16_t samples[360], uint16_t amplitudeCode) {
   }
 }
 
-} // namespace
+}  // namespace
 
 uint16_t RandomWaveSample(uint32_t randomValue, uint16_t amplitudeCode) {
   double amplitude = static_cast<double>(amplitudeCode);
@@ -197,30 +197,17 @@ uint16_t RandomWaveSample(uint32_t randomValue, uint16_t amplitudeCode) {
 void BuildWaveTable(uint16_t samples[360], int32_t waveformIndex, uint16_t amplitudeCode,
                     uint8_t dutyPercent) {
   switch (waveformIndex) {
-  case 0:
-    BuildSine(samples, amplitudeCode);
-    break;
-  case 1:
-    BuildSquare(samples, amplitudeCode, dutyPercent);
-    break;
-  case 2:
-    BuildTriangle(samples, amplitudeCode);
-    break;
-  case 3:
-    BuildSaw(samples, amplitudeCode, false);
-    break;
-  case 4:
-    BuildSaw(samples, amplitudeCode, true);
-    break;
-  case 5:
-    BuildRandom(samples, amplitudeCode);
-    break;
-  case 6:
-    for (int32_t i = 0; i < kWaveTableSamples; i++) {
-      samples[i] = 32767;
-    }
-    break;
-  default:
-    break; // no such waveform: the table stays as it was
+    case 0: BuildSine(samples, amplitudeCode); break;
+    case 1: BuildSquare(samples, amplitudeCode, dutyPercent); break;
+    case 2: BuildTriangle(samples, amplitudeCode); break;
+    case 3: BuildSaw(samples, amplitudeCode, false); break;
+    case 4: BuildSaw(samples, amplitudeCode, true); break;
+    case 5: BuildRandom(samples, amplitudeCode); break;
+    case 6:
+      for (int32_t i = 0; i < kWaveTableSamples; i++) {
+        samples[i] = 32767;
+      }
+      break;
+    default: break;  // no such waveform: the table stays as it was
   }
 }

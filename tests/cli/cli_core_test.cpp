@@ -146,8 +146,8 @@ TEST(TableFile, SeparatorsCommentsAndFaultsNamingTheLineAndWhy) {
       {std::string("1\n2\x00", 4), 2, "\"2?\" is not a whole number"},
   };
   for (const Case &c : cases) {
-    EXPECT_FALSE(
-        ParseTableText(c.text.data(), c.text.size(), samples, &line, szReason, std::size(szReason)));
+    EXPECT_FALSE(ParseTableText(c.text.data(), c.text.size(), samples, &line, szReason,
+                                std::size(szReason)));
     EXPECT_EQ(line, c.line) << c.szReason;
     EXPECT_STREQ(szReason, c.szReason);
   }

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string written;
   for (uint16_t sample : samples) written += std::to_string(sample) + "\n";
   uint16_t again[360];
-  if (!ParseTableText(written.data(), written.size(), again, &line, szReason, std::size(szReason)) ||
+  if (!ParseTableText(written.data(), written.size(), again, &line, szReason,
+                      std::size(szReason)) ||
       memcmp(samples, again, sizeof samples) != 0) {
     std::abort();
   }

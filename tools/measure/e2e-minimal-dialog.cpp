@@ -7,16 +7,10 @@ namespace {
 
 INT_PTR CALLBACK MinimalDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_CLOSE:
-      DestroyWindow(dialog);
-      return TRUE;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return TRUE;
-    default:
-      return FALSE;
+    case WM_INITDIALOG: return TRUE;
+    case WM_CLOSE: DestroyWindow(dialog); return TRUE;
+    case WM_DESTROY: PostQuitMessage(0); return TRUE;
+    default: return FALSE;
   }
 }
 

@@ -25,76 +25,70 @@
 typedef int (*IoctlFunction)(int, unsigned long, ...);
 
 /* Unix98 pty slaves use the character majors 136 to 143. */
-static int IsPtySlave(int fd)
-{
-    struct stat fileStat;
-    if (fstat(fd, &fileStat) != 0 || !S_ISCHR(fileStat.st_mode)) {
-        return 0;
-    }
-    unsigned int deviceMajor = major(fileStat.st_rdev);
-    return deviceMajor >= 136 && deviceMajor <= 143;
+static int IsPtySlave(int fd) {
+  struct stat fileStat;
+  if (fstat(fd, &fileStat) != 0 || !S_ISCHR(fileStat.st_mode)) {
+    return 0;
+  }
+  unsigned int deviceMajor = major(fileStat.st_rdev);
+  return deviceMajor >= 136 && deviceMajor <= 143;
 }
 
-static int IsModemRequest(unsigned long request)
-{
-    return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
+static int IsModemRequest(unsigned long request) {
+  return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
 }
 
 /* The master end has hung up when the slave polls POLLHUP. */
-static int MasterHungUp(int fd)
-{
-    struct pollfd pollRecord;
-    pollRecord.fd = fd;
-    pollRecord.events = 0;
-    pollRecord.revents = 0;
-    if (poll(&pollRecord, 1, 0) < 0) {
-        return 0;
-    }
-    return (pollRecord.revents & POLLHUP) != 0;
+static int MasterHungUp(int fd) {
+  struct pollfd pollRecord;
+  pollRecord.fd = fd;
+  pollRecord.events = 0;
+  pollRecord.revents = 0;
+  if (poll(&pollRecord, 1, 0) < 0) {
+    return 0;
+  }
+  return (pollRecord.revents & POLLHUP) != 0;
 }
 
 /* Answers a modem-line request on a pty slave: returns 0 or -1 with errno set. */
-static int ModemRequest(int fd, unsigned long request, void *argument)
-{
-    if (MasterHungUp(fd)) {
-        errno = EIO;
-        return -1;
+static int ModemRequest(int fd, unsigned long request, void *argument) {
+  if (MasterHungUp(fd)) {
+    errno = EIO;
+    return -1;
+  }
+  if (request == TIOCMGET) {
+    if (argument == NULL) {
+      errno = EFAULT;
+      return -1;
     }
-    if (request == TIOCMGET) {
-        if (argument == NULL) {
-            errno = EFAULT;
-            return -1;
-        }
-        *(int *)argument = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_DTR | TIOCM_RTS;
-    }
-    return 0;
+    *(int *)argument = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_DTR | TIOCM_RTS;
+  }
+  return 0;
 }
 
 static int Dispatch(const char *realName, IoctlFunction *realFunction, int fd,
-                    unsigned long request, void *argument)
-{
-    if (IsModemRequest(request) && IsPtySlave(fd)) {
-        return ModemRequest(fd, request, argument);
-    }
+                    unsigned long request, void *argument) {
+  if (IsModemRequest(request) && IsPtySlave(fd)) {
+    return ModemRequest(fd, request, argument);
+  }
+  if (*realFunction == NULL) {
+    *realFunction = (IoctlFunction)dlsym(RTLD_NEXT, realName);
     if (*realFunction == NULL) {
-        *realFunction = (IoctlFunction)dlsym(RTLD_NEXT, realName);
-        if (*realFunction == NULL) {
-            errno = ENOSYS;
-            return -1;
-        }
+      errno = ENOSYS;
+      return -1;
     }
-    return (*realFunction)(fd, request, argument);
+  }
+  return (*realFunction)(fd, request, argument);
 }
 
 static IoctlFunction realIoctl;
 
-int ioctl(int fd, unsigned long request, ...)
-{
-    va_list argumentList;
-    va_start(argumentList, request);
-    void *argument = va_arg(argumentList, void *);
-    va_end(argumentList);
-    return Dispatch("ioctl", &realIoctl, fd, request, argument);
+int ioctl(int fd, unsigned long request, ...) {
+  va_list argumentList;
+  va_start(argumentList, request);
+  void *argument = va_arg(argumentList, void *);
+  va_end(argumentList);
+  return Dispatch("ioctl", &realIoctl, fd, request, argument);
 }
 
 #if defined(__i386__)
@@ -102,12 +96,11 @@ int __ioctl_time64(int fd, unsigned long request, ...);
 
 static IoctlFunction realIoctlTime64;
 
-int __ioctl_time64(int fd, unsigned long request, ...)
-{
-    va_list argumentList;
-    va_start(argumentList, request);
-    void *argument = va_arg(argumentList, void *);
-    va_end(argumentList);
-    return Dispatch("__ioctl_time64", &realIoctlTime64, fd, request, argument);
+int __ioctl_time64(int fd, unsigned long request, ...) {
+  va_list argumentList;
+  va_start(argumentList, request);
+  void *argument = va_arg(argumentList, void *);
+  va_end(argumentList);
+  return Dispatch("__ioctl_time64", &realIoctlTime64, fd, request, argument);
 }
 #endif

@@ -51,26 +51,32 @@ namespace {
 
 const char kProgramName[] = "varnolt-virtual-generator";
 
-enum ReportMode { kReportNormal, kReportNone, kReportDelayed, kReportGlued, kReportTable,
-                  kReportRandom };
+enum ReportMode {
+  kReportNormal,
+  kReportNone,
+  kReportDelayed,
+  kReportGlued,
+  kReportTable,
+  kReportRandom
+};
 
 struct GeneratorOptions {
-    const char *pszLinkPath;
-    const char *pszLogPath;
-    const char *pszControlPath;
-    ReportMode reportMode;
-    long delayMs;
-    long hangupAfter;   // 0: never
-    long gapMs;
-    uint64_t seed;
-    long lineRate;      // --line-rate: baud whose pace the reads keep (10 bits a byte); 0: none
+  const char *pszLinkPath;
+  const char *pszLogPath;
+  const char *pszControlPath;
+  ReportMode reportMode;
+  long delayMs;
+  long hangupAfter;  // 0: never
+  long gapMs;
+  uint64_t seed;
+  long lineRate;  // --line-rate: baud whose pace the reads keep (10 bits a byte); 0: none
 };
 
 // A report waiting for its time (--report delayed).
 struct PendingSend {
-    long dueMs;
-    size_t dwLength;
-    uint8_t aBytes[kTableImageLength];
+  long dueMs;
+  size_t dwLength;
+  uint8_t aBytes[kTableImageLength];
 };
 
 constexpr int kMaxPending = 16;
@@ -78,599 +84,587 @@ constexpr size_t kBurstCapacity = 65536;
 constexpr size_t kControlLineSize = 16384;  // one line of hex bytes from the --control FIFO
 
 struct GeneratorState {
-    int masterFd;
-    int slaveFd;           // held so that the master never polls as hung up while Wine is away
-    int logFd;
-    int controlFd;
-    bool hungUp;
-    long messages;
-    long bursts;
-    uint64_t randomState;
-    StartProgress progress;
-    PendingSend aPending[kMaxPending];
-    int pendingCount;
-    size_t dwBurstLength;
-    long lastByteMs;
-    bool pacing;           // --line-rate: bytes are on their way over the modelled line
-    long paceStartUs;      // when the line began carrying the current run of bytes
-    long pacedBytes;       // bytes of that run read so far
-    uint8_t aBurst[kBurstCapacity];
-    char szControlLine[kControlLineSize];
-    size_t dwControlLength;
+  int masterFd;
+  int slaveFd;  // held so that the master never polls as hung up while Wine is away
+  int logFd;
+  int controlFd;
+  bool hungUp;
+  long messages;
+  long bursts;
+  uint64_t randomState;
+  StartProgress progress;
+  PendingSend aPending[kMaxPending];
+  int pendingCount;
+  size_t dwBurstLength;
+  long lastByteMs;
+  bool pacing;       // --line-rate: bytes are on their way over the modelled line
+  long paceStartUs;  // when the line began carrying the current run of bytes
+  long pacedBytes;   // bytes of that run read so far
+  uint8_t aBurst[kBurstCapacity];
+  char szControlLine[kControlLineSize];
+  size_t dwControlLength;
 };
 
 GeneratorState generator;
 timespec startTime;
 
-void PrintUsage(FILE *stream)
-{
-    fprintf(stream,
-        "Usage: %s [options]\n"
-        "Plays the VARNOLT generator on a pseudo-terminal. Prints the path of the pty's slave end (the\n"
-        "end Wine maps as the COM port) alone on the first line of standard output, then serves until\n"
-        "SIGINT or SIGTERM, which end it with status 0. Bad options: status 2.\n"
-        "\n"
-        "Options:\n"
-        "  --link PATH        also make PATH a symbolic link to the slave end (removed at exit)\n"
-        "  --log FILE         write a JSON-lines log of every message received and every write sent\n"
-        "  --report MODE      how the generator answers (default normal):\n"
-        "                       normal   0x55 alone after a valid start, 0xAA alone after a stop\n"
-        "                       none     no report at all\n"
-        "                       delayed  the normal report, --delay-ms later\n"
-        "                       glued    the report followed by 0x00 in one write\n"
-        "                       table    a 720-byte table image (the last table received, else\n"
-        "                                mid-scale 0x7fff samples) in place of each report\n"
-        "                       random   1 to 32 random bytes in place of each report (a single\n"
-        "                                random byte is never 0x55 or 0xaa)\n"
-        "  --delay-ms N       delay of --report delayed, in milliseconds (default 500)\n"
-        "  --hangup-after N   close the line after N received messages (after answering the Nth)\n"
-        "  --gap-ms N         pause that ends a burst, in milliseconds (default 30); inside a burst\n"
-        "                     messages are split by length: 61-byte blocks, the 8-byte packet, and\n"
-        "                     single run/stop bytes\n"
-        "  --seed N           seed of --report random (default 1)\n"
-        "  --line-rate BAUD   read the host's bytes no faster than a serial line of BAUD carries\n"
-        "                     them (10 bits a byte, e.g. 9600: 1.04 ms a byte); default: at once\n"
-        "  --control FIFO     create the named pipe FIFO; each line written to it is sent to the host\n"
-        "                     in one write: hex bytes (\"55\", \"55aa\", spaces allowed) or the word\n"
-        "                     \"table\" for the table image. Removed at exit.\n"
-        "  --help             show this text and exit\n"
-        "\n"
-        "Log lines (JSON, one per line, flushed at once); all have \"kind\" and \"ms\" (since start-up),\n"
-        "received messages also \"burst\", \"length\" and \"bytes\" (lowercase hex):\n"
-        "  block     \"index\", \"expected\" (its place in the sequence), \"ok\" (index == expected)\n"
-        "  settings  \"ok\" (right after twelve good blocks), \"frequencyCode\", \"amplitudeCode\",\n"
-        "            \"offsetCode\", \"dutyPercent\", \"spwIndex\", \"jumperIndex\"\n"
-        "  run, stop the lone bytes 0x55 and 0xaa\n"
-        "  unknown   bytes that fit no message\n"
-        "  start     after each run byte: \"ok\" (12 blocks 0..11, packet, run byte, nothing else),\n"
-        "            \"blocks\", \"indexesOk\", \"firstBadIndex\", \"settings\", \"length\" (bytes of the\n"
-        "            sequence, 741 for a good one), \"problem\", \"samples\" (the 360 samples when 12\n"
-        "            blocks came)\n"
-        "  sent      \"cause\" (report or control), \"length\", \"bytes\"\n"
-        "  hangup    \"messages\": the line was closed after that many messages\n",
-        kProgramName);
+void PrintUsage(FILE *stream) {
+  fprintf(
+      stream,
+      "Usage: %s [options]\n"
+      "Plays the VARNOLT generator on a pseudo-terminal. Prints the path of the pty's slave end "
+      "(the\n"
+      "end Wine maps as the COM port) alone on the first line of standard output, then serves "
+      "until\n"
+      "SIGINT or SIGTERM, which end it with status 0. Bad options: status 2.\n"
+      "\n"
+      "Options:\n"
+      "  --link PATH        also make PATH a symbolic link to the slave end (removed at exit)\n"
+      "  --log FILE         write a JSON-lines log of every message received and every write sent\n"
+      "  --report MODE      how the generator answers (default normal):\n"
+      "                       normal   0x55 alone after a valid start, 0xAA alone after a stop\n"
+      "                       none     no report at all\n"
+      "                       delayed  the normal report, --delay-ms later\n"
+      "                       glued    the report followed by 0x00 in one write\n"
+      "                       table    a 720-byte table image (the last table received, else\n"
+      "                                mid-scale 0x7fff samples) in place of each report\n"
+      "                       random   1 to 32 random bytes in place of each report (a single\n"
+      "                                random byte is never 0x55 or 0xaa)\n"
+      "  --delay-ms N       delay of --report delayed, in milliseconds (default 500)\n"
+      "  --hangup-after N   close the line after N received messages (after answering the Nth)\n"
+      "  --gap-ms N         pause that ends a burst, in milliseconds (default 30); inside a burst\n"
+      "                     messages are split by length: 61-byte blocks, the 8-byte packet, and\n"
+      "                     single run/stop bytes\n"
+      "  --seed N           seed of --report random (default 1)\n"
+      "  --line-rate BAUD   read the host's bytes no faster than a serial line of BAUD carries\n"
+      "                     them (10 bits a byte, e.g. 9600: 1.04 ms a byte); default: at once\n"
+      "  --control FIFO     create the named pipe FIFO; each line written to it is sent to the "
+      "host\n"
+      "                     in one write: hex bytes (\"55\", \"55aa\", spaces allowed) or the "
+      "word\n"
+      "                     \"table\" for the table image. Removed at exit.\n"
+      "  --help             show this text and exit\n"
+      "\n"
+      "Log lines (JSON, one per line, flushed at once); all have \"kind\" and \"ms\" (since "
+      "start-up),\n"
+      "received messages also \"burst\", \"length\" and \"bytes\" (lowercase hex):\n"
+      "  block     \"index\", \"expected\" (its place in the sequence), \"ok\" (index == "
+      "expected)\n"
+      "  settings  \"ok\" (right after twelve good blocks), \"frequencyCode\", \"amplitudeCode\",\n"
+      "            \"offsetCode\", \"dutyPercent\", \"spwIndex\", \"jumperIndex\"\n"
+      "  run, stop the lone bytes 0x55 and 0xaa\n"
+      "  unknown   bytes that fit no message\n"
+      "  start     after each run byte: \"ok\" (12 blocks 0..11, packet, run byte, nothing else),\n"
+      "            \"blocks\", \"indexesOk\", \"firstBadIndex\", \"settings\", \"length\" (bytes "
+      "of the\n"
+      "            sequence, 741 for a good one), \"problem\", \"samples\" (the 360 samples when "
+      "12\n"
+      "            blocks came)\n"
+      "  sent      \"cause\" (report or control), \"length\", \"bytes\"\n"
+      "  hangup    \"messages\": the line was closed after that many messages\n",
+      kProgramName);
 }
 
-[[noreturn]] void OptionError(const char *szText, const char *szValue)
-{
-    fprintf(stderr, "%s: %s%s%s\nTry '%s --help'.\n", kProgramName, szText,
-            szValue != nullptr ? ": " : "", szValue != nullptr ? szValue : "", kProgramName);
-    exit(2);
+[[noreturn]] void OptionError(const char *szText, const char *szValue) {
+  fprintf(stderr, "%s: %s%s%s\nTry '%s --help'.\n", kProgramName, szText,
+          szValue != nullptr ? ": " : "", szValue != nullptr ? szValue : "", kProgramName);
+  exit(2);
 }
 
-long ParseCount(const char *pszOption, const char *szValue, long minimum, long maximum)
-{
-    char *pcEnd = nullptr;
-    errno = 0;
-    long value = strtol(szValue, &pcEnd, 10);
-    if (errno != 0 || pcEnd == szValue || *pcEnd != '\0' || value < minimum || value > maximum) {
-        char szText[160];
-        snprintf(szText, std::size(szText), "%s needs a whole number from %ld to %ld", pszOption,
-                 minimum, maximum);
-        OptionError(szText, szValue);
+long ParseCount(const char *pszOption, const char *szValue, long minimum, long maximum) {
+  char *pcEnd = nullptr;
+  errno = 0;
+  long value = strtol(szValue, &pcEnd, 10);
+  if (errno != 0 || pcEnd == szValue || *pcEnd != '\0' || value < minimum || value > maximum) {
+    char szText[160];
+    snprintf(szText, std::size(szText), "%s needs a whole number from %ld to %ld", pszOption,
+             minimum, maximum);
+    OptionError(szText, szValue);
+  }
+  return value;
+}
+
+ReportMode ParseReportMode(const char *szValue) {
+  static const struct {
+    const char *szName;
+    ReportMode mode;
+  } kModes[] = {
+      {"normal", kReportNormal}, {"none", kReportNone},   {"delayed", kReportDelayed},
+      {"glued", kReportGlued},   {"table", kReportTable}, {"random", kReportRandom},
+  };
+  for (const auto &entry : kModes) {
+    if (strcmp(entry.szName, szValue) == 0) {
+      return entry.mode;
     }
-    return value;
+  }
+  OptionError("--report must be normal, none, delayed, glued, table or random", szValue);
 }
 
-ReportMode ParseReportMode(const char *szValue)
-{
-    static const struct { const char *szName; ReportMode mode; } kModes[] = {
-        {"normal", kReportNormal}, {"none", kReportNone},   {"delayed", kReportDelayed},
-        {"glued", kReportGlued},   {"table", kReportTable}, {"random", kReportRandom},
-    };
-    for (const auto &entry : kModes) {
-        if (strcmp(entry.szName, szValue) == 0) {
-            return entry.mode;
-        }
+GeneratorOptions ParseOptions(int argc, char **argv) {
+  GeneratorOptions options = {nullptr, nullptr, nullptr, kReportNormal, 500, 0, 30, 1, 0};
+  static const option kLongOptions[] = {
+      {"link", required_argument, nullptr, 'l'},
+      {"log", required_argument, nullptr, 'L'},
+      {"report", required_argument, nullptr, 'r'},
+      {"delay-ms", required_argument, nullptr, 'd'},
+      {"hangup-after", required_argument, nullptr, 'h'},
+      {"gap-ms", required_argument, nullptr, 'g'},
+      {"seed", required_argument, nullptr, 's'},
+      {"control", required_argument, nullptr, 'c'},
+      {"help", no_argument, nullptr, 'H'},
+      {"line-rate", required_argument, nullptr, 'b'},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  for (;;) {
+    int optionIndex = 0;
+    int code = getopt_long(argc, argv, ":", kLongOptions, &optionIndex);
+    if (code == -1) {
+      break;
     }
-    OptionError("--report must be normal, none, delayed, glued, table or random", szValue);
+    switch (code) {
+      case 'l': options.pszLinkPath = optarg; break;
+      case 'L': options.pszLogPath = optarg; break;
+      case 'c': options.pszControlPath = optarg; break;
+      case 'r': options.reportMode = ParseReportMode(optarg); break;
+      case 'd': options.delayMs = ParseCount("--delay-ms", optarg, 0, 600000); break;
+      case 'h': options.hangupAfter = ParseCount("--hangup-after", optarg, 1, LONG_MAX); break;
+      case 'g': options.gapMs = ParseCount("--gap-ms", optarg, 1, 10000); break;
+      case 's':
+        options.seed = static_cast<uint64_t>(ParseCount("--seed", optarg, 0, LONG_MAX));
+        break;
+      case 'b': options.lineRate = ParseCount("--line-rate", optarg, 1, 10000000); break;
+      case 'H': PrintUsage(stdout); exit(0);
+      case ':': OptionError("option needs a value", argv[optind - 1]);
+      default: OptionError("unknown option", argv[optind - 1]);
+    }
+  }
+  if (optind < argc) {
+    OptionError("unexpected argument", argv[optind]);
+  }
+  return options;
 }
 
-GeneratorOptions ParseOptions(int argc, char **argv)
-{
-    GeneratorOptions options = {nullptr, nullptr, nullptr, kReportNormal, 500, 0, 30, 1, 0};
-    static const option kLongOptions[] = {
-        {"link", required_argument, nullptr, 'l'},      {"log", required_argument, nullptr, 'L'},
-        {"report", required_argument, nullptr, 'r'},    {"delay-ms", required_argument, nullptr, 'd'},
-        {"hangup-after", required_argument, nullptr, 'h'},
-        {"gap-ms", required_argument, nullptr, 'g'},    {"seed", required_argument, nullptr, 's'},
-        {"control", required_argument, nullptr, 'c'},   {"help", no_argument, nullptr, 'H'},
-        {"line-rate", required_argument, nullptr, 'b'},
-        {nullptr, 0, nullptr, 0},
-    };
-    opterr = 0;
-    for (;;) {
-        int optionIndex = 0;
-        int code = getopt_long(argc, argv, ":", kLongOptions, &optionIndex);
-        if (code == -1) {
-            break;
-        }
-        switch (code) {
-        case 'l': options.pszLinkPath = optarg; break;
-        case 'L': options.pszLogPath = optarg; break;
-        case 'c': options.pszControlPath = optarg; break;
-        case 'r': options.reportMode = ParseReportMode(optarg); break;
-        case 'd': options.delayMs = ParseCount("--delay-ms", optarg, 0, 600000); break;
-        case 'h': options.hangupAfter = ParseCount("--hangup-after", optarg, 1, LONG_MAX); break;
-        case 'g': options.gapMs = ParseCount("--gap-ms", optarg, 1, 10000); break;
-        case 's': options.seed = static_cast<uint64_t>(ParseCount("--seed", optarg, 0, LONG_MAX)); break;
-        case 'b': options.lineRate = ParseCount("--line-rate", optarg, 1, 10000000); break;
-        case 'H': PrintUsage(stdout); exit(0);
-        case ':': OptionError("option needs a value", argv[optind - 1]);
-        default: OptionError("unknown option", argv[optind - 1]);
-        }
-    }
-    if (optind < argc) {
-        OptionError("unexpected argument", argv[optind]);
-    }
-    return options;
+long NowUs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - startTime.tv_sec) * 1000000L + (now.tv_nsec - startTime.tv_nsec) / 1000L;
 }
 
-long NowUs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - startTime.tv_sec) * 1000000L + (now.tv_nsec - startTime.tv_nsec) / 1000L;
+long NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - startTime.tv_sec) * 1000L + (now.tv_nsec - startTime.tv_nsec) / 1000000L;
 }
 
-long NowMs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - startTime.tv_sec) * 1000L + (now.tv_nsec - startTime.tv_nsec) / 1000000L;
-}
-
-void WriteLogLine(int logFd, const std::string &line)
-{
-    if (logFd < 0) {
-        return;
+void WriteLogLine(int logFd, const std::string &line) {
+  if (logFd < 0) {
+    return;
+  }
+  std::string text = line + "\n";
+  size_t dwDone = 0;
+  while (dwDone < text.size()) {
+    ssize_t written = write(logFd, text.data() + dwDone, text.size() - dwDone);
+    if (written < 0 && errno == EINTR) {
+      continue;
     }
-    std::string text = line + "\n";
-    size_t dwDone = 0;
-    while (dwDone < text.size()) {
-        ssize_t written = write(logFd, text.data() + dwDone, text.size() - dwDone);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        dwDone += static_cast<size_t>(written);
+    if (written <= 0) {
+      return;
     }
+    dwDone += static_cast<size_t>(written);
+  }
 }
 
 // xorshift64*: reproducible from --seed, nothing to set up.
-uint64_t NextRandom(uint64_t *state)
-{
-    uint64_t x = *state == 0 ? 0x9E3779B97F4A7C15ull : *state;
-    x ^= x >> 12;
-    x ^= x << 25;
-    x ^= x >> 27;
-    *state = x;
-    return x * 0x2545F4914F6CDD1Dull;
+uint64_t NextRandom(uint64_t *state) {
+  uint64_t x = *state == 0 ? 0x9E3779B97F4A7C15ull : *state;
+  x ^= x >> 12;
+  x ^= x << 25;
+  x ^= x >> 27;
+  *state = x;
+  return x * 0x2545F4914F6CDD1Dull;
 }
 
-void SendBytes(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, const char *szCause)
-{
-    if (state->hungUp) {
-        fprintf(stderr, "%s: line closed, not sending %zu bytes\n", kProgramName, dwLength);
-        return;
-    }
-    // One write: what the host reads together is what the generator sent together.
-    ssize_t written = write(state->masterFd, aBytes, dwLength);
-    if (written != static_cast<ssize_t>(dwLength)) {
-        fprintf(stderr, "%s: write of %zu bytes to the line failed\n", kProgramName, dwLength);
-        return;
-    }
-    WriteLogLine(state->logFd, SentLogLine(aBytes, dwLength, szCause, NowMs()));
+void SendBytes(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, const char *szCause) {
+  if (state->hungUp) {
+    fprintf(stderr, "%s: line closed, not sending %zu bytes\n", kProgramName, dwLength);
+    return;
+  }
+  // One write: what the host reads together is what the generator sent together.
+  ssize_t written = write(state->masterFd, aBytes, dwLength);
+  if (written != static_cast<ssize_t>(dwLength)) {
+    fprintf(stderr, "%s: write of %zu bytes to the line failed\n", kProgramName, dwLength);
+    return;
+  }
+  WriteLogLine(state->logFd, SentLogLine(aBytes, dwLength, szCause, NowMs()));
 }
 
-void QueueSend(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, long dueMs)
-{
-    if (state->pendingCount >= kMaxPending || dwLength > kTableImageLength) {
-        fprintf(stderr, "%s: too many delayed reports, one dropped\n", kProgramName);
-        return;
-    }
-    PendingSend *pending = &state->aPending[state->pendingCount++];
-    pending->dueMs = dueMs;
-    pending->dwLength = dwLength;
-    memcpy(pending->aBytes, aBytes, dwLength);
+void QueueSend(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, long dueMs) {
+  if (state->pendingCount >= kMaxPending || dwLength > kTableImageLength) {
+    fprintf(stderr, "%s: too many delayed reports, one dropped\n", kProgramName);
+    return;
+  }
+  PendingSend *pending = &state->aPending[state->pendingCount++];
+  pending->dueMs = dueMs;
+  pending->dwLength = dwLength;
+  memcpy(pending->aBytes, aBytes, dwLength);
 }
 
-void SendReport(GeneratorState *state, const GeneratorOptions &options, uint8_t report)
-{
-    uint8_t aReport[kTableImageLength];
-    switch (options.reportMode) {
+void SendReport(GeneratorState *state, const GeneratorOptions &options, uint8_t report) {
+  uint8_t aReport[kTableImageLength];
+  switch (options.reportMode) {
     case kReportNormal:
-        aReport[0] = report;
-        SendBytes(state, aReport, 1, "report");
-        break;
-    case kReportNone:
-        break;
+      aReport[0] = report;
+      SendBytes(state, aReport, 1, "report");
+      break;
+    case kReportNone: break;
     case kReportDelayed:
-        aReport[0] = report;
-        QueueSend(state, aReport, 1, NowMs() + options.delayMs);
-        break;
+      aReport[0] = report;
+      QueueSend(state, aReport, 1, NowMs() + options.delayMs);
+      break;
     case kReportGlued:
-        aReport[0] = report;
-        aReport[1] = 0x00;
-        SendBytes(state, aReport, 2, "report");
-        break;
-    case kReportTable:
-        SendBytes(state, state->progress.aImage, kTableImageLength, "report");
-        break;
+      aReport[0] = report;
+      aReport[1] = 0x00;
+      SendBytes(state, aReport, 2, "report");
+      break;
+    case kReportTable: SendBytes(state, state->progress.aImage, kTableImageLength, "report"); break;
     case kReportRandom: {
-        size_t dwLength = 1 + NextRandom(&state->randomState) % 32;
-        for (size_t i = 0; i < dwLength; i++) {
-            aReport[i] = static_cast<uint8_t>(NextRandom(&state->randomState) >> 56);
-        }
-        if (dwLength == 1 && (aReport[0] == kRunByte || aReport[0] == kStopByte)) {
-            aReport[0] ^= 0x01;
-        }
-        SendBytes(state, aReport, dwLength, "report");
-        break;
+      size_t dwLength = 1 + NextRandom(&state->randomState) % 32;
+      for (size_t i = 0; i < dwLength; i++) {
+        aReport[i] = static_cast<uint8_t>(NextRandom(&state->randomState) >> 56);
+      }
+      if (dwLength == 1 && (aReport[0] == kRunByte || aReport[0] == kStopByte)) {
+        aReport[0] ^= 0x01;
+      }
+      SendBytes(state, aReport, dwLength, "report");
+      break;
     }
-    }
+  }
 }
 
-void HangUp(GeneratorState *state)
-{
-    close(state->masterFd);
-    close(state->slaveFd);
-    state->masterFd = -1;
-    state->slaveFd = -1;
-    state->hungUp = true;
-    state->pendingCount = 0;
-    char szLine[96];
-    snprintf(szLine, std::size(szLine), "{\"kind\":\"hangup\",\"ms\":%ld,\"messages\":%ld}", NowMs(),
-             state->messages);
-    WriteLogLine(state->logFd, szLine);
+void HangUp(GeneratorState *state) {
+  close(state->masterFd);
+  close(state->slaveFd);
+  state->masterFd = -1;
+  state->slaveFd = -1;
+  state->hungUp = true;
+  state->pendingCount = 0;
+  char szLine[96];
+  snprintf(szLine, std::size(szLine), "{\"kind\":\"hangup\",\"ms\":%ld,\"messages\":%ld}", NowMs(),
+           state->messages);
+  WriteLogLine(state->logFd, szLine);
 }
 
-void ProcessBurst(GeneratorState *state, const GeneratorOptions &options)
-{
-    long burst = state->bursts++;
-    size_t dwOffset = 0;
-    while (dwOffset < state->dwBurstLength && !state->hungUp) {
-        const uint8_t *aMessage = state->aBurst + dwOffset;
-        size_t dwLength = 0;
-        MessageKind kind = NextMessage(state->dwBurstLength - dwOffset, aMessage[0], &dwLength);
-        StartProgress done;
-        MessageOutcome outcome = ApplyMessage(&state->progress, kind, aMessage, dwLength, &done);
-        long nowMs = NowMs();
-        WriteLogLine(state->logFd, MessageLogLine(kind, aMessage, dwLength, outcome, burst, nowMs));
-        if (outcome.startEnded) {
-            WriteLogLine(state->logFd, StartLogLine(done, outcome.ok, burst, nowMs));
-            if (outcome.ok) {
-                SendReport(state, options, kRunByte);
-            }
-        }
-        if (outcome.stopped) {
-            SendReport(state, options, kStopByte);
-        }
-        dwOffset += dwLength;
-        state->messages++;
-        if (options.hangupAfter > 0 && state->messages >= options.hangupAfter) {
-            HangUp(state);
-        }
+void ProcessBurst(GeneratorState *state, const GeneratorOptions &options) {
+  long burst = state->bursts++;
+  size_t dwOffset = 0;
+  while (dwOffset < state->dwBurstLength && !state->hungUp) {
+    const uint8_t *aMessage = state->aBurst + dwOffset;
+    size_t dwLength = 0;
+    MessageKind kind = NextMessage(state->dwBurstLength - dwOffset, aMessage[0], &dwLength);
+    StartProgress done;
+    MessageOutcome outcome = ApplyMessage(&state->progress, kind, aMessage, dwLength, &done);
+    long nowMs = NowMs();
+    WriteLogLine(state->logFd, MessageLogLine(kind, aMessage, dwLength, outcome, burst, nowMs));
+    if (outcome.startEnded) {
+      WriteLogLine(state->logFd, StartLogLine(done, outcome.ok, burst, nowMs));
+      if (outcome.ok) {
+        SendReport(state, options, kRunByte);
+      }
     }
-    state->dwBurstLength = 0;
+    if (outcome.stopped) {
+      SendReport(state, options, kStopByte);
+    }
+    dwOffset += dwLength;
+    state->messages++;
+    if (options.hangupAfter > 0 && state->messages >= options.hangupAfter) {
+      HangUp(state);
+    }
+  }
+  state->dwBurstLength = 0;
 }
 
-void ProcessControlLine(GeneratorState *state, char *szLine)
-{
-    size_t dwLength = strlen(szLine);
-    while (dwLength > 0 && (szLine[dwLength - 1] == '\r' || szLine[dwLength - 1] == ' ' ||
-                            szLine[dwLength - 1] == '\t')) {
-        szLine[--dwLength] = '\0';
-    }
-    if (dwLength == 0) {
-        return;
-    }
-    if (strcmp(szLine, "table") == 0) {
-        SendBytes(state, state->progress.aImage, kTableImageLength, "control");
-        return;
-    }
-    uint8_t aBytes[kControlLineSize / 2];
-    long count = ParseHexText(szLine, aBytes, std::size(aBytes));
-    if (count <= 0) {
-        fprintf(stderr, "%s: control line is neither hex bytes nor \"table\": %s\n", kProgramName,
-                szLine);
-        return;
-    }
-    SendBytes(state, aBytes, static_cast<size_t>(count), "control");
+void ProcessControlLine(GeneratorState *state, char *szLine) {
+  size_t dwLength = strlen(szLine);
+  while (dwLength > 0 && (szLine[dwLength - 1] == '\r' || szLine[dwLength - 1] == ' ' ||
+                          szLine[dwLength - 1] == '\t')) {
+    szLine[--dwLength] = '\0';
+  }
+  if (dwLength == 0) {
+    return;
+  }
+  if (strcmp(szLine, "table") == 0) {
+    SendBytes(state, state->progress.aImage, kTableImageLength, "control");
+    return;
+  }
+  uint8_t aBytes[kControlLineSize / 2];
+  long count = ParseHexText(szLine, aBytes, std::size(aBytes));
+  if (count <= 0) {
+    fprintf(stderr, "%s: control line is neither hex bytes nor \"table\": %s\n", kProgramName,
+            szLine);
+    return;
+  }
+  SendBytes(state, aBytes, static_cast<size_t>(count), "control");
 }
 
-void ReadControl(GeneratorState *state)
-{
-    char aChunk[4096];
-    ssize_t got = read(state->controlFd, aChunk, std::size(aChunk));
-    for (ssize_t i = 0; i < got; i++) {
-        if (aChunk[i] == '\n') {
-            state->szControlLine[state->dwControlLength] = '\0';
-            ProcessControlLine(state, state->szControlLine);
-            state->dwControlLength = 0;
-        } else if (state->dwControlLength + 1 < std::size(state->szControlLine)) {
-            state->szControlLine[state->dwControlLength++] = aChunk[i];
-        }
+void ReadControl(GeneratorState *state) {
+  char aChunk[4096];
+  ssize_t got = read(state->controlFd, aChunk, std::size(aChunk));
+  for (ssize_t i = 0; i < got; i++) {
+    if (aChunk[i] == '\n') {
+      state->szControlLine[state->dwControlLength] = '\0';
+      ProcessControlLine(state, state->szControlLine);
+      state->dwControlLength = 0;
+    } else if (state->dwControlLength + 1 < std::size(state->szControlLine)) {
+      state->szControlLine[state->dwControlLength++] = aChunk[i];
     }
+  }
 }
 
 // Reads at most `limit` bytes (all there are when limit < 0); returns the count read.
-long ReadLine(GeneratorState *state, const GeneratorOptions &options, long limit)
-{
-    long total = 0;
-    while (limit < 0 || total < limit) {
-        if (state->dwBurstLength == kBurstCapacity) {
-            ProcessBurst(state, options);
-            if (state->hungUp) {
-                return total;
-            }
-        }
-        size_t dwRoom = kBurstCapacity - state->dwBurstLength;
-        if (limit >= 0 && static_cast<size_t>(limit - total) < dwRoom) {
-            dwRoom = static_cast<size_t>(limit - total);
-        }
-        ssize_t got = read(state->masterFd, state->aBurst + state->dwBurstLength, dwRoom);
-        if (got <= 0) {
-            return total;
-        }
-        total += got;
-        state->dwBurstLength += static_cast<size_t>(got);
-        state->lastByteMs = NowMs();
+long ReadLine(GeneratorState *state, const GeneratorOptions &options, long limit) {
+  long total = 0;
+  while (limit < 0 || total < limit) {
+    if (state->dwBurstLength == kBurstCapacity) {
+      ProcessBurst(state, options);
+      if (state->hungUp) {
+        return total;
+      }
     }
-    return total;
+    size_t dwRoom = kBurstCapacity - state->dwBurstLength;
+    if (limit >= 0 && static_cast<size_t>(limit - total) < dwRoom) {
+      dwRoom = static_cast<size_t>(limit - total);
+    }
+    ssize_t got = read(state->masterFd, state->aBurst + state->dwBurstLength, dwRoom);
+    if (got <= 0) {
+      return total;
+    }
+    total += got;
+    state->dwBurstLength += static_cast<size_t>(got);
+    state->lastByteMs = NowMs();
+  }
+  return total;
 }
 
 // Microseconds one byte takes on the modelled line: a start bit, 8 data bits, a stop bit.
-double ByteUs(const GeneratorOptions &options)
-{
-    return 10.0 * 1000000.0 / static_cast<double>(options.lineRate);
+double ByteUs(const GeneratorOptions &options) {
+  return 10.0 * 1000000.0 / static_cast<double>(options.lineRate);
 }
 
 // When the next byte of the current run has crossed the modelled line.
-long NextByteDueUs(const GeneratorState &state, const GeneratorOptions &options)
-{
-    return state.paceStartUs + static_cast<long>(ByteUs(options) * (state.pacedBytes + 1) + 0.5);
+long NextByteDueUs(const GeneratorState &state, const GeneratorOptions &options) {
+  return state.paceStartUs + static_cast<long>(ByteUs(options) * (state.pacedBytes + 1) + 0.5);
 }
 
-void SendDuePending(GeneratorState *state, long nowMs)
-{
-    int kept = 0;
-    for (int i = 0; i < state->pendingCount; i++) {
-        if (state->aPending[i].dueMs <= nowMs) {
-            SendBytes(state, state->aPending[i].aBytes, state->aPending[i].dwLength, "report");
-        } else {
-            state->aPending[kept++] = state->aPending[i];
-        }
+void SendDuePending(GeneratorState *state, long nowMs) {
+  int kept = 0;
+  for (int i = 0; i < state->pendingCount; i++) {
+    if (state->aPending[i].dueMs <= nowMs) {
+      SendBytes(state, state->aPending[i].aBytes, state->aPending[i].dwLength, "report");
+    } else {
+      state->aPending[kept++] = state->aPending[i];
     }
-    state->pendingCount = kept;
+  }
+  state->pendingCount = kept;
 }
 
 // Milliseconds until the next thing to do without input, or -1 for none.
-int NextTimeout(const GeneratorState &state, const GeneratorOptions &options, long nowMs)
-{
-    long dueMs = -1;
-    if (state.dwBurstLength > 0) {
-        dueMs = state.lastByteMs + options.gapMs;
+int NextTimeout(const GeneratorState &state, const GeneratorOptions &options, long nowMs) {
+  long dueMs = -1;
+  if (state.dwBurstLength > 0) {
+    dueMs = state.lastByteMs + options.gapMs;
+  }
+  for (int i = 0; i < state.pendingCount; i++) {
+    if (dueMs < 0 || state.aPending[i].dueMs < dueMs) {
+      dueMs = state.aPending[i].dueMs;
     }
-    for (int i = 0; i < state.pendingCount; i++) {
-        if (dueMs < 0 || state.aPending[i].dueMs < dueMs) {
-            dueMs = state.aPending[i].dueMs;
-        }
+  }
+  if (state.pacing) {
+    long paceMs = (NextByteDueUs(state, options) + 999) / 1000;
+    if (dueMs < 0 || paceMs < dueMs) {
+      dueMs = paceMs;
     }
-    if (state.pacing) {
-        long paceMs = (NextByteDueUs(state, options) + 999) / 1000;
-        if (dueMs < 0 || paceMs < dueMs) {
-            dueMs = paceMs;
-        }
-    }
-    if (dueMs < 0) {
-        return -1;
-    }
-    return dueMs <= nowMs ? 0 : static_cast<int>(dueMs - nowMs);
+  }
+  if (dueMs < 0) {
+    return -1;
+  }
+  return dueMs <= nowMs ? 0 : static_cast<int>(dueMs - nowMs);
 }
 
-void SetRaw(int fd)
-{
-    termios mode;
-    if (tcgetattr(fd, &mode) == 0) {
-        cfmakeraw(&mode);
-        cfsetispeed(&mode, B9600);
-        cfsetospeed(&mode, B9600);
-        tcsetattr(fd, TCSANOW, &mode);
-    }
+void SetRaw(int fd) {
+  termios mode;
+  if (tcgetattr(fd, &mode) == 0) {
+    cfmakeraw(&mode);
+    cfsetispeed(&mode, B9600);
+    cfsetospeed(&mode, B9600);
+    tcsetattr(fd, TCSANOW, &mode);
+  }
 }
 
-[[noreturn]] void Fail(const char *szWhat, const char *szPath)
-{
-    fprintf(stderr, "%s: %s %s: %s\n", kProgramName, szWhat, szPath != nullptr ? szPath : "",
-            strerror(errno));
-    exit(1);
+[[noreturn]] void Fail(const char *szWhat, const char *szPath) {
+  fprintf(stderr, "%s: %s %s: %s\n", kProgramName, szWhat, szPath != nullptr ? szPath : "",
+          strerror(errno));
+  exit(1);
 }
 
-int OpenControl(const char *pszPath)
-{
-    struct stat fileStat;
-    if (lstat(pszPath, &fileStat) == 0) {
-        if (!S_ISFIFO(fileStat.st_mode)) {
-            errno = EEXIST;
-            Fail("control path exists and is no named pipe:", pszPath);
-        }
-    } else if (mkfifo(pszPath, 0600) != 0) {
-        Fail("cannot create the control pipe", pszPath);
+int OpenControl(const char *pszPath) {
+  struct stat fileStat;
+  if (lstat(pszPath, &fileStat) == 0) {
+    if (!S_ISFIFO(fileStat.st_mode)) {
+      errno = EEXIST;
+      Fail("control path exists and is no named pipe:", pszPath);
     }
-    // Read and write: the pipe never reads as ended between two writers.
-    int fd = open(pszPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        Fail("cannot open the control pipe", pszPath);
-    }
-    return fd;
+  } else if (mkfifo(pszPath, 0600) != 0) {
+    Fail("cannot create the control pipe", pszPath);
+  }
+  // Read and write: the pipe never reads as ended between two writers.
+  int fd = open(pszPath, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    Fail("cannot open the control pipe", pszPath);
+  }
+  return fd;
 }
 
-void MakeLink(const char *pszLinkPath, const char *pszSlavePath)
-{
-    struct stat fileStat;
-    if (lstat(pszLinkPath, &fileStat) == 0) {
-        if (!S_ISLNK(fileStat.st_mode)) {
-            errno = EEXIST;
-            Fail("link path exists and is no symbolic link:", pszLinkPath);
-        }
-        unlink(pszLinkPath);
+void MakeLink(const char *pszLinkPath, const char *pszSlavePath) {
+  struct stat fileStat;
+  if (lstat(pszLinkPath, &fileStat) == 0) {
+    if (!S_ISLNK(fileStat.st_mode)) {
+      errno = EEXIST;
+      Fail("link path exists and is no symbolic link:", pszLinkPath);
     }
-    if (symlink(pszSlavePath, pszLinkPath) != 0) {
-        Fail("cannot make the link", pszLinkPath);
-    }
+    unlink(pszLinkPath);
+  }
+  if (symlink(pszSlavePath, pszLinkPath) != 0) {
+    Fail("cannot make the link", pszLinkPath);
+  }
 }
 
 // Removes the link only while it still points at this generator's pty.
-void RemoveLink(const char *pszLinkPath, const char *pszSlavePath)
-{
-    char szTarget[PATH_MAX];
-    ssize_t dwLength = readlink(pszLinkPath, szTarget, std::size(szTarget) - 1);
-    if (dwLength < 0) {
-        return;
-    }
-    szTarget[dwLength] = '\0';
-    if (strcmp(szTarget, pszSlavePath) == 0) {
-        unlink(pszLinkPath);
-    }
+void RemoveLink(const char *pszLinkPath, const char *pszSlavePath) {
+  char szTarget[PATH_MAX];
+  ssize_t dwLength = readlink(pszLinkPath, szTarget, std::size(szTarget) - 1);
+  if (dwLength < 0) {
+    return;
+  }
+  szTarget[dwLength] = '\0';
+  if (strcmp(szTarget, pszSlavePath) == 0) {
+    unlink(pszLinkPath);
+  }
 }
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    GeneratorOptions options = ParseOptions(argc, argv);
-    clock_gettime(CLOCK_MONOTONIC, &startTime);
+int main(int argc, char **argv) {
+  GeneratorOptions options = ParseOptions(argc, argv);
+  clock_gettime(CLOCK_MONOTONIC, &startTime);
 
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    if (signalFd < 0) {
-        Fail("signalfd", nullptr);
-    }
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (signalFd < 0) {
+    Fail("signalfd", nullptr);
+  }
 
-    GeneratorState *state = &generator;
-    state->logFd = -1;
-    state->controlFd = -1;
-    state->randomState = options.seed;
-    state->progress = EmptyStartProgress();
-    if (options.pszLogPath != nullptr) {
-        state->logFd = open(options.pszLogPath, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC,
-                            0644);
-        if (state->logFd < 0) {
-            Fail("cannot open the log", options.pszLogPath);
-        }
+  GeneratorState *state = &generator;
+  state->logFd = -1;
+  state->controlFd = -1;
+  state->randomState = options.seed;
+  state->progress = EmptyStartProgress();
+  if (options.pszLogPath != nullptr) {
+    state->logFd =
+        open(options.pszLogPath, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (state->logFd < 0) {
+      Fail("cannot open the log", options.pszLogPath);
     }
+  }
 
-    char szSlavePath[PATH_MAX];
-    if (openpty(&state->masterFd, &state->slaveFd, szSlavePath, nullptr, nullptr) != 0) {
-        Fail("openpty", nullptr);
-    }
-    SetRaw(state->slaveFd);
-    SetRaw(state->masterFd);
-    fcntl(state->masterFd, F_SETFL, fcntl(state->masterFd, F_GETFL) | O_NONBLOCK);
-    fcntl(state->masterFd, F_SETFD, FD_CLOEXEC);
-    fcntl(state->slaveFd, F_SETFD, FD_CLOEXEC);
+  char szSlavePath[PATH_MAX];
+  if (openpty(&state->masterFd, &state->slaveFd, szSlavePath, nullptr, nullptr) != 0) {
+    Fail("openpty", nullptr);
+  }
+  SetRaw(state->slaveFd);
+  SetRaw(state->masterFd);
+  fcntl(state->masterFd, F_SETFL, fcntl(state->masterFd, F_GETFL) | O_NONBLOCK);
+  fcntl(state->masterFd, F_SETFD, FD_CLOEXEC);
+  fcntl(state->slaveFd, F_SETFD, FD_CLOEXEC);
 
-    if (options.pszLinkPath != nullptr) {
-        MakeLink(options.pszLinkPath, szSlavePath);
-    }
-    if (options.pszControlPath != nullptr) {
-        state->controlFd = OpenControl(options.pszControlPath);
-    }
-    printf("%s\n", szSlavePath);
-    fflush(stdout);
+  if (options.pszLinkPath != nullptr) {
+    MakeLink(options.pszLinkPath, szSlavePath);
+  }
+  if (options.pszControlPath != nullptr) {
+    state->controlFd = OpenControl(options.pszControlPath);
+  }
+  printf("%s\n", szSlavePath);
+  fflush(stdout);
 
-    for (;;) {
-        pollfd aPoll[3];
-        int pollCount = 0;
-        aPoll[pollCount++] = {signalFd, POLLIN, 0};
-        int linePoll = -1;
-        // While a paced byte is still on its way the line is not read (nor polled for input).
-        bool byteOnItsWay = state->pacing && NowUs() < NextByteDueUs(*state, options);
-        if (!state->hungUp) {
-            linePoll = pollCount;
-            aPoll[pollCount++] = {state->masterFd, static_cast<short>(byteOnItsWay ? 0 : POLLIN), 0};
-        }
-        int controlPoll = -1;
-        if (state->controlFd >= 0) {
-            controlPoll = pollCount;
-            aPoll[pollCount++] = {state->controlFd, POLLIN, 0};
-        }
-        int ready = poll(aPoll, static_cast<nfds_t>(pollCount), NextTimeout(*state, options, NowMs()));
-        if (ready < 0 && errno != EINTR) {
-            Fail("poll", nullptr);
-        }
-        if (ready > 0 && (aPoll[0].revents & POLLIN) != 0) {
-            break;
-        }
-        bool lineReadable = ready > 0 && linePoll >= 0 && (aPoll[linePoll].revents & POLLIN) != 0;
-        if (options.lineRate == 0) {
-            if (lineReadable) {
-                ReadLine(state, options, -1);
-            }
-        } else if (lineReadable && !state->pacing) {
-            // The first byte of a run starts across the line now.
-            state->pacing = true;
-            state->paceStartUs = NowUs();
-            state->pacedBytes = 0;
-        } else if (state->pacing && !byteOnItsWay) {
-            long due = static_cast<long>((NowUs() - state->paceStartUs) / ByteUs(options)) -
-                       state->pacedBytes;
-            long got = lineReadable && due > 0 ? ReadLine(state, options, due) : 0;
-            state->pacedBytes += got;
-            if (got < due) {
-                state->pacing = false;  // the host sent no more: the line is idle again
-            }
-        }
-        if (ready > 0 && controlPoll >= 0 && (aPoll[controlPoll].revents & POLLIN) != 0) {
-            ReadControl(state);
-        }
-        long nowMs = NowMs();
-        // A paced line ends a burst only once it has gone quiet: a late read of ours is no pause
-        // of the host's.
-        if (state->dwBurstLength > 0 && !state->pacing && nowMs >= state->lastByteMs + options.gapMs) {
-            ProcessBurst(state, options);
-        }
-        SendDuePending(state, nowMs);
+  for (;;) {
+    pollfd aPoll[3];
+    int pollCount = 0;
+    aPoll[pollCount++] = {signalFd, POLLIN, 0};
+    int linePoll = -1;
+    // While a paced byte is still on its way the line is not read (nor polled for input).
+    bool byteOnItsWay = state->pacing && NowUs() < NextByteDueUs(*state, options);
+    if (!state->hungUp) {
+      linePoll = pollCount;
+      aPoll[pollCount++] = {state->masterFd, static_cast<short>(byteOnItsWay ? 0 : POLLIN), 0};
     }
+    int controlPoll = -1;
+    if (state->controlFd >= 0) {
+      controlPoll = pollCount;
+      aPoll[pollCount++] = {state->controlFd, POLLIN, 0};
+    }
+    int ready = poll(aPoll, static_cast<nfds_t>(pollCount), NextTimeout(*state, options, NowMs()));
+    if (ready < 0 && errno != EINTR) {
+      Fail("poll", nullptr);
+    }
+    if (ready > 0 && (aPoll[0].revents & POLLIN) != 0) {
+      break;
+    }
+    bool lineReadable = ready > 0 && linePoll >= 0 && (aPoll[linePoll].revents & POLLIN) != 0;
+    if (options.lineRate == 0) {
+      if (lineReadable) {
+        ReadLine(state, options, -1);
+      }
+    } else if (lineReadable && !state->pacing) {
+      // The first byte of a run starts across the line now.
+      state->pacing = true;
+      state->paceStartUs = NowUs();
+      state->pacedBytes = 0;
+    } else if (state->pacing && !byteOnItsWay) {
+      long due =
+          static_cast<long>((NowUs() - state->paceStartUs) / ByteUs(options)) - state->pacedBytes;
+      long got = lineReadable && due > 0 ? ReadLine(state, options, due) : 0;
+      state->pacedBytes += got;
+      if (got < due) {
+        state->pacing = false;  // the host sent no more: the line is idle again
+      }
+    }
+    if (ready > 0 && controlPoll >= 0 && (aPoll[controlPoll].revents & POLLIN) != 0) {
+      ReadControl(state);
+    }
+    long nowMs = NowMs();
+    // A paced line ends a burst only once it has gone quiet: a late read of ours is no pause
+    // of the host's.
+    if (state->dwBurstLength > 0 && !state->pacing && nowMs >= state->lastByteMs + options.gapMs) {
+      ProcessBurst(state, options);
+    }
+    SendDuePending(state, nowMs);
+  }
 
-    if (options.pszLinkPath != nullptr) {
-        RemoveLink(options.pszLinkPath, szSlavePath);
-    }
-    if (options.pszControlPath != nullptr) {
-        close(state->controlFd);
-        unlink(options.pszControlPath);
-    }
-    if (state->logFd >= 0) {
-        close(state->logFd);
-    }
-    return 0;
+  if (options.pszLinkPath != nullptr) {
+    RemoveLink(options.pszLinkPath, szSlavePath);
+  }
+  if (options.pszControlPath != nullptr) {
+    close(state->controlFd);
+    unlink(options.pszControlPath);
+  }
+  if (state->logFd >= 0) {
+    close(state->logFd);
+  }
+  return 0;
 }

@@ -20,29 +20,30 @@ enum MessageKind { kMessageBlock, kMessageSettings, kMessageRun, kMessageStop, k
 
 // The start sequence received so far: blocks 0 to 11 in order, the settings packet, the run byte.
 struct StartProgress {
-    int blocks;          // blocks received since the sequence began
-    bool indexesOk;      // every block carried the index of its place
-    int firstBadIndex;   // place of the first block with a wrong index, or -1
-    bool settingsSeen;
-    bool settingsOk;     // the packet came right after twelve good blocks
-    bool strayBytes;     // bytes that fit no message arrived inside the sequence
-    size_t length;       // bytes of the sequence so far
-    uint8_t aImage[kTableImageLength];
+  int blocks;         // blocks received since the sequence began
+  bool indexesOk;     // every block carried the index of its place
+  int firstBadIndex;  // place of the first block with a wrong index, or -1
+  bool settingsSeen;
+  bool settingsOk;  // the packet came right after twelve good blocks
+  bool strayBytes;  // bytes that fit no message arrived inside the sequence
+  size_t length;    // bytes of the sequence so far
+  uint8_t aImage[kTableImageLength];
 };
 
 // What a message did to the start sequence; filled by ApplyMessage.
 struct MessageOutcome {
-    bool ok;             // block: right index; settings: in its place; start: the whole sequence
-    int expectedIndex;   // block: the index its place called for
-    bool startEnded;     // a run byte closed a start attempt (ok says whether it was valid)
-    bool stopped;        // a stop byte arrived
+  bool ok;            // block: right index; settings: in its place; start: the whole sequence
+  int expectedIndex;  // block: the index its place called for
+  bool startEnded;    // a run byte closed a start attempt (ok says whether it was valid)
+  bool stopped;       // a stop byte arrived
 };
 
 StartProgress EmptyStartProgress();
 
 // Length and kind of the next message among `remaining` bytes (at least one) that begin with
 // `firstByte`. Messages have no framing: a burst is split by the lengths the host writes
-// (61-byte blocks, the 8-byte packet, single run/stop bytes); what fits none is one unknown message.
+// (61-byte blocks, the 8-byte packet, single run/stop bytes); what fits none is one unknown
+// message.
 MessageKind NextMessage(size_t remaining, uint8_t firstByte, size_t *pdwLength);
 
 // Moves the start sequence on by one message; `progress` is updated in place, `done` (when a run
