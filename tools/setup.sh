@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make ninja-build g++ clang libclang-rt-14-dev
+  cmake make ninja-build g++ clang libclang-rt-14-dev clang-format git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix
   wine wine32:i386

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up everything and runs every VARNOLT test: the native build's tests, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzzers for a bounded time, and the Windows
-# build's tests under Wine (unit tests, the device link against the virtual generator, and the
-# whole program under Xvfb). Exits non-zero when any test fails.
+# Sets up everything and runs every VARNOLT test: the formatting of every C and C++ file, the
+# native build's tests, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# fuzzers for a bounded time, and the Windows build's tests under Wine (unit tests, the device
+# link against the virtual generator, the whole program under Xvfb, varnoltctl.exe). Exits
+# non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -25,6 +26,17 @@ run_ctest() {
 }
 
 status=0
+
+# One style: every tracked C and C++ file as the one .clang-format has it. Counted as one test.
+format_log="$root/build/format.log"
+if git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror >"$format_log" 2>&1; then
+  echo "format: 100% tests passed, 0 tests failed out of 1" >>"$summary"
+else
+  grep -E '^[^ ].*: (error|warning):' "$format_log" | cut -d: -f1 | sort -u | sed 's/^/format: not formatted: /'
+  echo "format: 0% tests passed, 1 tests failed out of 1" >>"$summary"
+  status=1
+fi
+
 for preset in native native-asan fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
