@@ -6,7 +6,8 @@
 // settings packet, the run byte 0x55) and the stop byte 0xAA. The wire has no framing: messages are
 // told apart by the pause between bursts (--gap-ms) and, inside a burst, by their lengths, so that
 // the 741 bytes of a start written back to back are still twelve blocks, a packet and a run byte.
-// It answers as the generator does, or with one of the faults the host must survive (--report).
+// It answers as the generator does, or not at all (--report none); the faults the host must survive
+// (glued reports, a table image, a hang-up) are sent through --control or --hangup-after.
 //
 // The log (--log FILE) is JSON lines, one per message received and one per write sent, each written
 // and flushed at once. Every line has "kind" and "ms" (milliseconds since start-up); lines for
@@ -51,35 +52,18 @@ namespace {
 
 const char kProgramName[] = "varnolt-virtual-generator";
 
-enum ReportMode {
-  kReportNormal,
-  kReportNone,
-  kReportDelayed,
-  kReportGlued,
-  kReportTable,
-  kReportRandom
-};
+enum ReportMode { kReportNormal, kReportNone };
 
 struct GeneratorOptions {
   const char *pszLinkPath;
   const char *pszLogPath;
   const char *pszControlPath;
   ReportMode reportMode;
-  long delayMs;
   long hangupAfter;  // 0: never
   long gapMs;
-  uint64_t seed;
   long lineRate;  // --line-rate: baud whose pace the reads keep (10 bits a byte); 0: none
 };
 
-// A report waiting for its time (--report delayed).
-struct PendingSend {
-  long dueMs;
-  size_t dwLength;
-  uint8_t aBytes[kTableImageLength];
-};
-
-constexpr int kMaxPending = 16;
 constexpr size_t kBurstCapacity = 65536;
 constexpr size_t kControlLineSize = 16384;  // one line of hex bytes from the --control FIFO
 
@@ -91,10 +75,7 @@ struct GeneratorState {
   bool hungUp;
   long messages;
   long bursts;
-  uint64_t randomState;
   StartProgress progress;
-  PendingSend aPending[kMaxPending];
-  int pendingCount;
   size_t dwBurstLength;
   long lastByteMs;
   bool pacing;       // --line-rate: bytes are on their way over the modelled line
@@ -123,19 +104,11 @@ void PrintUsage(FILE *stream) {
       "  --log FILE         write a JSON-lines log of every message received and every write sent\n"
       "  --report MODE      how the generator answers (default normal):\n"
       "                       normal   0x55 alone after a valid start, 0xAA alone after a stop\n"
-      "                       none     no report at all\n"
-      "                       delayed  the normal report, --delay-ms later\n"
-      "                       glued    the report followed by 0x00 in one write\n"
-      "                       table    a 720-byte table image (the last table received, else\n"
-      "                                mid-scale 0x7fff samples) in place of each report\n"
-      "                       random   1 to 32 random bytes in place of each report (a single\n"
-      "                                random byte is never 0x55 or 0xaa)\n"
-      "  --delay-ms N       delay of --report delayed, in milliseconds (default 500)\n"
+      "                       none     no report at all (other reports: --control)\n"
       "  --hangup-after N   close the line after N received messages (after answering the Nth)\n"
       "  --gap-ms N         pause that ends a burst, in milliseconds (default 30); inside a burst\n"
       "                     messages are split by length: 61-byte blocks, the 8-byte packet, and\n"
       "                     single run/stop bytes\n"
-      "  --seed N           seed of --report random (default 1)\n"
       "  --line-rate BAUD   read the host's bytes no faster than a serial line of BAUD carries\n"
       "                     them (10 bits a byte, e.g. 9600: 1.04 ms a byte); default: at once\n"
       "  --control FIFO     create the named pipe FIFO; each line written to it is sent to the "
@@ -188,28 +161,23 @@ ReportMode ParseReportMode(const char *szValue) {
   static const struct {
     const char *szName;
     ReportMode mode;
-  } kModes[] = {
-      {"normal", kReportNormal}, {"none", kReportNone},   {"delayed", kReportDelayed},
-      {"glued", kReportGlued},   {"table", kReportTable}, {"random", kReportRandom},
-  };
+  } kModes[] = {{"normal", kReportNormal}, {"none", kReportNone}};
   for (const auto &entry : kModes) {
     if (strcmp(entry.szName, szValue) == 0) {
       return entry.mode;
     }
   }
-  OptionError("--report must be normal, none, delayed, glued, table or random", szValue);
+  OptionError("--report must be normal or none", szValue);
 }
 
 GeneratorOptions ParseOptions(int argc, char **argv) {
-  GeneratorOptions options = {nullptr, nullptr, nullptr, kReportNormal, 500, 0, 30, 1, 0};
+  GeneratorOptions options = {nullptr, nullptr, nullptr, kReportNormal, 0, 30, 0};
   static const option kLongOptions[] = {
       {"link", required_argument, nullptr, 'l'},
       {"log", required_argument, nullptr, 'L'},
       {"report", required_argument, nullptr, 'r'},
-      {"delay-ms", required_argument, nullptr, 'd'},
       {"hangup-after", required_argument, nullptr, 'h'},
       {"gap-ms", required_argument, nullptr, 'g'},
-      {"seed", required_argument, nullptr, 's'},
       {"control", required_argument, nullptr, 'c'},
       {"help", no_argument, nullptr, 'H'},
       {"line-rate", required_argument, nullptr, 'b'},
@@ -227,12 +195,8 @@ GeneratorOptions ParseOptions(int argc, char **argv) {
       case 'L': options.pszLogPath = optarg; break;
       case 'c': options.pszControlPath = optarg; break;
       case 'r': options.reportMode = ParseReportMode(optarg); break;
-      case 'd': options.delayMs = ParseCount("--delay-ms", optarg, 0, 600000); break;
       case 'h': options.hangupAfter = ParseCount("--hangup-after", optarg, 1, LONG_MAX); break;
       case 'g': options.gapMs = ParseCount("--gap-ms", optarg, 1, 10000); break;
-      case 's':
-        options.seed = static_cast<uint64_t>(ParseCount("--seed", optarg, 0, LONG_MAX));
-        break;
       case 'b': options.lineRate = ParseCount("--line-rate", optarg, 1, 10000000); break;
       case 'H': PrintUsage(stdout); exit(0);
       case ':': OptionError("option needs a value", argv[optind - 1]);
@@ -275,16 +239,6 @@ void WriteLogLine(int logFd, const std::string &line) {
   }
 }
 
-// xorshift64*: reproducible from --seed, nothing to set up.
-uint64_t NextRandom(uint64_t *state) {
-  uint64_t x = *state == 0 ? 0x9E3779B97F4A7C15ull : *state;
-  x ^= x >> 12;
-  x ^= x << 25;
-  x ^= x >> 27;
-  *state = x;
-  return x * 0x2545F4914F6CDD1Dull;
-}
-
 void SendBytes(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, const char *szCause) {
   if (state->hungUp) {
     fprintf(stderr, "%s: line closed, not sending %zu bytes\n", kProgramName, dwLength);
@@ -299,47 +253,8 @@ void SendBytes(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, co
   WriteLogLine(state->logFd, SentLogLine(aBytes, dwLength, szCause, NowMs()));
 }
 
-void QueueSend(GeneratorState *state, const uint8_t *aBytes, size_t dwLength, long dueMs) {
-  if (state->pendingCount >= kMaxPending || dwLength > kTableImageLength) {
-    fprintf(stderr, "%s: too many delayed reports, one dropped\n", kProgramName);
-    return;
-  }
-  PendingSend *pending = &state->aPending[state->pendingCount++];
-  pending->dueMs = dueMs;
-  pending->dwLength = dwLength;
-  memcpy(pending->aBytes, aBytes, dwLength);
-}
-
 void SendReport(GeneratorState *state, const GeneratorOptions &options, uint8_t report) {
-  uint8_t aReport[kTableImageLength];
-  switch (options.reportMode) {
-    case kReportNormal:
-      aReport[0] = report;
-      SendBytes(state, aReport, 1, "report");
-      break;
-    case kReportNone: break;
-    case kReportDelayed:
-      aReport[0] = report;
-      QueueSend(state, aReport, 1, NowMs() + options.delayMs);
-      break;
-    case kReportGlued:
-      aReport[0] = report;
-      aReport[1] = 0x00;
-      SendBytes(state, aReport, 2, "report");
-      break;
-    case kReportTable: SendBytes(state, state->progress.aImage, kTableImageLength, "report"); break;
-    case kReportRandom: {
-      size_t dwLength = 1 + NextRandom(&state->randomState) % 32;
-      for (size_t i = 0; i < dwLength; i++) {
-        aReport[i] = static_cast<uint8_t>(NextRandom(&state->randomState) >> 56);
-      }
-      if (dwLength == 1 && (aReport[0] == kRunByte || aReport[0] == kStopByte)) {
-        aReport[0] ^= 0x01;
-      }
-      SendBytes(state, aReport, dwLength, "report");
-      break;
-    }
-  }
+  if (options.reportMode == kReportNormal) SendBytes(state, &report, 1, "report");
 }
 
 void HangUp(GeneratorState *state) {
@@ -348,7 +263,6 @@ void HangUp(GeneratorState *state) {
   state->masterFd = -1;
   state->slaveFd = -1;
   state->hungUp = true;
-  state->pendingCount = 0;
   char szLine[96];
   snprintf(szLine, std::size(szLine), "{\"kind\":\"hangup\",\"ms\":%ld,\"messages\":%ld}", NowMs(),
            state->messages);
@@ -456,28 +370,11 @@ long NextByteDueUs(const GeneratorState &state, const GeneratorOptions &options)
   return state.paceStartUs + static_cast<long>(ByteUs(options) * (state.pacedBytes + 1) + 0.5);
 }
 
-void SendDuePending(GeneratorState *state, long nowMs) {
-  int kept = 0;
-  for (int i = 0; i < state->pendingCount; i++) {
-    if (state->aPending[i].dueMs <= nowMs) {
-      SendBytes(state, state->aPending[i].aBytes, state->aPending[i].dwLength, "report");
-    } else {
-      state->aPending[kept++] = state->aPending[i];
-    }
-  }
-  state->pendingCount = kept;
-}
-
 // Milliseconds until the next thing to do without input, or -1 for none.
 int NextTimeout(const GeneratorState &state, const GeneratorOptions &options, long nowMs) {
   long dueMs = -1;
   if (state.dwBurstLength > 0) {
     dueMs = state.lastByteMs + options.gapMs;
-  }
-  for (int i = 0; i < state.pendingCount; i++) {
-    if (dueMs < 0 || state.aPending[i].dueMs < dueMs) {
-      dueMs = state.aPending[i].dueMs;
-    }
   }
   if (state.pacing) {
     long paceMs = (NextByteDueUs(state, options) + 999) / 1000;
@@ -573,7 +470,6 @@ int main(int argc, char **argv) {
   GeneratorState *state = &generator;
   state->logFd = -1;
   state->controlFd = -1;
-  state->randomState = options.seed;
   state->progress = EmptyStartProgress();
   if (options.pszLogPath != nullptr) {
     state->logFd =
@@ -653,7 +549,6 @@ int main(int argc, char **argv) {
     if (state->dwBurstLength > 0 && !state->pacing && nowMs >= state->lastByteMs + options.gapMs) {
       ProcessBurst(state, options);
     }
-    SendDuePending(state, nowMs);
   }
 
   if (options.pszLinkPath != nullptr) {
