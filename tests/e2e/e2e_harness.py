@@ -363,13 +363,21 @@ def scenario_link(ctx):
                 "STOP: the byte AA alone, the button reads START")
 
 
-def scenario_lostlink(ctx):
-    lost = "Device NOT connected->Connection lost"
+def connect_and_start(ctx, what):
+    """CONNECT, then START: the generator's 0x55 shows, and the generator got the whole start."""
     click(ctx, 1008)
     check_equal(wait_for(lambda: status(ctx), "Device is connected as COM5"),
-                "Device is connected as COM5", "CONNECT")
+                "Device is connected as COM5", f"{what}: CONNECT")
     click(ctx, 1012)
-    check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!", "START")
+    check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!",
+                f"{what}: START, the generator's 0x55 shows")
+    wait_for(lambda: len(received(ctx)) >= 14, True)
+    check_start(received(ctx), f"{what}: START")
+
+
+def scenario_lostlink(ctx):
+    lost = "Device NOT connected->Connection lost"
+    connect_and_start(ctx, "before the hang-up")
     rig(ctx, "rig_stop_generator")  # its end of the line closes: a hang-up while running
     check_equal(wait_for(lambda: status(ctx), lost), lost, "hang-up while running: the status bar")
     check_equal(wait_for(lambda: text(ctx, 1012), "START"), "START", "hang-up: the button reads START")
@@ -383,14 +391,7 @@ def scenario_lostlink(ctx):
     time.sleep(0.5)
     check_equal([received(ctx), text(ctx, 1012), status(ctx)], [[], "START", lost],
                 "START with no link: nothing sent, no text changed")
-    click(ctx, 1008)
-    check_equal(wait_for(lambda: status(ctx), "Device is connected as COM5"),
-                "Device is connected as COM5", "CONNECT again")
-    click(ctx, 1012)
-    check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!",
-                "START after the reconnect: the generator's 0x55 shows")
-    wait_for(lambda: len(received(ctx)) >= 14, True)
-    check_start(received(ctx), "START after the reconnect")
+    connect_and_start(ctx, "after the reconnect")
 
 
 def scenario_about(ctx):
@@ -425,14 +426,7 @@ def device_tree(ctx):
 
 def scenario_device(ctx):
     """run.sh --device auto found the generator with varnoltctl and registered it as COM5."""
-    click(ctx, 1008)
-    check_equal(wait_for(lambda: status(ctx), "Device is connected as COM5"),
-                "Device is connected as COM5", "run.sh --device auto: CONNECT")
-    click(ctx, 1012)
-    check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!",
-                "run.sh --device auto: START, the generator's 0x55 shows")
-    wait_for(lambda: len(received(ctx)) >= 14, True)
-    check_start(received(ctx), "run.sh --device auto: START")
+    connect_and_start(ctx, "run.sh --device auto")
     check_equal(program_close(ctx), 0, "run.sh --device auto: ends with the panel, exit code 0")
 
 

@@ -57,8 +57,10 @@ case $scenario in
   *) echo "link_wine.sh: unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
-# Wine makes no window, not even a message-only one, without a display.
+# Wine makes no window, not even a message-only one, without a display; and its desktop keeps
+# the display it was made on, so the prefix's server starts afresh on this one.
 [ -n "${DISPLAY:-}" ] || { rig_start_display "$work" 640x480 && xvfbPid=$RIG_XVFB_PID; }
+rig_restart_server "$work"
 rig_wine_env
 export VARNOLT_TEST_CONTROL="Z:${work//\//\\}\\control"
 status=3
