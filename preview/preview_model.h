@@ -55,10 +55,10 @@ struct PreviewModel {
   int32_t traceCount;                                // both copies
   int32_t firstCopyCount;
 
-  char szMaximum[kPreviewTextSize];  // field 1028
-  char szDcLevel[kPreviewTextSize];  // field 1030
-  char szMinimum[kPreviewTextSize];  // field 1036
-  char szPeriod[kPreviewTextSize];   // field 1037, only when periodApplies
+  char szMaximum[kPreviewTextSize];  // the maximum readout
+  char szDcLevel[kPreviewTextSize];  // the DC readout
+  char szMinimum[kPreviewTextSize];  // the minimum readout
+  char szPeriod[kPreviewTextSize];   // the period readout, only when periodApplies
   int32_t periodApplies;             // 0: the period field keeps the text it has
 };
 
