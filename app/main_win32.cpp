@@ -79,7 +79,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"Hi there :)"));
 
   HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_VARNOLT));
-  SetClassLongW(panel, GCL_HICON, static_cast<LONG>(reinterpret_cast<LONG_PTR>(icon)));
+  // The Ptr call serves both word sizes (on 32-bit Windows it is SetClassLongW).
+  SetClassLongPtrW(panel, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 
   FillList(panel, IDC_WAVEFORM_LIST, kWaveformTexts, std::size(kWaveformTexts));
   SendDlgItemMessageW(panel, IDC_WAVEFORM_LIST, CB_SETCURSEL,

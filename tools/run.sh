@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs VARNOLT on Linux: installs what is missing, builds the native tools and the Windows program,
-# and starts the panel under Wine on $DISPLAY, attached to the virtual generator. The generator is
-# registered in a Wine prefix of the project's own (build/run/prefix, never ~/.wine) as the USB
+# and starts the panel under Wine on $DISPLAY, attached to the virtual generator: the 32-bit panel
+# (build/windows) where this machine runs 32-bit programs, the 64-bit one (build/windows-x64) under
+# wine64 where it does not. The generator is registered in a Wine prefix of the project's own
+# (build/run/prefix, or build/run/prefix-x64 for the 64-bit panel; never ~/.wine) as the USB
 # device VID_1209&PID_7A3C with PortName COM5, and COM5 is its pseudo-terminal. Closing the panel
 # stops the virtual generator and the prefix's wineserver. Exits with the program's exit status.
 #
@@ -16,9 +18,9 @@
 # The generator's log (every byte the program sent, decoded) is build/run/generator.log.
 # Needs bash, and sudo or root only when packages are missing.
 # Optional: VARNOLT_RUN_DIR (the logs and the prefix, default build/run), VARNOLT_RUN_PREFIX (the
-# Wine prefix, default $VARNOLT_RUN_DIR/prefix), VARNOLT_RUN_NATIVE_BUILD and
-# VARNOLT_RUN_WINDOWS_BUILD (the build folders, default those of the native and windows presets),
-# VARNOLT_RUN_EXE (another Windows program to start in the panel's place, for trying the rig).
+# Wine prefix), VARNOLT_RUN_NATIVE_BUILD and VARNOLT_RUN_WINDOWS_BUILD (the build folders,
+# default those of the native preset and of the Windows preset chosen), VARNOLT_RUN_EXE (another
+# Windows program of the chosen word size to start in the panel's place, for trying the rig).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -45,7 +47,6 @@ fi
 
 run=${VARNOLT_RUN_DIR:-$root/build/run}
 nativeBuild=${VARNOLT_RUN_NATIVE_BUILD:-$root/build/native}
-windowsBuild=${VARNOLT_RUN_WINDOWS_BUILD:-$root/build/windows}
 mkdir -p "$run"
 run=$(cd "$run" && pwd)
 jobs=$(nproc)
@@ -62,7 +63,7 @@ build_step() {
   fi
 }
 
-tools="varnolt-virtual-generator varnolt-ptyshim32 varnolt-ptyshim64"
+tools="varnolt-virtual-generator varnolt-ptyshim32 varnolt-ptyshim64 varnolt-i386-probe"
 [ "$device" != auto ] || tools="$tools varnoltctl"
 build_step "building the native tools" bash -c \
   "cmake --preset native -B '$nativeBuild' && cmake --build '$nativeBuild' -j $jobs --target $tools"
@@ -104,10 +105,20 @@ if [ -n "$device" ]; then
     exit 77
   fi
 fi
+# The 32-bit panel is the product; where this machine runs no 32-bit programs (and so no 32-bit
+# Wine), the 64-bit one from the same sources.
+source tools/wine/arch.sh
+build_for_host "$nativeBuild"
+if [ "$WINDOWS_PRESET" = windows ]; then
+  windowsBuild=${VARNOLT_RUN_WINDOWS_BUILD:-$root/build/windows} prefix=$run/prefix
+else
+  windowsBuild=${VARNOLT_RUN_WINDOWS_BUILD:-$root/build/windows-x64} prefix=$run/prefix-x64
+fi
+echo "run: the $WINDOWS_BITS-bit panel ($WINDOWS_WHY)" >&2
 exe=${VARNOLT_RUN_EXE:-}
 if [ -z "$exe" ]; then
   build_step "building varnolt.exe" bash -c \
-    "cmake --preset windows -B '$windowsBuild' -DVARNOLT_NATIVE_BUILD_DIR='$nativeBuild' &&
+    "cmake --preset $WINDOWS_PRESET -B '$windowsBuild' -DVARNOLT_NATIVE_BUILD_DIR='$nativeBuild' &&
      cmake --build '$windowsBuild' -j $jobs --target varnolt"
   exe="$windowsBuild/app/varnolt.exe"
 fi
@@ -116,7 +127,7 @@ if [ ! -f "$exe" ]; then
   exit 1
 fi
 
-export WINEPREFIX="${VARNOLT_RUN_PREFIX:-$run/prefix}" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
+export WINEPREFIX="${VARNOLT_RUN_PREFIX:-$prefix}" WINEARCH WINEDEBUG="${WINEDEBUG:--all}"
 export RIG_NATIVE_BUILD="$nativeBuild" RIG_PORT=COM5
 # shellcheck source=tools/wine/rig.sh
 source "$root/tools/wine/rig.sh"
@@ -144,6 +155,6 @@ else
     "log $RIG_GENERATOR_LOG)" >&2
 fi
 status=0
-wine "$exe" || status=$?
+"$WINELOADER" "$exe" || status=$?
 echo "run: the panel closed (exit status $status)" >&2
 exit "$status"

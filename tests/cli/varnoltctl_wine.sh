@@ -14,15 +14,15 @@ rig_start_generator "$work"
 rig_add_device 'VID_0403&PID_6001' SN0009 'USB\VID_0403&PID_6001' COM8
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
 
-listed=$(wine "$exe" list --json | tr -d '\r')
+listed=$(rig_wine "$exe" list --json | tr -d '\r')
 [ "$listed" = '{"generators":[{"port":"COM5","serial":"SN0001","byId":null}]}' ] ||
   fail "list gave $listed"
 
 settings=(--freq 2.5k --offset -0.5 --vpp 1 --wave triangle --jumper J2)
-result=$(wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "start ended with $?: $result"
+result=$(rig_wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "start ended with $?: $result"
 [ "$result" = '{"port":"COM5","written":741,"report":"55","exitCode":0}' ] || fail "start gave $result"
 
-expected=$(wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
+expected=$(rig_wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
 received=$(python3 -c '
 import json, sys
 for record in map(json.loads, open(sys.argv[1])):

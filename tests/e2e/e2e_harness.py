@@ -177,7 +177,7 @@ def program_start(ctx):
     """Starts varnolt.exe, or for the device scenario tools/run.sh --device auto; once more when
     the panel does not come (under Wine, now and then the dialog cannot be created: error 1400)."""
     for attempt in (1, 2):
-        err_path = os.path.join(ctx["work"], f"program-{attempt}.err")
+        err_path = ctx["err_path"] = os.path.join(ctx["work"], f"program-{attempt}.err")
         err = open(err_path, "w")
         if "run_env" not in ctx:
             ctx["program"] = subprocess.Popen([ctx["wine_run"], ctx["exe"]], env=ctx["env"],
@@ -419,13 +419,27 @@ def device_tree(ctx):
     os.symlink(interface, interface + "/tty/ttyACM0/device")
     os.symlink(interface + "/tty/ttyACM0", tree + "/sys/class/tty/ttyACM0")
     os.symlink(pty, tree + "/dev/ttyACM0")
-    return dict(ctx["env"], VARNOLT_SYSFS=tree + "/sys", VARNOLT_DEV=tree + "/dev",
-                VARNOLT_RUN_DIR=ctx["work"] + "/run", VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
-                VARNOLT_RUN_NATIVE_BUILD=ctx["env"]["RIG_NATIVE_BUILD"], VARNOLT_RUN_EXE=ctx["exe"])
+    run_env = dict(ctx["env"], VARNOLT_SYSFS=tree + "/sys", VARNOLT_DEV=tree + "/dev",
+                   VARNOLT_RUN_DIR=ctx["work"] + "/run", VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
+                   VARNOLT_RUN_NATIVE_BUILD=ctx["env"]["RIG_NATIVE_BUILD"], VARNOLT_RUN_EXE=ctx["exe"])
+    if ctx["env"]["WINEARCH"] == "win64":
+        # run.sh takes the 64-bit panel only where 32-bit programs cannot run: an i386 probe that
+        # no kernel starts (an ELF header and nothing more) plays such a machine.
+        probe = os.path.join(ctx["work"], "not-runnable-probe")
+        with open(probe, "wb") as probe_file:
+            probe_file.write(b"\x7fELF\x01\x01\x01" + bytes(57))
+        os.chmod(probe, 0o755)
+        run_env["VARNOLT_I386_PROBE"] = probe
+    return run_env
 
 
 def scenario_device(ctx):
     """run.sh --device auto found the generator with varnoltctl and registered it as COM5."""
+    bits, why = {"win32": ("32", "this machine runs 32-bit programs"),
+                 "win64": ("64", "this machine runs no 32-bit programs (exec of an i386 program: "
+                                 "Exec format error)")}[ctx["env"]["WINEARCH"]]
+    said = [line for line in open(ctx["err_path"]).read().splitlines() if "-bit panel" in line]
+    check_equal(said, [f"run: the {bits}-bit panel ({why})"], "run.sh says which panel it started")
     connect_and_start(ctx, "run.sh --device auto")
     check_equal(program_close(ctx), 0, "run.sh --device auto: ends with the panel, exit code 0")
 
@@ -451,7 +465,8 @@ def main():
     work = os.path.abspath(args.work)
     subprocess.run(["rm", "-rf", work], check=True)
     os.makedirs(work)
-    env = dict(os.environ, WINEARCH="win32", WINEDEBUG=os.environ.get("WINEDEBUG", "-all"),
+    env = dict(os.environ, WINEARCH=os.environ.get("WINEARCH", "win32"),
+               WINEDEBUG=os.environ.get("WINEDEBUG", "-all"),
                RIG_NATIVE_BUILD=os.path.abspath(args.native_build))
     ctx = {"work": work, "exe": os.path.abspath(args.program), "env": env, "root": root,
            "wine_run": os.path.join(root, "tools", "wine", "wine-run.sh"),

@@ -67,6 +67,6 @@ status=3
 for _ in 1 2; do # 3: Wine made no window this time
   [ "$status" -eq 3 ] || break
   status=0
-  timeout 90 wine "$exe" --gtest_filter="$scenario" || status=$?
+  timeout 90 "$WINELOADER" "$exe" --gtest_filter="$scenario" || status=$?
 done
 exit "$status"

@@ -20,7 +20,10 @@
 #       Points $WINEPREFIX/dosdevices/comn at PATH (a tty, e.g. the generator's pty).
 #   rig_wine_env
 #       Exports LD_PRELOAD with the pty modem-line shim (both word sizes, through the loader's $LIB),
-#       WINEARCH=win32 and WINEDEBUG (-all unless set): every wine process that opens the port needs it.
+#       WINEARCH (win32 unless set), WINELOADER (its loader) and WINEDEBUG (-all unless set): every
+#       Wine process that opens the port needs it.
+#   rig_wine PROGRAM [ARGS...]
+#       Runs a Windows program (or one of Wine's, such as regedit) with the loader for WINEARCH.
 #   rig_start_generator DIR [generator options...]
 #       Starts the virtual generator in the background with its log DIR/generator.log (its stdout
 #       and stderr in DIR/generator.out and DIR/generator.err), waits for its pty, maps $RIG_PORT to
@@ -37,6 +40,8 @@
 #       the display it was made on, and a later program on another display would get no window.
 
 RIG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=arch.sh
+source "$RIG_ROOT/tools/wine/arch.sh"
 RIG_USB_ENUM='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB'
 RIG_PORTS_CLASS='{4D36E978-E325-11CE-BFC1-08002BE10318}'
 
@@ -79,7 +84,7 @@ rig__import_reg() {
   cat >"$file"
   # Z: is the prefix's drive for /, so no winepath start is needed.
   local windowsPath="Z:${file//\//\\}"
-  if ! WINEDEBUG=-all wine regedit /S "$windowsPath" </dev/null >/dev/null 2>&1; then
+  if ! WINEDEBUG=-all rig_wine regedit /S "$windowsPath" </dev/null >/dev/null 2>&1; then
     echo "rig: regedit failed to import $file" >&2
     return 1
   fi
@@ -141,8 +146,16 @@ rig_wine_env() {
     *":$shim:"*) ;;
     *) export LD_PRELOAD="${LD_PRELOAD:+$LD_PRELOAD:}$shim" ;;
   esac
-  export WINEARCH=win32
+  export WINEARCH=${WINEARCH:-win32}
   export WINEDEBUG="${WINEDEBUG:--all}"
+  WINELOADER=$(wine_loader) || return 1
+  export WINELOADER
+}
+
+rig_wine() {
+  local loader
+  loader=$(wine_loader) || return 1
+  WINELOADER=$loader "$loader" "$@"
 }
 
 rig_start_generator() {
@@ -228,7 +241,7 @@ rig_restart_server() {
   (setsid wineserver -f -p >"$1/wineserver.log" 2>&1 </dev/null &)
   local _i
   for ((_i = 0; _i < 150; _i++)); do
-    WINEDEBUG=-all wine cmd /c exit 0 </dev/null >/dev/null 2>&1 && return 0
+    WINEDEBUG=-all rig_wine cmd /c exit 0 </dev/null >/dev/null 2>&1 && return 0
     sleep 0.2
   done
   echo "rig: the prefix's wineserver did not come back" >&2
