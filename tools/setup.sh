@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   cmake make ninja-build g++ clang libclang-rt-14-dev clang-format git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686-posix
-  wine wine32:i386
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 wine32:i386
   xvfb xauth x11-apps x11-utils xdotool imagemagick
   fonts-wine fonts-freefont-ttf
   gcc-multilib socat python3 procps
