@@ -7,8 +7,9 @@ Threads are read from /proc/PID/task: utime + stime in clock ticks. The process'
 the program's main thread; every thread is listed with its name and when it started, so that the
 part of Wine's own threads (such as its wait for serial events, new with CONNECT) can be told.
 
-Usage: e2e-cpu.py --windows-build DIR --native-build DIR [--seconds 10]
-Needs WINEPREFIX naming a prefix made by tools/wine/make-prefix.sh.
+Usage: e2e-cpu.py [--windows-build DIR] --native-build DIR [--seconds 10]
+Runs the build this host runs unless one is named, in WINEPREFIX or a prefix of the measurements'
+own (windows_build.sh); its first line names the build and the Wine.
 """
 
 import argparse
@@ -17,6 +18,8 @@ import signal
 import subprocess
 import sys
 import time
+
+import windows_build
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CAPTION = "varnolt.example"
@@ -97,15 +100,12 @@ def wait_status(probe, wanted, timeout=10.0):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--windows-build", help="default: the build this host runs")
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--seconds", type=float, default=10.0)
     args = parser.parse_args()
-    prefix = os.environ.get("WINEPREFIX", "")
-    if not os.path.isfile(os.path.join(prefix, "system.reg")):
-        print("WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh", file=sys.stderr)
-        return 2
-    build = os.path.abspath(args.windows_build)
+    build = windows_build.choose(args.windows_build)
+    prefix = os.environ["WINEPREFIX"]
     work = os.path.join(build, "measure-cpu")
     os.makedirs(work, exist_ok=True)
     # The rig: a display, the prefix's server on it, the fake USB device and the generator.
@@ -118,7 +118,7 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 '{HARDWARE_IDS}' COM5
 rig_start_generator '{work}/generator'
 printf '%s\\n' "$DISPLAY" "$LD_PRELOAD" "$RIG_XVFB_PID" "$RIG_GENERATOR_PID"
 """
-    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all",
+    env = dict(os.environ, WINEDEBUG="-all",
                RIG_NATIVE_BUILD=os.path.abspath(args.native_build))
     lines = subprocess.run(["bash", "-c", setup], env=env, stdout=subprocess.PIPE, text=True,
                            check=True).stdout.split("\n")

@@ -8,10 +8,11 @@ field 1037 right after painting its one rectangle. The probe (tools/measure/e2e-
 for that text from the moment the program is launched; the time is taken here, from just before
 the launch to the probe's answer.
 
-Runs on an Xvfb display of its own with the prefix in WINEPREFIX (its wineserver running, as
-tools/wine/make-prefix.sh leaves it). Programs run alternately, one warm-up run each first.
+Runs on an Xvfb display of its own, on the build this host runs unless one is named, in
+WINEPREFIX or a prefix of the measurements' own (windows_build.sh, whose line names the build and
+the Wine). Programs run alternately, one warm-up run each first.
 
-Usage: e2e-startup.py --windows-build DIR [--runs 5]
+Usage: e2e-startup.py [--windows-build DIR] [--runs 5]
 """
 
 import argparse
@@ -21,6 +22,8 @@ import statistics
 import subprocess
 import sys
 import time
+
+import windows_build
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -54,13 +57,10 @@ def one_launch(env, probe, wine_run, program, caption, log_path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--windows-build", help="default: the build this host runs")
     parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
-    if not os.path.isfile(os.path.join(os.environ.get("WINEPREFIX", "/nonexistent"), "system.reg")):
-        print("WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh", file=sys.stderr)
-        return 2
-    build = os.path.abspath(args.windows_build)
+    build = windows_build.choose(args.windows_build)
     programs = [("varnolt.exe", os.path.join(build, "app", "varnolt.exe"), "varnolt.example"),
                 ("minimal dialog", os.path.join(build, "tools", "measure", "e2e_minimal_dialog.exe"),
                  "e2e-minimal.example")]
@@ -74,7 +74,7 @@ rig_start_display '{work}'
 rig_restart_server '{work}'
 printf '%s\\n' "$DISPLAY" "$RIG_XVFB_PID"
 """
-    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all")
+    env = dict(os.environ, WINEDEBUG="-all")
     display, xvfb = subprocess.run(["bash", "-c", setup], env=env, stdout=subprocess.PIPE, text=True,
                                    check=True).stdout.split()
     env["DISPLAY"] = display

@@ -7,14 +7,16 @@
 #      takes (about 20 KB), so that the panel's thread waits inside a write. Then the generator
 #      reads again and the script counts what arrived.
 # A pty takes a start's 741 bytes at once, so only a line that nobody reads makes a write pend.
-# Usage: WINEPREFIX=... link_cpu.sh [WINDOWS_BUILD [NATIVE_BUILD [SECONDS]]]
-#   defaults: build/windows, build/native, 10 seconds.
+# Usage: link_cpu.sh [WINDOWS_BUILD [NATIVE_BUILD [SECONDS]]]
+#   defaults: the build this host runs (windows_build.sh), build/native, 10 seconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-exe="$(cd "${1:-$root/build/windows}" && pwd)/app/varnolt.exe"
 export RIG_NATIVE_BUILD=$(cd "${2:-$root/build/native}" && pwd)
 seconds=${3:-10}
-[ -f "$exe" ] || { echo "link_cpu: no $exe" >&2; exit 2; }
+# shellcheck source=windows_build.sh
+source "$root/tools/measure/windows_build.sh"
+choose_windows_build "${1:-}"
+exe="$WINDOWS_BUILD/app/varnolt.exe"
 # shellcheck source=../wine/rig.sh
 source "$root/tools/wine/rig.sh"
 rig__need_prefix || exit 2
@@ -42,7 +44,7 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 rig_start_generator "$work/generator1"
 
 export VARNOLT_MEASURE_RUN="$work" # tells this run's process from any other varnolt.exe
-wine "$exe" >"$work/program.out" 2>&1 &
+"$WINELOADER" "$exe" >"$work/program.out" 2>&1 &
 window=$(timeout 30 xdotool search --sync --name '^varnolt\.example$' | head -n 1)
 for pid in $(pgrep -f 'varnolt.exe'); do
   tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "VARNOLT_MEASURE_RUN=$work" &&

@@ -2,15 +2,15 @@
 # Measures, per thread, the processor time of varnolt.exe under Wine over a window after start-up,
 # before anyone presses CONNECT. The program has two threads of its own there: the main thread
 # in its message loop and the receiver waiting for the link.
-# Usage: WINEPREFIX=... program_idle_cpu.sh [WINDOWS_BUILD [SECONDS]]   (build/windows, 10 s)
+# Usage: program_idle_cpu.sh [WINDOWS_BUILD [SECONDS]]   (the build this host runs, 10 s; the
+# prefix is WINEPREFIX, or one of the measurements' own: see windows_build.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-windowsBuild=$(cd "${1:-$root/build/windows}" && pwd)
 seconds=${2:-10}
-exe="$windowsBuild/app/varnolt.exe"
-[ -f "$exe" ] || { echo "program_idle_cpu: no $exe" >&2; exit 2; }
-[ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || { echo "program_idle_cpu: WINEPREFIX must name a prefix" >&2; exit 2; }
-export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+# shellcheck source=windows_build.sh
+source "$root/tools/measure/windows_build.sh"
+choose_windows_build "${1:-}"
+exe="$WINDOWS_BUILD/app/varnolt.exe"
 # shellcheck source=../wine/rig.sh
 source "$root/tools/wine/rig.sh"
 
@@ -28,7 +28,7 @@ rig_start_display "$work" 1024x768
 xvfbPid=$RIG_XVFB_PID
 # A marker in the environment tells this run's process from any other varnolt.exe.
 export VARNOLT_MEASURE_RUN="$work"
-wine "$exe" >"$work/program.out" 2>&1 &
+"$WINELOADER" "$exe" >"$work/program.out" 2>&1 &
 sleep 4
 for pid in $(pgrep -f 'varnolt.exe'); do
   if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "VARNOLT_MEASURE_RUN=$work"; then

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Measures varnoltctl: the time of a start against the virtual generator that paces its reads at
 9600 baud, as a ratio to the 0.772 s that 741 bytes of 10 bits need on the line (target: at most
-1.05); the start-up time of `varnoltctl show` (also under Wine when WINEPREFIX names a prefix);
-the sizes of the native program and of the .exe.
+1.05); the start-up time of `varnoltctl show`, natively and under Wine (the Windows build this
+host runs unless one is named: windows_build.sh, whose line names the build and the Wine); the
+sizes of the native program and of the .exe.
 
 Usage: varnoltctl.py [--native BUILD] [--windows BUILD] [--runs N]
 """
@@ -13,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import windows_build
 
 LINE_SECONDS = 741 * 10 / 9600  # 0.771875 s
 
@@ -69,7 +72,7 @@ def main():
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--native", default=os.path.join(root, "build", "native"))
-    parser.add_argument("--windows", default=os.path.join(root, "build", "windows"))
+    parser.add_argument("--windows", help="default: the Windows build this host runs")
     parser.add_argument("--runs", type=int, default=10)
     arguments = parser.parse_args()
     tool = os.path.join(arguments.native, "cli", "varnoltctl")
@@ -85,13 +88,14 @@ def main():
     ratio = measure_start(tool, generator, 5, arguments.runs)
     measure_start(tool, generator, 30, arguments.runs)
     print(f"show, start-up to exit: {summary(timed([tool, 'show'], arguments.runs * 5))}")
-    exe = os.path.join(arguments.windows, "cli", "varnoltctl.exe")
-    prefix = os.environ.get("WINEPREFIX", "")
-    if os.path.exists(exe) and os.path.exists(os.path.join(prefix, "system.reg")):
-        # Under Wine, with the prefix's server already running (tools/wine/make-prefix.sh).
-        print(f"show under Wine: {summary(timed(['wine', exe, 'show'], arguments.runs))}")
+    build = windows_build.choose(arguments.windows)
+    exe = os.path.join(build, "cli", "varnoltctl.exe")
+    if os.path.exists(exe):
+        # With the prefix's server already running (tools/wine/make-prefix.sh).
+        wine = [os.environ["WINELOADER"], exe, "show"]
+        print(f"show under Wine: {summary(timed(wine, arguments.runs))}")
     else:
-        print("show under Wine: not measured (needs the .exe and WINEPREFIX naming a prefix)")
+        print(f"show under Wine: not measured (no {exe})")
     print(size_line(tool, "varnoltctl"))
     print(size_line(exe, "varnoltctl.exe"))
     return 0 if ratio <= 1.05 else 1

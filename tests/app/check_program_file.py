@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Checks a built Windows program from its file alone, with mingw-w64's binutils (no Windows
+process runs, so it works on hosts that run no 32-bit programs): its machine type and PE format,
+that it imports only DLLs that come with Windows, and its version block.
+
+usage: check_program_file.py PROGRAM --machine i386|x86-64 [--version X.Y.Z
+       --description TEXT --original NAME]
+"""
+import argparse
+import re
+import subprocess
+import sys
+
+TOOLS = {"i386": "i686-w64-mingw32", "x86-64": "x86_64-w64-mingw32"}
+FORMATS = {"i386": ("pei-i386", "PE32"), "x86-64": ("pei-x86-64", "PE32+")}
+# DLLs that every Windows has; anything else (libstdc++-6.dll, libwinpthread-1.dll, ...) would
+# have to be shipped beside the program.
+WINDOWS_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
+                "setupapi.dll", "shell32.dll", "user32.dll", "ws2_32.dll", "version.dll"}
+
+
+def run(command):
+    result = subprocess.run(command, capture_output=True, text=True, errors="replace")
+    return result.returncode, result.stdout + result.stderr
+
+
+def check(args):
+    problems = []
+    tools = TOOLS[args.machine]
+    file_format, magic = FORMATS[args.machine]
+    status, headers = run([f"{tools}-objdump", "-p", args.program])
+    found = re.search(r"file format (\S+)$", headers, re.M)
+    if status != 0 or found is None or found.group(1) != file_format:
+        seen = found.group(1) if found else (headers.strip() or "no output").splitlines()[-1]
+        return [f"not a {magic} {args.machine} program ({tools}-objdump: {seen})"]
+    if not re.search(rf"^Magic\s+\w+\s+\({re.escape(magic)}\)$", headers, re.M):
+        problems.append(f"optional header is not {magic}")
+    imports = sorted(set(re.findall(r"^\s*DLL Name: (\S+)$", headers, re.M)))
+    if not imports:
+        problems.append("no imports found")
+    foreign = [name for name in imports if name.lower() not in WINDOWS_DLLS]
+    if foreign:
+        problems.append(f"imports DLLs that Windows does not have: {', '.join(foreign)}")
+    if args.version:
+        problems += check_version_block(args, tools)
+    return problems
+
+
+def check_version_block(args, tools):
+    status, text = run([f"{tools}-windres", "-i", args.program, "-O", "rc"])
+    block = re.search(r"^\d+ VERSIONINFO$(.*?)^END$", text, re.M | re.S)
+    if status != 0 or block is None:
+        return ["no version block"]
+    numbers = [int(part) for part in args.version.split(".")] + [0]
+    dotted = ".".join(map(str, numbers))
+    comma = ", ".join(map(str, numbers))
+    expected = {"FILEVERSION": comma, "PRODUCTVERSION": comma}
+    got = dict(re.findall(r"^ (FILEVERSION|PRODUCTVERSION) (.*)$", block.group(1), re.M))
+    values = dict(re.findall(r'^\s*VALUE "(\w+)", "(.*)"$', block.group(1), re.M))
+    for key, value in (("FileVersion", dotted), ("ProductVersion", dotted),
+                       ("FileDescription", args.description), ("OriginalFilename", args.original)):
+        expected[key] = value
+        got[key] = values.get(key)
+    return [f"version block: {key} is {got.get(key)!r}, not {value!r}"
+            for key, value in expected.items() if got.get(key) != value]
+
+
+def main():
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("program")
+    parser.add_argument("--machine", required=True, choices=sorted(TOOLS))
+    parser.add_argument("--version", help="X.Y.Z: the version block must say X.Y.Z.0")
+    parser.add_argument("--description", help="the version block's FileDescription")
+    parser.add_argument("--original", help="the version block's OriginalFilename")
+    args = parser.parse_args()
+    problems = check(args)
+    print("\n".join("FAIL: " + problem for problem in problems) or f"{args.program}: OK")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
