@@ -31,8 +31,9 @@ finish() {
   local text="total: $passed passed, $failed failed"
   [ "$skipped" -eq 0 ] || text+=", $skipped skipped"
   echo "$text"
-  [ "$failed" -eq 0 ]
-  exit
+  # exit with no number would repeat the status that ended the script, not this one.
+  [ "$failed" -eq 0 ] && exit 0
+  exit 1
 }
 trap finish EXIT
 trap 'echo "test: interrupted" >&2; failed=$((failed + 1)); exit 130' INT TERM
@@ -45,11 +46,12 @@ record() {
   passed=$((passed + $2)) failed=$((failed + $3)) skipped=$((skipped + ${4:-0}))
 }
 
-# The line of a log that says what went wrong: the first error the compiler or a tool printed,
-# else the last line.
+# The line of a log that says what went wrong: the first error a compiler or a tool printed, else
+# the first line that says something failed, else the last line.
 error_line() {
   local line
-  line=$(grep -m 1 -iE '(^|[^a-z])(error|fatal|failed|cannot|not found)' "$1" || true)
+  line=$(grep -m 1 -E '(^|[^A-Za-z])(error|fatal error|Error):' "$1" || true)
+  [ -n "$line" ] || line=$(grep -m 1 -iE '(^|[^a-z])(error|fatal|failed|cannot|not found)' "$1" || true)
   [ -n "$line" ] || line=$(grep -v '^[[:space:]]*$' "$1" | tail -n 1)
   printf '%s\n' "${line:-no output}" | cut -c 1-300
 }
@@ -93,7 +95,7 @@ build_preset() {
 # running; exports WINEPREFIX and WINEARCH.
 use_prefix() {
   export WINEPREFIX="$root/build/wine/$1/prefix" WINEARCH=$2 WINEDEBUG=-all
-  step "$1: Wine prefix ($2)" bash tools/wine/make-prefix.sh "$WINEPREFIX"
+  step "windows-$1: Wine prefix ($2)" bash tools/wine/make-prefix.sh "$WINEPREFIX"
 }
 
 step setup bash tools/setup.sh || exit
