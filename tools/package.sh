@@ -61,7 +61,7 @@ for arch in x86 x64; do
   windows_text LICENSE "$files/LICENSE.txt"
   windows_text THIRD-PARTY-NOTICES.txt "$files/THIRD-PARTY-NOTICES.txt"
   set_dates "$files"
-  (cd "$files" && TZ=UTC zip -q -X -9 "$root/dist/varnolt-$version-windows-$arch.zip" \
+  (cd "$files" && TZ=UTC zip -q -X -9 -MM "$root/dist/varnolt-$version-windows-$arch.zip" \
     varnolt.exe varnoltctl.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
   bash packaging/windows/make-msi.sh "$arch" "$version" "$files" "build/$preset/res/varnolt.ico" \
     "dist/varnolt-$version-$arch.msi"

@@ -204,7 +204,8 @@ class DebianPackageTest(unittest.TestCase):
                 options = set(re.findall(r"^\s+(?:-\w,)?(--[\w-]+)", helped, re.M))
                 self.assertEqual(set(self.complete("varnoltctl", subcommand, "--")), options)
                 for option, choices in re.findall(r"^\s+(--[\w-]+) TEXT:\{([^}]*)\}", helped, re.M):
-                    for typed in ([option, ""], [option, "=", ""]):  # --wave sq, --wave=sq
+                    # After "--wave ", "--wave=" and "--wave=..." (bash splits at the "=").
+                    for typed in ([option, ""], [option, "="], [option, "=", ""]):
                         self.assertEqual(self.complete("varnoltctl", subcommand, *typed),
                                          choices.split(","), typed)
 
@@ -288,8 +289,9 @@ class Wine:
             raise RuntimeError(f"make-prefix.sh failed: {said}")
 
     @classmethod
-    def run(cls, *args):
-        return run(["/usr/lib/wine/wine64", *args], env=cls.env, cwd=cls.work, timeout=120)
+    def run(cls, *args, **env):
+        return run(["/usr/lib/wine/wine64", *args], env=dict(cls.env, **env), cwd=cls.work,
+                   timeout=120)
 
     @classmethod
     def msiexec(cls, action, msi):
@@ -411,16 +413,19 @@ class WineInstaller:
         with open(Wine.unix_path(icon), "rb") as shown, open(self.icon, "rb") as drawn:
             self.assertEqual(shown.read(), drawn.read(), "the shortcut's icon")
         # The console's own command, run with /c and two more commands: the PATH it set, and
-        # varnoltctl found through it (the batch file runs in another folder).
+        # varnoltctl found through it (the batch file runs in another folder). The PATH before
+        # holds a folder with "&" in its name, which cmd takes for "and then" unless quoted.
         target, arguments, _ = shortcut(console)
         self.assertTrue(target.lower().endswith(r"\cmd.exe"), target)
         self.assertTrue(arguments.startswith("/k "), arguments)
         batch = os.path.join(Wine.work, "console.cmd")
         with open(batch, "w", newline="\r\n") as commands:
             commands.write(f'@"{target}" /c {arguments[3:]} ^& path ^& varnoltctl --version\n')
-        said = Wine.run("cmd", "/c", Wine.windows_path(batch)).stdout.splitlines()
-        self.assertEqual(said[-2].removeprefix("PATH=").split(";")[0].rstrip("\\"), self.folder)
-        self.assertEqual(said[-1], f"varnoltctl {VERSION}")
+        said = Wine.run("cmd", "/c", Wine.windows_path(batch), WINEPATH=r"C:\A&B")
+        lines = said.stdout.splitlines()
+        self.assertEqual(len(lines), 2, said.stdout + said.stderr)
+        self.assertEqual(lines[0].removeprefix("PATH=").split(";")[0].rstrip("\\"), self.folder)
+        self.assertEqual(lines[1], f"varnoltctl {VERSION}")
 
     def test_3_installed_panel_starts(self):
         if self.arch != PANEL_ARCH:
