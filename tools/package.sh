@@ -95,6 +95,7 @@ build/native/cli/varnoltctl --help | awk '
   inSubcommand && /^    / { print substr($0, 3); next }
   /^Exit codes:/ { print "" }
   { print }' >"$man/help.txt"
+# shellcheck disable=SC2016 # the $1 is the stand-in's own argument
 printf '#!/bin/sh\ncase $1 in --help) cat "%s/help.txt" ;; --version) cat "%s/version.txt" ;; esac\n' \
   "$man" "$man" >"$man/varnoltctl"
 chmod 755 "$man/varnoltctl"
