@@ -309,7 +309,9 @@ class Wine:
     def stop(cls):
         if cls.making.poll() is None:
             cls.making.kill()
+        # The server writes the registry as it ends: wait for that before removing the prefix.
         run(["wineserver", "-k"], env=cls.env)
+        run(["wineserver", "-w"], env=cls.env)
         shutil.rmtree(cls.work, ignore_errors=True)
 
 
