@@ -12,9 +12,10 @@
 #include "cli/exit_codes.h"
 #include "cli/nearest_code.h"
 #include "cli/si_number.h"
+#include "res/version.h"
 #include "signal/format.h"
 
-const char kVersionText[] = "0.1.0";
+const char kVersionText[] = VARNOLT_VERSION_TEXT;
 
 const char *const kWaveNames[7] = {"sine",         "square", "triangle", "saw",
                                    "reversed-saw", "random", "zero"};

@@ -4,8 +4,9 @@
 # fuzzers for a bounded time, and the tests of both Windows builds under Wine (unit tests, the
 # device link against the virtual generator, the whole program under Xvfb, varnoltctl.exe): the
 # 32-bit build (the product) where this machine runs 32-bit programs, the 64-bit build under wine64
-# everywhere. Where 32-bit programs cannot run, the 32-bit build is still built and its files are
-# checked, and one line says why its Wine tests did not run.
+# everywhere; then the release files (tools/package.sh) and their tests. Where 32-bit programs
+# cannot run, the 32-bit build is still built and its files are checked, and one line says why its
+# Wine tests did not run.
 #
 # Ends, on every way out, with one line `total: N passed, N failed` (`, N skipped` when a part did
 # not run); a step that fails names itself and its error in one line before that. Exits non-zero
@@ -86,6 +87,23 @@ run_ctest() {
   record "$part" $(($2 - $1)) "$1"
 }
 
+# PART COMMAND...: runs a Python unittest program and adds its counts to the totals.
+run_unittest() {
+  local part=$1 log="$root/build/unittest-$1.log" ran bad skip
+  shift
+  "$@" 2>&1 | tee "$log"
+  ran=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log" | tail -n 1)
+  if [ -z "$ran" ]; then
+    echo "$part: failed: $(error_line "$log")" | tee -a "$summary"
+    failed=$((failed + 1))
+    return 1
+  fi
+  # "FAILED (failures=1, errors=2, skipped=1)" or "OK (skipped=1)"
+  bad=$(grep -oE '(failures|errors)=[0-9]+' "$log" | awk -F= '{ n += $2 } END { print n + 0 }')
+  skip=$(grep -oE 'skipped=[0-9]+' "$log" | tail -n 1 | cut -d= -f2)
+  record "$part" $((ran - ${bad:-0} - ${skip:-0})) "${bad:-0}" "${skip:-0}"
+}
+
 # PRESET: configures and builds it.
 build_preset() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
@@ -150,4 +168,11 @@ fi
 export WINEPREFIX="$root/build/wine/x64/prefix" WINEARCH=win64
 if step "windows-x64: build" build_preset windows-x64; then
   use_prefix x64 win64 && run_ctest windows-x64 windows-x64
+fi
+
+# The release files and their tests: the zips, the Debian package, and the installers under Wine
+# (the x86 one only where 32-bit programs run).
+if step "packaging: build" bash tools/package.sh; then
+  run_unittest packaging env VARNOLT_HOST_RUNS_I386="$x86_runs" \
+    python3 tests/packaging/test_packages.py dist
 fi

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Checks a built Windows program from its file alone, with mingw-w64's binutils (no Windows
 process runs, so it works on hosts that run no 32-bit programs): its machine type and PE format,
-that it imports only DLLs that come with Windows, and its version block.
+that it imports only DLLs that come with Windows, its version block and its manifest's version,
+and whether it is stripped.
 
-usage: check_program_file.py PROGRAM --machine i386|x86-64 [--version X.Y.Z
-       --description TEXT --original NAME]
+usage: check_program_file.py PROGRAM --machine i386|x86-64 [--version X.Y.Z]
+       [--description TEXT] [--original NAME] [--stripped]
 """
 import argparse
 import re
@@ -41,6 +42,10 @@ def check(args):
     foreign = [name for name in imports if name.lower() not in WINDOWS_DLLS]
     if foreign:
         problems.append(f"imports DLLs that Windows does not have: {', '.join(foreign)}")
+    if args.stripped:
+        status, header = run([f"{tools}-objdump", "-f", args.program])
+        if status != 0 or "HAS_SYMS" in header:
+            problems.append("not stripped: it carries a symbol table")
     if args.version:
         problems += check_version_block(args, tools)
     return problems
@@ -59,8 +64,14 @@ def check_version_block(args, tools):
     values = dict(re.findall(r'^\s*VALUE "(\w+)", "(.*)"$', block.group(1), re.M))
     for key, value in (("FileVersion", dotted), ("ProductVersion", dotted),
                        ("FileDescription", args.description), ("OriginalFilename", args.original)):
-        expected[key] = value
-        got[key] = values.get(key)
+        if value is not None:
+            expected[key] = value
+            got[key] = values.get(key)
+    # The manifest, as windres prints it: quoted lines with doubled quotes.
+    manifest = "".join(re.findall(r'^\s*"(.*)"\s*$', text.split("RT_MANIFEST", 1)[-1], re.M))
+    identity = re.search(r'<assemblyIdentity [^>]*version=""([\d.]+)""', manifest)
+    expected["manifest version"] = dotted
+    got["manifest version"] = identity.group(1) if identity else None
     return [f"version block: {key} is {got.get(key)!r}, not {value!r}"
             for key, value in expected.items() if got.get(key) != value]
 
@@ -72,6 +83,7 @@ def main():
     parser.add_argument("--version", help="X.Y.Z: the version block must say X.Y.Z.0")
     parser.add_argument("--description", help="the version block's FileDescription")
     parser.add_argument("--original", help="the version block's OriginalFilename")
+    parser.add_argument("--stripped", action="store_true", help="it must carry no symbol table")
     args = parser.parse_args()
     problems = check(args)
     print("\n".join("FAIL: " + problem for problem in problems) or f"{args.program}: OK")

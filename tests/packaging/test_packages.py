@@ -1,0 +1,467 @@
+#!/usr/bin/env python3
+"""Tests of the release files that tools/package.sh writes: the portable zips, the Debian package,
+and the installers, installed, upgraded and removed under Wine.
+
+    VARNOLT_HOST_RUNS_I386=1|0 python3 tests/packaging/test_packages.py DIST [unittest options]
+
+DIST is the folder with the five files. The installers run in one throwaway 64-bit Wine prefix of
+the run's own, made while the other tests run: the x64 installer always, the x86 one only where
+this host runs 32-bit programs (VARNOLT_HOST_RUNS_I386=1; unset, the i386 probe decides). The
+installed panel's start-up check (tests/e2e) runs once: on the x86 program where it can, else on
+the x64 one. The builds under build/ must be configured (tools/package.sh does that).
+"""
+
+import glob
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+DIST = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 and not sys.argv[1].startswith("-") \
+    else os.path.join(ROOT, "dist")
+with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake_lists:
+    VERSION = re.search(r"project\(varnolt VERSION (\d+\.\d+\.\d+)", cmake_lists.read()).group(1)
+PRODUCT = "VARNOLT control program"
+ZIP_FILES = {"varnolt.exe", "varnoltctl.exe", "README.txt", "LICENSE.txt",
+             "THIRD-PARTY-NOTICES.txt"}
+# Per word size: the build preset, the machine type, the installer's template and the folder it
+# installs into.
+ARCHES = {
+    "x86": {"preset": "windows", "machine": "i386", "template": "Intel;1033",
+            "program_files": "ProgramFilesFolder",
+            "folder": r"C:\Program Files (x86)\VARNOLT"},
+    "x64": {"preset": "windows-x64", "machine": "x86-64", "template": "x64;1033",
+            "program_files": "ProgramFiles64Folder",
+            "folder": r"C:\Program Files\VARNOLT"}}
+UNINSTALL_KEYS = [r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
+                  r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall"]
+
+
+def run(command, **options):
+    return subprocess.run(command, capture_output=True, text=True, **options)
+
+
+def host_runs_i386():
+    said = os.environ.get("VARNOLT_HOST_RUNS_I386")
+    if said in ("0", "1"):
+        return said == "1"
+    probe = os.path.join(ROOT, "build/native/tools/wine/varnolt-i386-probe")
+    return run(["bash", "-c", f'source "{ROOT}/tools/wine/arch.sh" && host_runs_i386 "{probe}"']
+               ).returncode == 0
+
+
+class PortableZipTest(unittest.TestCase):
+    def test_zip_holds_the_five_files_with_windows_line_endings(self):
+        sources = {"LICENSE.txt": "LICENSE", "README.txt": "packaging/windows/README.txt",
+                   "THIRD-PARTY-NOTICES.txt": "THIRD-PARTY-NOTICES.txt"}
+        for arch in ARCHES:
+            with self.subTest(arch=arch), zipfile.ZipFile(zip_path(arch)) as archive:
+                self.assertEqual(set(archive.namelist()), ZIP_FILES)
+                for name, source in sources.items():
+                    data = archive.read(name)
+                    self.assertNotIn(b"\n", data.replace(b"\r\n", b""), f"{name}: LF without CR")
+                    with open(os.path.join(ROOT, source), "rb") as original:
+                        self.assertEqual(data.replace(b"\r\n", b"\n"), original.read(), name)
+
+    def test_programs_are_stripped_of_their_word_size_with_this_version(self):
+        checker = os.path.join(ROOT, "tests", "app", "check_program_file.py")
+        for arch, facts in ARCHES.items():
+            with zipfile.ZipFile(zip_path(arch)) as archive, tempfile.TemporaryDirectory() as work:
+                for program in ("varnolt.exe", "varnoltctl.exe"):
+                    with self.subTest(arch=arch, program=program):
+                        checked = run([sys.executable, checker, archive.extract(program, work),
+                                       "--machine", facts["machine"], "--version", VERSION,
+                                       "--original", program, "--stripped"])
+                        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+
+
+def zip_path(arch):
+    return os.path.join(DIST, f"varnolt-{VERSION}-windows-{arch}.zip")
+
+
+# ---------------------------------------------------------------------------------------------
+# The Debian package
+
+class DebianPackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.arch = run(["dpkg", "--print-architecture"], check=True).stdout.strip()
+        cls.deb = os.path.join(DIST, f"varnoltctl_{VERSION}_{cls.arch}.deb")
+        cls.root = tempfile.mkdtemp(prefix="varnolt-deb-")
+        run(["dpkg", "-x", cls.deb, cls.root], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root)
+
+    def test_contents_are_the_command_its_page_completion_and_rule_owned_by_root(self):
+        listing = run(["dpkg-deb", "--contents", self.deb], check=True).stdout.splitlines()
+        entries = {line.split()[-1].removeprefix("./"): line.split()[:2] for line in listing}
+        files = {path for path, (mode, _) in entries.items() if not mode.startswith("d")}
+        doc = "usr/share/doc/varnoltctl/"
+        self.assertEqual({path for path in files if not path.startswith(doc)},
+                         {"usr/bin/varnoltctl", "usr/lib/udev/rules.d/70-varnolt.rules",
+                          "usr/share/man/man1/varnoltctl.1.gz",
+                          "usr/share/bash-completion/completions/varnoltctl"})
+        self.assertLessEqual({doc + "copyright", doc + "changelog.gz"}, files)
+        self.assertEqual({owner for _, owner in entries.values()}, {"root/root"})
+        self.assertEqual(entries["usr/bin/varnoltctl"][0], "-rwxr-xr-x")
+
+    def test_lintian_finds_no_error(self):
+        # lintian fails on an error tag (and when it cannot run at all); warnings pass.
+        said = run(["lintian", "--tag-display-limit", "0", self.deb])
+        self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
+
+    def test_native_version_and_dependencies_on_every_library_it_loads(self):
+        control = {field: run(["dpkg-deb", "-f", self.deb, field], check=True).stdout.strip()
+                   for field in ("Version", "Depends")}
+        self.assertEqual(control["Version"], VERSION)  # no Debian revision: a native package
+        depends = {re.match(r"\s*([^\s(]+)", part).group(1)
+                   for part in control["Depends"].split(",")}
+        binary = os.path.join(self.root, "usr/bin/varnoltctl")
+        loaded = re.findall(r"=> (/\S+)", run(["ldd", binary], check=True).stdout)
+        self.assertTrue(loaded)
+        # dpkg knows a library by the path its package ships (with or without /usr, merged or not).
+        paths = {library: {form for path in (library, os.path.realpath(library))
+                           for form in (path, path.removeprefix("/usr"))} for library in loaded}
+        said = run(["dpkg", "-S", *set().union(*paths.values())]).stdout
+        owners = {}
+        for line in said.splitlines():
+            packages, path = line.split(": ", 1)
+            owners[path] = {package.split(":")[0] for package in packages.split(", ")}
+        for library, forms in paths.items():
+            with self.subTest(library=library):
+                found = set().union(*(owners.get(form, set()) for form in forms))
+                self.assertTrue(found & depends, f"{library} comes from {found}, not in {depends}")
+
+    def test_installed_command_prints_the_version_and_its_page_renders(self):
+        binary = os.path.join(self.root, "usr/bin/varnoltctl")
+        self.assertEqual(run([binary, "--version"], check=True).stdout, f"varnoltctl {VERSION}\n")
+        page = run(["man", "--warnings", "-l",
+                    os.path.join(self.root, "usr/share/man/man1/varnoltctl.1.gz")],
+                   env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8", MANPAGER="cat"))
+        self.assertEqual((page.returncode, page.stderr), (0, ""))
+        for heading in ("NAME", "SYNOPSIS", "EXAMPLES", f"varnoltctl {VERSION}"):
+            self.assertIn(heading, page.stdout)
+        self.assertIn("--freq-code", page.stdout)
+
+    def complete(self, *words):
+        """What the packaged completion offers for the last word, in a plain bash."""
+        script = os.path.join(self.root, "usr/share/bash-completion/completions/varnoltctl")
+        quoted = " ".join("'" + word + "'" for word in words)
+        said = run(["env", "-i", "bash", "--norc", "--noprofile", "-c",
+                    f'source "{script}"; complete -p varnoltctl; COMP_WORDS=({quoted}); '
+                    f'COMP_CWORD={len(words) - 1}; _varnoltctl; '
+                    f'printf "%s\\n" "${{COMPREPLY[@]}}"'], check=True)
+        loaded, *offered = said.stdout.splitlines()
+        self.assertEqual(loaded, "complete -F _varnoltctl varnoltctl")
+        return offered
+
+    def test_completion_offers_what_the_program_accepts(self):
+        self.assertEqual(self.complete("varnoltctl", "st"), ["start", "stop"])
+        binary = os.path.join(self.root, "usr/bin/varnoltctl")
+        helped = run([binary, "--help"], check=True).stdout
+        subcommands = re.findall(r"^([a-z]+)$", helped.split("Subcommands:")[1], re.M)
+        self.assertEqual(self.complete("varnoltctl", ""), subcommands + ["--help", "--version"])
+        for subcommand in subcommands:
+            with self.subTest(subcommand=subcommand):
+                helped = run([binary, subcommand, "--help"], check=True).stdout
+                options = set(re.findall(r"^\s+(?:-\w,)?(--[\w-]+)", helped, re.M))
+                self.assertEqual(set(self.complete("varnoltctl", subcommand, "--")), options)
+                for option, choices in re.findall(r"^\s+(--[\w-]+) TEXT:\{([^}]*)\}", helped, re.M):
+                    # After "--wave ", "--wave=" and "--wave=..." (bash splits at the "=").
+                    for typed in ([option, ""], [option, "="], [option, "=", ""]):
+                        self.assertEqual(self.complete("varnoltctl", subcommand, *typed),
+                                         choices.split(","), typed)
+
+    def test_postinst_reloads_udev_only_where_it_runs(self):
+        control = os.path.join(self.root, "DEBIAN")
+        run(["dpkg-deb", "-e", self.deb, control], check=True)
+        with tempfile.TemporaryDirectory() as fake_bin:
+            calls = os.path.join(fake_bin, "calls")
+            # An udevadm that fails, as the real one does where udev does not run.
+            with open(os.path.join(fake_bin, "udevadm"), "w") as fake:
+                fake.write(f'#!/bin/sh\necho "$1" >>"{calls}"\nexit 1\n')
+            os.chmod(os.path.join(fake_bin, "udevadm"), 0o755)
+            for path in ("/nonexistent", fake_bin):  # without udevadm, and with it
+                with self.subTest(path=path):
+                    said = run(["/bin/sh", os.path.join(control, "postinst"), "configure"],
+                               env={"PATH": path})
+                    self.assertEqual(said.returncode, 0, said.stderr)
+            called = open(calls).read().split() if os.path.exists(calls) else []
+        udev_runs = os.path.exists("/run/udev/control")
+        self.assertEqual(called, ["control", "trigger"] if udev_runs else [])
+
+
+# ---------------------------------------------------------------------------------------------
+# The installers: their tables, read without Wine
+
+def msi_table(msi, table):
+    rows = run(["msiinfo", "export", msi, table], check=True).stdout.splitlines()[3:]
+    return [row.split("\t") for row in rows]
+
+
+class InstallerTablesTest(unittest.TestCase):
+    def test_each_word_size_installs_into_its_program_files_under_one_upgrade_code(self):
+        codes = set()
+        for arch, facts in ARCHES.items():
+            with self.subTest(arch=arch):
+                msi = installer_path(arch, VERSION)
+                summary = run(["msiinfo", "suminfo", msi], check=True).stdout
+                self.assertIn(f"Template: {facts['template']}\n", summary)
+                properties = dict(msi_table(msi, "Property"))
+                self.assertEqual([properties.get(key) for key in
+                                  ("ProductName", "Manufacturer", "ProductVersion", "ALLUSERS")],
+                                 [PRODUCT, "The VARNOLT project", VERSION, "1"])
+                codes.add(properties["UpgradeCode"])
+                self.assertIn(["INSTALLDIR", facts["program_files"], "VARNOLT"],
+                              msi_table(msi, "Directory"))
+                # Components of the 64-bit installer are 64-bit (attribute 256), the others not.
+                bits = {int(row[3]) & 256 for row in msi_table(msi, "Component")}
+                self.assertEqual(bits, {256 if arch == "x64" else 0})
+        self.assertEqual(len(codes), 1, codes)
+
+
+def installer_path(arch, version):
+    return os.path.join(DIST, f"varnolt-{version}-{arch}.msi")
+
+
+# ---------------------------------------------------------------------------------------------
+# The installers under Wine
+
+class Wine:
+    """One 64-bit prefix for the run, made in the background while the other tests run."""
+    work = prefix = env = making = None
+
+    @classmethod
+    def start(cls):
+        cls.work = tempfile.mkdtemp(prefix="varnolt-packages-")
+        cls.prefix = os.path.join(cls.work, "prefix")
+        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEARCH="win64", WINEDEBUG="-all",
+                       WINELOADER="/usr/lib/wine/wine64",
+                       # No desktop entries for the shortcuts in the user's own menus.
+                       WINEDLLOVERRIDES="winemenubuilder.exe=d",
+                       XDG_DATA_HOME=os.path.join(cls.work, "xdg-data"),
+                       XDG_CONFIG_HOME=os.path.join(cls.work, "xdg-config"))
+        cls.making = subprocess.Popen(
+            ["bash", os.path.join(ROOT, "tools/wine/make-prefix.sh"), cls.prefix], env=cls.env,
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    @classmethod
+    def ready(cls):
+        said = cls.making.communicate(timeout=300)[0]
+        if cls.making.returncode != 0:
+            raise RuntimeError(f"make-prefix.sh failed: {said}")
+
+    @classmethod
+    def run(cls, *args, **env):
+        return run(["/usr/lib/wine/wine64", *args], env=dict(cls.env, **env), cwd=cls.work,
+                   timeout=120)
+
+    @classmethod
+    def msiexec(cls, action, msi):
+        """msiexec's exit code. Its output goes nowhere: a pipe would be held open for a second
+        or two by the installer service it starts."""
+        return subprocess.run(
+            ["/usr/lib/wine/wine64", "msiexec", action, cls.windows_path(msi), "/qn"],
+            env=cls.env, cwd=cls.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            timeout=120).returncode
+
+    @staticmethod
+    def windows_path(unix_path):
+        return "Z:" + unix_path.replace("/", "\\")
+
+    @classmethod
+    def unix_path(cls, windows_path):
+        return os.path.join(cls.prefix, "drive_c", windows_path[3:].replace("\\", "/"))
+
+    @classmethod
+    def stop(cls):
+        if cls.making.poll() is None:
+            cls.making.kill()
+        # The server writes the registry as it ends: wait for that before removing the prefix.
+        run(["wineserver", "-k"], env=cls.env)
+        run(["wineserver", "-w"], env=cls.env)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+
+def shortcut(path):
+    """Target, arguments and icon of a .lnk file (MS-SHLLINK: header, ID list, link info with
+    the local base path, then counted strings in the order their flags name them)."""
+    with open(path, "rb") as link:
+        data = link.read()
+    flags, = struct.unpack_from("<I", data, 0x14)
+    position = 0x4C
+    if flags & 0x1:  # HasLinkTargetIDList
+        position += 2 + struct.unpack_from("<H", data, position)[0]
+    target = None
+    if flags & 0x2:  # HasLinkInfo
+        size, _, info_flags, _, base_offset = struct.unpack_from("<5I", data, position)
+        if info_flags & 0x1:
+            start = position + base_offset
+            target = data[start:data.index(b"\0", start)].decode("latin-1")
+        position += size
+    strings = {}
+    for bit, name in ((0x4, "name"), (0x8, "relative"), (0x10, "folder"), (0x20, "arguments"),
+                      (0x40, "icon")):
+        if flags & bit:
+            count, = struct.unpack_from("<H", data, position)
+            width = 2 if flags & 0x80 else 1
+            text = data[position + 2:position + 2 + count * width]
+            strings[name] = text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")
+            position += 2 + count * width
+    return target, strings.get("arguments", ""), strings.get("icon", "")
+
+
+class WineInstaller:
+    """One installer's life in the prefix, in the order of the test names: install, shortcuts,
+    panel, upgrade, downgrade refused, uninstall. Mixed into a TestCase per word size."""
+    arch = None
+
+    @classmethod
+    def setUpClass(cls):
+        if cls.arch == "x86" and not HOST_RUNS_I386:
+            raise unittest.SkipTest("this host runs no 32-bit programs")
+        Wine.ready()
+        cls.preset, cls.folder = ARCHES[cls.arch]["preset"], ARCHES[cls.arch]["folder"]
+        cls.icon = os.path.join(ROOT, "build", cls.preset, "res", "varnolt.ico")
+        major, minor, patch = VERSION.split(".")
+        cls.next_version = f"{major}.{minor}.{int(patch) + 1}"
+        cls.next_msi = os.path.join(Wine.work, f"varnolt-{cls.next_version}-{cls.arch}.msi")
+
+    @classmethod
+    def tearDownClass(cls):
+        # Whatever a failed step left, so that the other word size starts from an empty prefix.
+        for msi in (cls.next_msi, installer_path(cls.arch, VERSION)):
+            if os.path.exists(msi):
+                Wine.msiexec("/x", msi)
+
+    @staticmethod
+    def installed_versions():
+        """The version of every installed product named ours, in both registry views."""
+        versions = []
+        for key in UNINSTALL_KEYS:
+            for entry in re.split(r"\n(?=HKEY_)", Wine.run("reg", "query", key, "/s").stdout):
+                if re.search(rf"DisplayName\s+REG_SZ\s+{PRODUCT}\s*$", entry, re.M):
+                    versions += re.findall(r"DisplayVersion\s+REG_SZ\s+(\S+)", entry)
+        return versions
+
+    def installed_files(self):
+        folder = Wine.unix_path(self.folder)
+        return set(os.listdir(folder)) if os.path.isdir(folder) else set()
+
+    @staticmethod
+    def start_menus():
+        """Our folders in the Start menu: Wine makes a per-machine installer's shortcuts in the
+        user's menu; Windows in the common one."""
+        programs = os.path.join("Microsoft", "Windows", "Start Menu", "Programs", "VARNOLT")
+        drive = os.path.join(Wine.prefix, "drive_c")
+        return glob.glob(os.path.join(drive, "users", "*", "AppData", "Roaming", programs)) + \
+            glob.glob(os.path.join(drive, "ProgramData", programs))
+
+    def test_1_installs_the_zips_files_into_program_files(self):
+        self.assertEqual(Wine.msiexec("/i", installer_path(self.arch, VERSION)), 0)
+        self.assertEqual(self.installed_files(), ZIP_FILES)
+        with zipfile.ZipFile(zip_path(self.arch)) as archive:
+            for name in ZIP_FILES:
+                with open(os.path.join(Wine.unix_path(self.folder), name), "rb") as installed:
+                    self.assertEqual(installed.read(), archive.read(name), name)
+        self.assertEqual(self.installed_versions(), [VERSION])
+
+    def test_2_shortcuts_start_the_panel_and_a_console_with_varnoltctl_on_its_path(self):
+        menus = self.start_menus()
+        self.assertEqual(len(menus), 1, menus)
+        panel, console = (os.path.join(menus[0], f"VARNOLT {name}.lnk")
+                          for name in ("control program", "command line"))
+        self.assertEqual(set(os.listdir(menus[0])), {os.path.basename(panel),
+                                                     os.path.basename(console)})
+        target, _, icon = shortcut(panel)
+        self.assertEqual(target.lower(), (self.folder + r"\varnolt.exe").lower())
+        with open(Wine.unix_path(icon), "rb") as shown, open(self.icon, "rb") as drawn:
+            self.assertEqual(shown.read(), drawn.read(), "the shortcut's icon")
+        # The console's own command, run with /c and two more commands: the PATH it set, and
+        # varnoltctl found through it (the batch file runs in another folder). The PATH before
+        # holds a folder with "&" in its name, which cmd takes for "and then" unless quoted.
+        target, arguments, _ = shortcut(console)
+        self.assertTrue(target.lower().endswith(r"\cmd.exe"), target)
+        self.assertTrue(arguments.startswith("/k "), arguments)
+        batch = os.path.join(Wine.work, "console.cmd")
+        with open(batch, "w", newline="\r\n") as commands:
+            commands.write(f'@"{target}" /c {arguments[3:]} ^& path ^& varnoltctl --version\n')
+        said = Wine.run("cmd", "/c", Wine.windows_path(batch), WINEPATH=r"C:\A&B")
+        lines = said.stdout.splitlines()
+        self.assertEqual(len(lines), 2, said.stdout + said.stderr)
+        self.assertEqual(lines[0].removeprefix("PATH=").split(";")[0].rstrip("\\"), self.folder)
+        self.assertEqual(lines[1], f"varnoltctl {VERSION}")
+
+    def test_3_installed_panel_starts(self):
+        if self.arch != PANEL_ARCH:
+            self.skipTest(f"the panel's start-up is checked once, on the {PANEL_ARCH} program")
+        # What the end-to-end rig runs beside the panel; built already after tools/test.sh.
+        for preset, targets in (("native", ["varnolt-virtual-generator", "varnolt-ptyshim32",
+                                            "varnolt-ptyshim64"]),
+                                (self.preset, ["e2e_panel_driver"])):
+            run(["cmake", "--build", "--preset", preset, "--target", *targets], cwd=ROOT,
+                check=True)
+        said = run([sys.executable, os.path.join(ROOT, "tests/e2e/e2e_harness.py"),
+                    "--scenario", "startup",
+                    "--program", os.path.join(Wine.unix_path(self.folder), "varnolt.exe"),
+                    "--driver", os.path.join(ROOT, "build", self.preset,
+                                             "tests/e2e/e2e_panel_driver.exe"),
+                    "--native-build", os.path.join(ROOT, "build/native"),
+                    "--work", os.path.join(Wine.work, "e2e")], env=Wine.env, timeout=180)
+        self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
+
+    def test_4_a_higher_version_replaces_it(self):
+        files = os.path.join(Wine.work, f"files-{self.arch}")
+        with zipfile.ZipFile(zip_path(self.arch)) as archive:
+            archive.extractall(files)
+        run(["bash", os.path.join(ROOT, "packaging/windows/make-msi.sh"), self.arch,
+             self.next_version, files, self.icon, self.next_msi], check=True)
+        self.assertEqual(Wine.msiexec("/i", self.next_msi), 0)
+        self.assertEqual(self.installed_versions(), [self.next_version])
+        self.assertEqual(self.installed_files(), ZIP_FILES)
+
+    def test_5_an_older_version_does_not_install_over_it(self):
+        self.assertNotEqual(Wine.msiexec("/i", installer_path(self.arch, VERSION)), 0)
+        self.assertEqual(self.installed_versions(), [self.next_version])
+
+    def test_6_uninstall_leaves_nothing_behind(self):
+        self.assertEqual(Wine.msiexec("/x", self.next_msi), 0)
+        self.assertEqual(self.installed_versions(), [])
+        left = [os.path.join(folder, name)
+                for folder, folders, names in os.walk(os.path.join(Wine.prefix, "drive_c"))
+                for name in folders + names if "varnolt" in name.lower()]
+        self.assertEqual(left, [])
+        for key in (r"HKLM\Software\VARNOLT", r"HKLM\Software\Wow6432Node\VARNOLT"):
+            self.assertNotEqual(Wine.run("reg", "query", key).returncode, 0, key)
+
+
+class WineInstallerX64Test(WineInstaller, unittest.TestCase):
+    arch = "x64"
+
+
+class WineInstallerX86Test(WineInstaller, unittest.TestCase):
+    arch = "x86"
+
+
+HOST_RUNS_I386 = host_runs_i386()
+PANEL_ARCH = "x86" if HOST_RUNS_I386 else "x64"
+
+
+def setUpModule():
+    Wine.start()
+
+
+def tearDownModule():
+    Wine.stop()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
