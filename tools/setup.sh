@@ -12,6 +12,7 @@ packages=(
   fonts-wine fonts-freefont-ttf
   gcc-multilib socat python3 procps
   libcli11-dev nlohmann-json3-dev
+  python3-pyvisa python3-pyvisa-py
 )
 
 missing=()
