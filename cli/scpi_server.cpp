@@ -19,9 +19,6 @@ enum : int32_t {
   kLogBytes = 200,         // --verbose shows this much of a line
 };
 
-// An output buffer grown for one large answer is given back once it has gone out.
-enum : size_t { kKeptOutputCapacity = 65536 };
-
 // The generator's serial number as the system gives it for this port, else empty.
 std::string SerialOf(const std::string &port) {
   for (const FoundGenerator &found : FindGenerators()) {
@@ -197,9 +194,7 @@ void TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pByte
 }
 
 void ScpiOutputSent(ScpiServer *server, int32_t index, size_t dwSent) {
-  std::string &output = server->aClients[index].output;
-  output.erase(0, dwSent);
-  if (output.empty() && output.capacity() > kKeptOutputCapacity) std::string().swap(output);
+  server->aClients[index].output.erase(0, dwSent);
 }
 
 void ServiceScpiPort(ScpiServer *server) {

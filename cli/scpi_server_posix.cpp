@@ -94,7 +94,7 @@ void CloseClient(int32_t index) {
 bool Flush(int32_t index) {
   const std::string &output = server.aClients[index].output;
   while (!output.empty()) {
-    ssize_t sent = send(aClientSockets[index], output.data(), output.size(), MSG_NOSIGNAL);
+    ssize_t sent = send(aClientSockets[index], output.data(), output.size(), 0);
     if (sent > 0) {
       ScpiOutputSent(&server, index, static_cast<size_t>(sent));
     } else if (sent < 0 && errno == EINTR) {
@@ -109,11 +109,8 @@ bool Flush(int32_t index) {
   return true;
 }
 
-// A client's input is read only while its answers have gone out: one that does not read them
-// holds nothing but its own output.
 void ServiceClient(int32_t index, short revents) {
-  if (!Flush(index) || !server.aClients[index].output.empty()) return;
-  if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
+  if (!Flush(index) || (revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
   uint8_t aChunk[kScpiReceiveChunk];
   ssize_t got = recv(aClientSockets[index], aChunk, std::size(aChunk), 0);
   if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
@@ -154,6 +151,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A client gone in the middle of an answer is an error of that send, not the end of the server.
   signal(SIGPIPE, SIG_IGN);
   int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
@@ -190,6 +188,8 @@ int32_t RunScpiServer(const ServeRequest &request) {
     for (int32_t i = 0; i < kScpiMaxClients; i++) {
       if (!server.aClients[i].used) continue;
       aClientOf[count] = i;
+      // A client's lines are read only once its answers have gone out: one that does not read
+      // them holds no more than the answers of one read.
       short events = server.aClients[i].output.empty() ? POLLIN : POLLOUT;
       aPoll[count++] = {aClientSockets[i], events, 0};
     }

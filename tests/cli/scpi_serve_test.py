@@ -8,6 +8,7 @@ import json
 import os
 import random
 import re
+import select
 import signal
 import socket
 import subprocess
@@ -191,8 +192,9 @@ class ServeTest(unittest.TestCase):
 
     def test_two_clients_share_one_instrument(self):
         self.generator()
-        server = self.server()
+        server = self.server("--jumper", "j3")
         first, second = self.client(server), self.client(server)
+        self.assertEqual(second.query("VOLT:JUMP?"), "J3")
         first.write("FREQ 2000")
         self.assertEqual(second.query("FREQ?"), "+2.00000000000000E+03")
         second.write("FREQU 1")
@@ -230,6 +232,26 @@ class ServeTest(unittest.TestCase):
         self.assertIsNotNone(server.wait_for("^varnoltctl: %s > FREQ\\?$" % where))
         self.assertIsNotNone(server.wait_for("^varnoltctl: %s < \\+1\\.0+E\\+03$" % where))
         self.assertIsNone(server.process.poll())
+
+    def test_a_client_that_does_not_read_its_answers(self):
+        self.generator()
+        server = self.server()
+        # Lines of queries whose answers are five times as long; the server reads a client's
+        # lines only while its answers go out, so the sending soon stalls instead of piling up
+        # answers in the server (without that, all 48 MiB would be taken).
+        line = b"*IDN?;" * 10000 + b"\n"
+        sent, limit = 0, 48 << 20
+        with socket.create_connection(("127.0.0.1", server.port)) as greedy:
+            greedy.setblocking(False)
+            while sent < limit:
+                try:
+                    sent += greedy.send(line)
+                except BlockingIOError:
+                    if not select.select([], [greedy], [], 1.0)[1]:
+                        break
+            self.assertLess(sent, limit)
+            # The others are served all the while.
+            self.assertEqual(self.client(server).query("*OPC?"), "1")
 
     def test_a_generator_that_goes_away_and_comes_back(self):
         first = self.generator()

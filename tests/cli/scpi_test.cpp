@@ -128,8 +128,9 @@ TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
       {"FUNC:SQU:DCYC 30;*OPC;DCYC?", "30", ""},
       // VOLT's path is the root, where OFFS is unknown: the rest of the line is dropped
       {"VOLT 1;OFFS -1;VOLT:OFFS?\nVOLT:OFFS?", "+0.00000000000000E+00", "-113"},
-      // an execution error does not drop the rest of the line
+      // an execution error does not drop the rest of the line, a command error does
       {"FREQ 1E6;FREQ?", "+1.00000000000000E+03", "-222"},
+      {"FUNC 5;FUNC?", "", "-104"},
       // queries and setters that do not exist
       {"*RST?;*IDN", "", "-113"},
       {"SYST:ERR", "", "-113"},
@@ -172,6 +173,7 @@ TEST(ScpiCommands, NumbersUnitsAndKeywords) {
       {"FREQ 1E999", "", "-123"},
       // a wrong type, a bad keyword, a missing or an extra parameter
       {"FUNC 5", "", "-104"},
+      {"FUNC \"SI\"\"N\"", "", "-104"},
       {"FREQ \"1000\"", "", "-104"},
       {"FREQ #15abcde", "", "-104"},
       {"FUNC BOGUS", "", "-224"},
@@ -239,6 +241,13 @@ TEST(ScpiCommands, StatusAndTheErrorQueue) {
     expected += i % 2 == 0 ? "-113,\"Undefined header\"|" : "-222,\"Data out of range\"|";
   }
   EXPECT_EQ(errors, expected + "-350,\"Queue overflow\"|0,\"No error\"|");
+
+  // *RST: the panel's defaults with the jumper the server started with; the user table is kept.
+  ResetScpiInstrument(&bench.instrument, 2, "", "1");
+  bench.instrument.userTableLoaded = true;
+  EXPECT_EQ(bench.Run("VOLT:JUMP?;JUMP J1;:FREQ 50;:FUNC USER;:FREQ:SPW 24\n*RST;:VOLT:JUMP?;"
+                      ":FREQ?;:FUNC?;:FREQ 20000;:FREQ:SPW?;:FUNC USER;FUNC?"),
+            "J3|J3;+1.00000000000000E+03;SIN;180;USER");
 
   // A serial number's separators would split *IDN?'s fields; no serial answers 0.
   ResetScpiInstrument(&bench.instrument, 0, "A,B;C\"D", "1");
@@ -402,6 +411,7 @@ TEST(ScpiFormat, Nr3HasFifteenDigitsAndAtLeastTwoInTheExponent) {
       {-0.0523809523809524, "-5.23809523809524E-02"},
       {9.999999999999999e2, "+1.00000000000000E+03"},
       {1e-5, "+1.00000000000000E-05"},
+      {1.5e10, "+1.50000000000000E+10"},
       {1.5e100, "+1.50000000000000E+100"},
   };
   for (const auto &c : kCases) {
