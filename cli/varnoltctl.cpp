@@ -276,6 +276,11 @@ int32_t RunServe(const CommandRequest &request) {
   serve.jumperIndex = settings.jumperIndex;
   serve.listen = request.listen.given ? request.listen.text : "127.0.0.1:5025";
   serve.verbose = request.verbose;
+  std::string host;
+  std::string port;
+  if (!SplitListenAddress(serve.listen, &host, &port)) {
+    return Fail(false, kExitUsage, "--listen " + serve.listen + ": not ADDR:PORT (127.0.0.1:5025)");
+  }
   return RunScpiServer(serve);
 }
 

@@ -302,9 +302,10 @@ class ServeTest(unittest.TestCase):
                                      capture_output=True, text=True, timeout=10)
         self.assertEqual(process.returncode, 75)
         self.assertIn(taken + ": cannot listen", process.stderr)
-        process = subprocess.run([TOOL, "serve", "--listen", "localhost:5025"], env=self.env,
-                                 capture_output=True, text=True, timeout=10)
-        self.assertEqual(process.returncode, 64, process.stderr)
+        for listen in ("localhost:5025", "127.0.0.1:65536"):
+            process = subprocess.run([TOOL, "serve", "--listen", listen], env=self.env,
+                                     capture_output=True, text=True, timeout=10)
+            self.assertEqual(process.returncode, 64, process.stderr)
         server = Server(self.env, listen="0.0.0.0:0")
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))
