@@ -309,6 +309,17 @@ class ServeTest(unittest.TestCase):
         server = Server(self.env, listen="0.0.0.0:0")
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))
+        self.assertEqual(server.stop(), 0)
+        # Its log is no condition of serving: a reader of stderr that goes away costs nothing.
+        process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--verbose"],
+                                   env=self.env, stderr=subprocess.PIPE)
+        port = int(SERVING.search(process.stderr.readline().decode().strip()).group(3))
+        process.stderr.close()
+        with socket.create_connection(("127.0.0.1", port)) as client:
+            client.sendall(b"*OPC?\n")
+            self.assertEqual(client.recv(10), b"1\n")
+        process.terminate()
+        self.assertEqual(process.wait(timeout=10), 0)
 
 
 if __name__ == "__main__":
