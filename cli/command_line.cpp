@@ -176,8 +176,8 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   app.footer(
       "Values take the SI suffixes k, M, m and u (2.5k, 500m); each becomes the nearest code.\n"
       "Exit codes: 0 success, 64 usage, 65 bad value or table file, 66 unreadable table file,\n"
-      "69 no generator, 73 output not writable, 74 port failed or device gone, 75 no report or\n"
-      "port busy, 77 permission denied.");
+      "69 no generator, 73 output not writable, 74 port failed or device gone, 75 no report,\n"
+      "port busy or listen address in use, 77 permission denied.");
 
   std::vector<OptionBinding> bindings;
   CommandRequest &request = *pRequest;
@@ -206,8 +206,21 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   CLI::App *stop = app.add_subcommand("stop", "stop the generator");
   AddLink(stop, &request, &bindings);
 
+  CLI::App *serve = app.add_subcommand(
+      "serve", "hold the generator's port and serve SCPI over TCP (until Ctrl+C or SIGTERM)");
+  AddText(
+      serve, &bindings, "--port", &request.port,
+      "the generator's port (a device path, or COMn on Windows); default: the one generator found");
+  AddText(serve, &bindings, "--jumper", &request.jumper,
+          "gain jumper fitted on the board, and *RST's (default J1)")
+      ->check(CLI::IsMember(ChoiceList(kJumperNames), CLI::ignore_case));
+  AddText(serve, &bindings, "--listen", &request.listen,
+          "ADDR:PORT to listen on (default 127.0.0.1:5025; port 0: any free one)");
+  serve->add_flag("--verbose", request.verbose,
+                  "log each command and answer on stderr with the client's address");
+
   // CLI11 would only say that a subcommand is required.
-  const std::vector<std::string> subcommands = {"list", "show", "table", "start", "stop"};
+  const std::vector<std::string> subcommands = {"list", "show", "table", "start", "stop", "serve"};
   if (argc > 1 && argv[1][0] != '-' &&
       std::find(subcommands.begin(), subcommands.end(), argv[1]) == subcommands.end()) {
     *pMessage = std::string("unknown subcommand \"") + argv[1] + "\" (see varnoltctl --help)";
@@ -221,7 +234,7 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   } catch (const CLI::CallForAllHelp &) {
     // A subcommand's --help shows that subcommand; the program's shows everything.
     const CLI::App *helped = &app;
-    for (const CLI::App *sub : {list, show, table, start, stop}) {
+    for (const CLI::App *sub : {list, show, table, start, stop, serve}) {
       if (sub->parsed()) helped = sub;
     }
     printf("%s", helped->help("", CLI::AppFormatMode::All).c_str());
@@ -242,6 +255,7 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   if (table->parsed()) request.command = kCommandTable;
   if (start->parsed()) request.command = kCommandStart;
   if (stop->parsed()) request.command = kCommandStop;
+  if (serve->parsed()) request.command = kCommandServe;
   return kParseRun;
 }
 

@@ -11,7 +11,8 @@ enum Subcommand : int32_t {
   kCommandShow,
   kCommandTable,
   kCommandStart,
-  kCommandStop
+  kCommandStop,
+  kCommandServe
 };
 
 // A value as typed: `given` tells whether the option was on the command line at all.
@@ -25,8 +26,9 @@ struct CommandRequest {
   bool json;
   bool dryRun;
   bool noWait;
+  bool verbose;
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
-  OptionText tableFile, output, port, timeout;
+  OptionText tableFile, output, port, timeout, listen;
 };
 
 enum ParseOutcome : int32_t {

@@ -35,6 +35,16 @@ int64_t MonotonicMs(void *context);
 
 void CloseSerialPort(SerialPort *port);
 
+// The server's wait for the port's next byte, in one wait with its sockets. On Linux the handle is
+// the port's file descriptor, to poll for input. On Windows it is an event that an overlapped
+// wait sets when a byte comes: ArmSerialWait starts that wait unless it is outstanding, and once
+// the event is set SerialWaitEnded ends it. Either way ReadSerialChunk with no wait then takes
+// what came. An integer, so that this header names no platform type.
+intptr_t SerialWaitHandle(SerialPort *port);
+void ArmSerialWait(SerialPort *port);
+// False when the device went away.
+bool SerialWaitEnded(SerialPort *port);
+
 // Whether stderr is a terminal (the progress line is shown only then).
 bool StderrIsTerminal();
 

@@ -10,7 +10,9 @@
 
 #include "cli/command_line.h"
 #include "cli/exit_codes.h"
+#include "cli/port_choice.h"
 #include "cli/report_wait.h"
+#include "cli/scpi_server.h"
 #include "cli/serial_port.h"
 #include "cli/settings_texts.h"
 #include "cli/start_writes.h"
@@ -21,7 +23,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 const char kProgramPrefix[] = "varnoltctl: ";
-const char kGeneratorId[] = "USB 1209:7A3C";
 
 enum : size_t { kMaxTableFileBytes = 1u << 20 };
 
@@ -174,30 +175,6 @@ int32_t PrintDryRun(const CommandRequest &request, const WriteSequence &sequence
   return kExitOk;
 }
 
-// The port named by --port, or the one generator attached.
-int32_t ChoosePort(const CommandRequest &request, std::string *pPort, std::string *pMessage) {
-  if (request.port.given) {
-    *pPort = request.port.text;
-    return kExitOk;
-  }
-  std::vector<FoundGenerator> generators = FindGenerators();
-  if (generators.empty()) {
-    *pMessage = std::string("no generator found (") + kGeneratorId + ")";
-    return kExitNoGenerator;
-  }
-  if (generators.size() > 1) {
-    *pMessage = "several generators found:";
-    for (const FoundGenerator &found : generators) {
-      *pMessage += " " + found.port;
-      if (!found.serial.empty()) *pMessage += " (serial " + found.serial + ")";
-    }
-    *pMessage += "; choose one with --port";
-    return kExitUsage;
-  }
-  *pPort = generators[0].port;
-  return kExitOk;
-}
-
 // Sends a start or a stop and waits for the report that answers it.
 int32_t SendSequence(const CommandRequest &request, const WriteSequence &sequence,
                      uint8_t reportByte) {
@@ -206,9 +183,10 @@ int32_t SendSequence(const CommandRequest &request, const WriteSequence &sequenc
   int32_t status = ResolveTimeout(request, &timeoutMs, &message);
   if (status != kExitOk) return Fail(request.json, status, message);
   if (request.dryRun) return PrintDryRun(request, sequence);
-  std::string port;
-  status = ChoosePort(request, &port, &message);
+  FoundGenerator chosen;
+  status = ChooseGeneratorPort(request.port.given, request.port.text, &chosen, &message);
   if (status != kExitOk) return Fail(request.json, status, message);
+  const std::string &port = chosen.port;
 
   SerialPort *serialPort = nullptr;
   status = OpenSerialPort(port, timeoutMs, &serialPort, &message);
@@ -287,6 +265,25 @@ int32_t RunStop(const CommandRequest &request) {
   return SendSequence(request, StopSequence(), kStopByte);
 }
 
+int32_t RunServe(const CommandRequest &request) {
+  GeneratorSettings settings;
+  std::string message;
+  int32_t status = ResolveSettings(request, &settings, &message);
+  if (status != kExitOk) return Fail(false, status, message);
+  ServeRequest serve;
+  serve.portGiven = request.port.given;
+  serve.port = request.port.text;
+  serve.jumperIndex = settings.jumperIndex;
+  serve.listen = request.listen.given ? request.listen.text : "127.0.0.1:5025";
+  serve.verbose = request.verbose;
+  std::string host;
+  std::string port;
+  if (!SplitListenAddress(serve.listen, &host, &port)) {
+    return Fail(false, kExitUsage, "--listen " + serve.listen + ": not ADDR:PORT (127.0.0.1:5025)");
+  }
+  return RunScpiServer(serve);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -305,6 +302,7 @@ int main(int argc, char **argv) {
     case kCommandTable: return RunTable(request);
     case kCommandStart: return RunStart(request);
     case kCommandStop: return RunStop(request);
+    case kCommandServe: return RunServe(request);
   }
   return kExitUsage;
 }

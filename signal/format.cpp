@@ -128,18 +128,8 @@ void CopyBounded(const char *szSource, char *szText, size_t size) {
 
 }  // namespace
 
-void FormatSignificant(double value, int digits, char *szText, size_t size) {
-  if (szText == nullptr || size == 0) {
-    return;
-  }
-  if (std::isnan(value)) {
-    CopyBounded("nan", szText, size);
-    return;
-  }
-  if (std::isinf(value)) {
-    CopyBounded(value < 0 ? "-inf" : "inf", szText, size);
-    return;
-  }
+void RoundSignificant(double value, int digits, char aDigits[kSignificantBuffer],
+                      int32_t *pExponent10) {
   int32_t n = digits;
   if (n < kMinDigits) {
     n = kMinDigits;
@@ -147,13 +137,11 @@ void FormatSignificant(double value, int digits, char *szText, size_t size) {
   if (n > kMaxDigits) {
     n = kMaxDigits;
   }
-  bool negative = std::signbit(value);
   double magnitude = std::fabs(value);
 
   // Significant digits, one past the n kept, and the decimal exponent.
-  char aDigits[kMaxDigits + 2];
   int32_t exponent10 = 0;
-  if (magnitude == 0.0) {
+  if (magnitude == 0.0 || !std::isfinite(magnitude)) {
     for (int32_t i = 0; i < n + 1; i++) {
       aDigits[i] = '0';
     }
@@ -175,6 +163,32 @@ void FormatSignificant(double value, int digits, char *szText, size_t size) {
       exponent10 += 1;
     }
   }
+  *pExponent10 = exponent10;
+}
+
+void FormatSignificant(double value, int digits, char *szText, size_t size) {
+  if (szText == nullptr || size == 0) {
+    return;
+  }
+  if (std::isnan(value)) {
+    CopyBounded("nan", szText, size);
+    return;
+  }
+  if (std::isinf(value)) {
+    CopyBounded(value < 0 ? "-inf" : "inf", szText, size);
+    return;
+  }
+  int32_t n = digits;
+  if (n < kMinDigits) {
+    n = kMinDigits;
+  }
+  if (n > kMaxDigits) {
+    n = kMaxDigits;
+  }
+  bool negative = std::signbit(value);
+  char aDigits[kSignificantBuffer];
+  int32_t exponent10 = 0;
+  RoundSignificant(value, n, aDigits, &exponent10);
 
   char szOut[kTextSize];
   int32_t length = 0;

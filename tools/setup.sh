@@ -13,6 +13,7 @@ packages=(
   gcc-multilib socat python3 procps
   libcli11-dev nlohmann-json3-dev
   wixl msitools zip unzip dpkg-dev help2man lintian man-db
+  python3-pyvisa python3-pyvisa-py
 )
 
 missing=()

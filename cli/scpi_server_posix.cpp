@@ -1,0 +1,216 @@
+// The server's sockets and its one wait on Linux: poll over a signalfd (SIGINT, SIGTERM), the
+// listening socket, the generator's port and the clients. Nothing else wakes it.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "cli/exit_codes.h"
+#include "cli/scpi_server.h"
+
+namespace {
+
+ScpiServer server;  // the clients' line buffers are far too large for the stack
+int aClientSockets[kScpiMaxClients];
+
+void AddressText(const sockaddr *pAddress, socklen_t length, char *szText, size_t size) {
+  char szHost[NI_MAXHOST] = "?";
+  char szPort[NI_MAXSERV] = "?";
+  getnameinfo(pAddress, length, szHost, std::size(szHost), szPort, std::size(szPort),
+              NI_NUMERICHOST | NI_NUMERICSERV);
+  snprintf(szText, size, strchr(szHost, ':') != nullptr ? "[%s]:%s" : "%s:%s", szHost, szPort);
+}
+
+bool IsLoopback(const sockaddr *pAddress) {
+  if (pAddress->sa_family == AF_INET) {
+    const sockaddr_in *pIpv4 = reinterpret_cast<const sockaddr_in *>(pAddress);
+    return ntohl(pIpv4->sin_addr.s_addr) >> 24 == 127;
+  }
+  const sockaddr_in6 *pIpv6 = reinterpret_cast<const sockaddr_in6 *>(pAddress);
+  return pAddress->sa_family == AF_INET6 && IN6_IS_ADDR_LOOPBACK(&pIpv6->sin6_addr);
+}
+
+// The listening socket, or -1 with the exit code and the message.
+int Listen(const std::string &address, int32_t *pStatus, std::string *pMessage, std::string *pBound,
+           bool *pLoopback) {
+  std::string host;
+  std::string port;
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
+  addrinfo *pFound = nullptr;
+  if (!SplitListenAddress(address, &host, &port) ||
+      getaddrinfo(host.c_str(), port.c_str(), &hints, &pFound) != 0) {
+    *pStatus = kExitUsage;
+    *pMessage = "--listen " + address + ": not ADDR:PORT with a numeric address (127.0.0.1:5025)";
+    return -1;
+  }
+  int fd = socket(pFound->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int on = 1;
+  // A restart may listen at once although connections of the last run linger in TIME_WAIT; a
+  // port another program listens on is still refused.
+  if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  if (fd < 0 || bind(fd, pFound->ai_addr, pFound->ai_addrlen) != 0 || listen(fd, 16) != 0) {
+    int error = errno;
+    if (fd >= 0) close(fd);
+    freeaddrinfo(pFound);
+    *pStatus = error == EADDRINUSE ? kExitTryAgain
+               : error == EACCES   ? kExitNoPermission
+                                   : kExitPortFailed;
+    *pMessage = address + ": cannot listen: " + strerror(error) +
+                (error == EADDRINUSE ? " (another program listens there)" : "");
+    return -1;
+  }
+  freeaddrinfo(pFound);
+  sockaddr_storage bound = {};
+  socklen_t length = sizeof(bound);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &length);
+  char szBound[kScpiAddressSize];
+  AddressText(reinterpret_cast<sockaddr *>(&bound), length, szBound, std::size(szBound));
+  *pBound = szBound;
+  *pLoopback = IsLoopback(reinterpret_cast<sockaddr *>(&bound));
+  return fd;
+}
+
+void CloseClient(int32_t index) {
+  close(aClientSockets[index]);
+  aClientSockets[index] = -1;
+  RemoveScpiClient(&server, index);
+}
+
+// Sends what the client's output holds, as far as the socket takes it. False when the client
+// is gone (and closed).
+bool Flush(int32_t index) {
+  const std::string &output = server.aClients[index].output;
+  while (!output.empty()) {
+    ssize_t sent = send(aClientSockets[index], output.data(), output.size(), 0);
+    if (sent > 0) {
+      ScpiOutputSent(&server, index, static_cast<size_t>(sent));
+    } else if (sent < 0 && errno == EINTR) {
+      continue;
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;
+    } else {
+      CloseClient(index);
+      return false;
+    }
+  }
+  return true;
+}
+
+void ServiceClient(int32_t index, short revents) {
+  if (!Flush(index) || (revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
+  uint8_t aChunk[kScpiReceiveChunk];
+  ssize_t got = recv(aClientSockets[index], aChunk, std::size(aChunk), 0);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (got <= 0) {
+    CloseClient(index);
+    return;
+  }
+  TakeScpiClientBytes(&server, index, aChunk, static_cast<size_t>(got));
+  Flush(index);
+}
+
+void AcceptClients(int listener) {
+  for (;;) {
+    sockaddr_storage peer = {};
+    socklen_t length = sizeof(peer);
+    int fd = accept4(listener, reinterpret_cast<sockaddr *>(&peer), &length,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;  // none waiting (or it gave up before we took it)
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    char szAddress[kScpiAddressSize];
+    AddressText(reinterpret_cast<sockaddr *>(&peer), length, szAddress, std::size(szAddress));
+    int32_t index = AddScpiClient(&server, szAddress);
+    if (index < 0) {
+      close(fd);
+    } else {
+      aClientSockets[index] = fd;
+    }
+  }
+}
+
+}  // namespace
+
+int32_t RunScpiServer(const ServeRequest &request) {
+  // The signals are taken from the wait, never from a handler in the middle of a command.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A client gone in the middle of an answer is an error of that send, not the end of the server.
+  signal(SIGPIPE, SIG_IGN);
+  int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+  std::string message;
+  int32_t status = OpenScpiServer(&server, request, &message);
+  std::string bound;
+  bool loopback = true;
+  int listener = -1;
+  if (status == kExitOk) {
+    listener = Listen(request.listen, &status, &message, &bound, &loopback);
+    if (listener < 0) CloseScpiServer(&server);
+  }
+  if (status != kExitOk) {
+    PrintServeMessage(message);
+    return status;
+  }
+  if (!loopback) {
+    PrintServeMessage("warning: listening on " + bound +
+                      ": anyone who can reach it can drive the generator");
+  }
+  PrintServeMessage("serving " + server.portName + " on " + bound);
+
+  for (;;) {
+    pollfd aPoll[3 + kScpiMaxClients];
+    int32_t aClientOf[3 + kScpiMaxClients];
+    nfds_t count = 0;
+    aPoll[count++] = {signalFd, POLLIN, 0};
+    aPoll[count++] = {listener, POLLIN, 0};
+    nfds_t portSlot = 0;
+    if (server.port != nullptr) {
+      portSlot = count;
+      aPoll[count++] = {static_cast<int>(SerialWaitHandle(server.port)), POLLIN, 0};
+    }
+    for (int32_t i = 0; i < kScpiMaxClients; i++) {
+      if (!server.aClients[i].used) continue;
+      aClientOf[count] = i;
+      // A client's lines are read only once its answers have gone out: one that does not read
+      // them holds no more than the answers of one read.
+      short events = server.aClients[i].output.empty() ? POLLIN : POLLOUT;
+      aPoll[count++] = {aClientSockets[i], events, 0};
+    }
+    if (poll(aPoll, count, -1) < 0) {
+      if (errno == EINTR) continue;
+      PrintServeMessage(std::string("poll failed: ") + strerror(errno));
+      break;
+    }
+    if (aPoll[0].revents != 0) break;
+    if (portSlot != 0 && aPoll[portSlot].revents != 0) ServiceScpiPort(&server);
+    for (nfds_t slot = portSlot != 0 ? portSlot + 1 : 2; slot < count; slot++) {
+      if (aPoll[slot].revents != 0) ServiceClient(aClientOf[slot], aPoll[slot].revents);
+    }
+    if ((aPoll[1].revents & POLLIN) != 0) AcceptClients(listener);
+  }
+
+  for (int32_t i = 0; i < kScpiMaxClients; i++) {
+    if (server.aClients[i].used) CloseClient(i);
+  }
+  close(listener);
+  CloseScpiServer(&server);
+  if (signalFd >= 0) close(signalFd);
+  return kExitOk;
+}

@@ -1,0 +1,328 @@
+#!/usr/bin/env python3
+"""varnoltctl serve driven by PyVISA (its pure-Python backend) over loopback, holding the virtual
+generator's pty, found in a fake sysfs tree as varnoltctl_test.py makes it.
+
+Usage: scpi_serve_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import json
+import os
+import random
+import re
+import select
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import pyvisa
+
+import varnoltctl_test
+
+TOOL = None
+SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)$")
+
+
+class Server:
+    """varnoltctl serve on a free loopback port; its stderr lines are collected as they come."""
+
+    def __init__(self, env, *options, listen="127.0.0.1:0"):
+        self.process = subprocess.Popen([TOOL, "serve", "--listen", listen, *options],
+                                        env=env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.lines = []
+        self.reader = threading.Thread(target=self._collect, daemon=True)
+        self.reader.start()
+        self.port = None
+        match = self.wait_for(SERVING)
+        if match:
+            self.port = int(match.group(3))
+
+    def _collect(self):
+        for line in self.process.stderr:
+            self.lines.append(line.decode(errors="replace").rstrip("\n"))
+
+    def wait_for(self, pattern, limit=10.0):
+        """The first stderr line matching pattern, waiting up to limit s (None once it ended)."""
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            for line in list(self.lines):
+                match = re.search(pattern, line)
+                if match:
+                    return match
+            if self.process.poll() is not None and not self.reader.is_alive():
+                return None
+            time.sleep(0.02)
+        return None
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.process.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def stop(self, signal_number=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(signal_number)
+        code = self.process.wait(timeout=10)
+        self.reader.join(timeout=5)
+        self.process.stderr.close()
+        return code
+
+
+class ServeTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.TemporaryDirectory()
+        self.addCleanup(self.root.cleanup)
+        self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
+        os.makedirs(self.path("dev"))
+        os.makedirs(self.path("sys/class/tty"))
+        self.resources = pyvisa.ResourceManager("@py")
+        self.addCleanup(self.resources.close)
+
+    def path(self, relative):
+        return os.path.join(self.root.name, relative)
+
+    def generator(self, *options, serial="SN0001"):
+        """A virtual generator as ttyACM0 of a USB device 1209:7A3C (a second call replugs)."""
+        generator = varnoltctl_test.Generator(*options)
+        self.addCleanup(generator.stop)
+        device = self.path("sys/devices/usb1/1-2/1-2:1.0")
+        if not os.path.isdir(device):
+            os.makedirs(device + "/tty/ttyACM0")
+            for name, value in (("idVendor", "1209"), ("idProduct", "7a3c"), ("serial", serial)):
+                with open(self.path("sys/devices/usb1/1-2/" + name), "w") as attribute:
+                    attribute.write(value + "\n")
+            os.symlink(device, device + "/tty/ttyACM0/device")
+            os.symlink(device + "/tty/ttyACM0", self.path("sys/class/tty/ttyACM0"))
+        if os.path.lexists(self.path("dev/ttyACM0")):
+            os.remove(self.path("dev/ttyACM0"))
+        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+        return generator
+
+    def server(self, *options):
+        server = Server(self.env, *options)
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.port, "\n".join(server.lines))
+        return server
+
+    def client(self, server, timeout_ms=5000):
+        client = self.resources.open_resource(
+            f"TCPIP::127.0.0.1::{server.port}::SOCKET", read_termination="\n",
+            write_termination="\n", timeout=timeout_ms)
+        self.addCleanup(client.close)
+        return client
+
+    def dry_run(self, *settings):
+        result = subprocess.run([TOOL, "start", "--dry-run", *settings], capture_output=True,
+                                text=True, check=True)
+        return result.stdout.replace(" ", "").splitlines()
+
+    @staticmethod
+    def records(generator):
+        with open(generator.log_path) as log_file:
+            return [json.loads(line) for line in log_file]
+
+    def received(self, generator, after=0):
+        """The bytes of each message the generator read, from log record `after` on."""
+        return [r["bytes"] for r in self.records(generator)[after:]
+                if r["kind"] in ("block", "settings", "run", "stop", "unknown")]
+
+    def settle(self, generator, limit=0.3):
+        """The generator's log records once what was sent has arrived (a burst ends after a
+        gap of 30 ms)."""
+        time.sleep(limit)
+        return len(self.records(generator))
+
+    def test_idn_settings_and_the_start_that_arrives(self):
+        generator = self.generator()
+        server = self.server()
+        scpi = self.client(server)
+        version = subprocess.run([TOOL, "--version"], capture_output=True, text=True).stdout
+        self.assertEqual(scpi.query("*IDN?"),
+                         "VARNOLT,DDS generator,SN0001," + version.split()[-1])
+        # Every setting, then OUTP ON: the start is exactly what start --dry-run sends.
+        scpi.write("VOLT:JUMP J2;:FUNC SQU;:FREQ 2.5KHZ;:VOLT 1.5;:VOLT:OFFS -250MV;"
+                   ":FUNC:SQU:DCYC 30")
+        self.assertEqual(scpi.query("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;"
+                                    ":VOLT:JUMP?;:OUTP?"),
+                         "SQU;+2.50000000000000E+03;360;+1.49994048890652E+00;"
+                         "-2.35714285714286E-01;30;J2;0")
+        self.assertEqual(self.received(generator), [])
+        self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
+        expected = self.dry_run("--wave", "square", "--freq", "2.5k", "--vpp", "1.5", "--offset",
+                                "-250m", "--duty", "30", "--jumper", "J2")
+        self.assertEqual(self.received(generator), expected)
+        # A change while on: the stop byte, then the start with it.
+        count = self.settle(generator)
+        scpi.write("FREQ 1000")
+        self.assertEqual(scpi.query("*OPC?"), "1")
+        self.settle(generator)
+        self.assertEqual(self.received(generator, count),
+                         ["aa"] + self.dry_run("--wave", "square", "--freq", "1k", "--vpp", "1.5",
+                                               "--offset", "-250m", "--duty", "30", "--jumper",
+                                               "J2"))
+        # A change that changes nothing sends nothing.
+        count = self.settle(generator, 0)
+        self.assertEqual(scpi.query("FREQ 1000.001;OUTP ON;FUNC SQU;*OPC?"), "1")
+        self.assertEqual(self.settle(generator), count)
+        self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
+
+    def test_user_table_in_both_forms(self):
+        generator = self.generator()
+        server = self.server()
+        scpi = self.client(server)
+        # Values whose bytes hold LF, CR, ';' and '#': a block is read by its length.
+        table = [(i * 2311 + 0x0A0D) % 65536 for i in range(360)]
+        table[1], table[2] = 0x0A0A, 0x3B23
+        scpi.write("DATA:DAC VOLATILE," + ",".join(map(str, table)))
+        scpi.write("FUNC USER;:OUTP ON")
+        self.assertEqual(scpi.query("FUNC?;:OUTP?"), "USER;1")
+        self.assertEqual([r["samples"] for r in generator.log("start")], [table])
+        reversed_table = table[::-1]
+        scpi.write_binary_values("DATA:DAC VOLATILE,", reversed_table, datatype="H",
+                                 is_big_endian=True)
+        self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
+        deadline = time.monotonic() + 3
+        while len(generator.log("start")) < 2 and time.monotonic() < deadline:
+            time.sleep(0.02)
+        self.assertEqual([r["samples"] for r in generator.log("start")], [table, reversed_table])
+
+    def test_two_clients_share_one_instrument(self):
+        self.generator()
+        server = self.server("--jumper", "j3")
+        first, second = self.client(server), self.client(server)
+        self.assertEqual(second.query("VOLT:JUMP?"), "J3")
+        first.write("FREQ 2000")
+        self.assertEqual(second.query("FREQ?"), "+2.00000000000000E+03")
+        second.write("FREQU 1")
+        self.assertEqual(second.query("*OPC?"), "1")
+        self.assertEqual(first.query("SYST:ERR?"), '-113,"Undefined header"')
+        # Each answer goes to the client that asked.
+        first.write("*IDN?")
+        second.write("FUNC:SQU:DCYC?")
+        self.assertEqual(second.read(), "50")
+        self.assertTrue(first.read().startswith("VARNOLT,"))
+
+    def test_clients_that_drop_mid_line_mid_answer_or_send_anything(self):
+        self.generator()
+        server = self.server("--verbose")
+
+        def send_and_leave(data):
+            with socket.create_connection(("127.0.0.1", server.port)) as client:
+                client.sendall(data)
+                where = "127.0.0.1:%d" % client.getsockname()[1]
+            self.assertIsNotNone(server.wait_for("^varnoltctl: %s disconnected$" % where))
+
+        send_and_leave(b"FREQ 2")  # mid-line: the part never runs
+        send_and_leave(b"*IDN?;" * 10000 + b"\n")  # mid-answer: an answer nobody reads
+        send_and_leave(random.Random(13).randbytes(1 << 18) + b"\n")  # anything, LFs among it
+        scpi = self.client(server)
+        self.assertEqual(scpi.query("*CLS;FREQ?"), "+1.00000000000000E+03")
+        # A line of 1 MiB: dropped up to its LF with -223; the next line is whole.
+        scpi.write("FREQ " + "1" * (1 << 20))
+        self.assertEqual(scpi.query("SYST:ERR?;SYST:ERR?"), '-223,"Too much data";0,"No error"')
+        # --verbose: each command and answer with the client's address.
+        with socket.create_connection(("127.0.0.1", server.port)) as raw:
+            raw.sendall(b"FREQ?\r\n")
+            self.assertEqual(raw.recv(100), b"+1.00000000000000E+03\n")
+            where = re.escape("127.0.0.1:%d" % raw.getsockname()[1])
+        self.assertIsNotNone(server.wait_for("^varnoltctl: %s > FREQ\\?$" % where))
+        self.assertIsNotNone(server.wait_for("^varnoltctl: %s < \\+1\\.0+E\\+03$" % where))
+        self.assertIsNone(server.process.poll())
+
+    def test_a_client_that_does_not_read_its_answers(self):
+        self.generator()
+        server = self.server()
+        # Lines of queries whose answers are five times as long; the server reads a client's
+        # lines only while its answers go out, so the sending soon stalls instead of piling up
+        # answers in the server (without that, all 48 MiB would be taken).
+        line = b"*IDN?;" * 10000 + b"\n"
+        sent, limit = 0, 48 << 20
+        with socket.create_connection(("127.0.0.1", server.port)) as greedy:
+            greedy.setblocking(False)
+            while sent < limit:
+                try:
+                    sent += greedy.send(line)
+                except BlockingIOError:
+                    if not select.select([], [greedy], [], 1.0)[1]:
+                        break
+            self.assertLess(sent, limit)
+            # The others are served all the while.
+            self.assertEqual(self.client(server).query("*OPC?"), "1")
+
+    def test_a_generator_that_goes_away_and_comes_back(self):
+        first = self.generator()
+        server = self.server()
+        scpi = self.client(server)
+        self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
+        self.assertEqual(len(first.log("start")), 1)
+        # Unplugged while idle: noticed without a command, -241 once, the output off, and no
+        # spinning on the dead line.
+        first.process.terminate()
+        first.process.wait()
+        self.assertIsNotNone(server.wait_for("the generator went away"))
+        self.assertEqual(scpi.query("OUTP?;SYST:ERR?;SYST:ERR?"),
+                         '0;-241,"Hardware missing";0,"No error"')
+        cpu, started = server.cpu_seconds(), time.monotonic()
+        time.sleep(1.0)
+        self.assertLess(server.cpu_seconds() - cpu, 0.2 * (time.monotonic() - started))
+        # Each command that needs the line gives -241 again; queries answer from the state.
+        scpi.write("FREQ 2000;OUTP ON")
+        self.assertEqual(scpi.query("FREQ?;SYST:ERR?;SYST:ERR?"),
+                         '+2.00000000000000E+03;-241,"Hardware missing";0,"No error"')
+        # Plugged in again: the next command opens it, with the state as it is now.
+        second = self.generator()
+        self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
+        self.assertEqual([r["ok"] for r in second.log("start")], [True])
+        self.assertEqual(second.log("settings")[0]["frequencyCode"], 50)
+
+    def test_a_silent_generator(self):
+        self.generator("--report", "none")
+        server = self.server()
+        scpi = self.client(server, timeout_ms=10000)
+        self.assertEqual(scpi.query("OUTP ON;OUTP?;SYST:ERR?"), '0;-240,"Hardware error"')
+
+    def test_start_up_and_exits(self):
+        self.assertEqual(Server(self.env).stop(), 69)
+        self.generator()
+        for signal_number in (signal.SIGINT, signal.SIGTERM):
+            server = Server(self.env)
+            self.assertEqual(server.stop(signal_number), 0, server.lines)
+        # The generator is left as it is, and free for the next program.
+        self.assertEqual(subprocess.run([TOOL, "stop"], env=self.env, capture_output=True).returncode,
+                         0)
+        with socket.socket() as holder:
+            holder.bind(("127.0.0.1", 0))
+            holder.listen()
+            taken = "127.0.0.1:%d" % holder.getsockname()[1]
+            process = subprocess.run([TOOL, "serve", "--listen", taken], env=self.env,
+                                     capture_output=True, text=True, timeout=10)
+        self.assertEqual(process.returncode, 75)
+        self.assertIn(taken + ": cannot listen", process.stderr)
+        for listen in ("localhost:5025", "127.0.0.1:65536"):
+            process = subprocess.run([TOOL, "serve", "--listen", listen], env=self.env,
+                                     capture_output=True, text=True, timeout=10)
+            self.assertEqual(process.returncode, 64, process.stderr)
+        server = Server(self.env, listen="0.0.0.0:0")
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))
+        self.assertEqual(server.stop(), 0)
+        # Its log is no condition of serving: a reader of stderr that goes away costs nothing.
+        process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--verbose"],
+                                   env=self.env, stderr=subprocess.PIPE)
+        port = int(SERVING.search(process.stderr.readline().decode().strip()).group(3))
+        process.stderr.close()
+        with socket.create_connection(("127.0.0.1", port)) as client:
+            client.sendall(b"*OPC?\n")
+            self.assertEqual(client.recv(10), b"1\n")
+        process.terminate()
+        self.assertEqual(process.wait(timeout=10), 0)
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv[1]
+    varnoltctl_test.GENERATOR = sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])

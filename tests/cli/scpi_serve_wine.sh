@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe serve
+# under Wine holds the virtual generator's COM5; PyVISA on Linux drives it over loopback, and the
+# start that APPLy sends arrives as start --dry-run prints it.
+set -euo pipefail
+exe=$1 python=$4
+export RIG_NATIVE_BUILD=$2
+# shellcheck source=../../tools/wine/rig.sh
+source "$3/tools/wine/rig.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/scpi-serve-wine.XXXXXX")
+server=
+cleanup() {
+  [ -z "$server" ] || kill "$server" 2>/dev/null || true
+  [ -z "$server" ] || wait "$server" 2>/dev/null || true
+  rig_stop_generator
+  rig_remove_devices
+  rm -f "$WINEPREFIX/dosdevices/com5"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "scpi_serve_wine.sh: $*" >&2
+  sed 's/^/  server: /' "$work/serve.err" >&2 || true
+  exit 1
+}
+
+rig_start_generator "$work"
+rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
+
+# The loader itself in the background (rig_start_generator set WINELOADER), so that its process
+# is the one to end.
+"$WINELOADER" "$exe" serve --listen 127.0.0.1:0 2>"$work/serve.err" &
+server=$!
+port=
+for _ in $(seq 1 200); do
+  port=$(sed -nE 's/^varnoltctl: serving COM5 on 127\.0\.0\.1:([0-9]+)\r?$/\1/p' "$work/serve.err")
+  [ -n "$port" ] && break
+  kill -0 "$server" 2>/dev/null || fail "the server ended at once"
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the server did not say where it listens"
+
+"$python" - "$port" <<'EOF' || fail "the PyVISA client failed"
+import sys
+import pyvisa
+
+resources = pyvisa.ResourceManager("@py")
+scpi = resources.open_resource(f"TCPIP::127.0.0.1::{sys.argv[1]}::SOCKET", read_termination="\n",
+                               write_termination="\n", timeout=10000)
+identity = scpi.query("*IDN?")
+assert identity.startswith("VARNOLT,DDS generator,SN0001,"), identity
+scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
+answer = scpi.query("OUTP?;:FUNC?;:FREQ?;SYST:ERR?")
+assert answer == '1;TRI;+2.50000000000000E+03;0,"No error"', answer
+scpi.close()
+resources.close()
+EOF
+
+expected=$(rig_wine "$exe" start --wave triangle --freq 2.5k --vpp 1 --offset -0.5 --jumper J2 \
+  --dry-run | tr -d '\r ')
+received=$(python3 -c '
+import json, sys
+for record in map(json.loads, open(sys.argv[1])):
+    if record["kind"] in ("block", "settings", "run", "stop", "unknown"):
+        print(record["bytes"])' "$RIG_GENERATOR_LOG")
+[ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
+  fail "the generator received other bytes than --dry-run prints"
+echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it"

@@ -1,0 +1,480 @@
+// The SCPI instrument of `varnoltctl serve` without a port or a socket: command lines in, answers,
+// errors and the generator's writes out; the line reader; NR3.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cli/scpi_commands.h"
+#include "cli/scpi_line_reader.h"
+#include "cli/scpi_parser.h"
+
+namespace {
+
+// The generator as the commands see it: what ensureOpen, write and waitReport answer, and a log
+// of the writes ("start:<settings packet>" or "stop") and waits ("wait:55").
+struct FakeGenerator {
+  bool present = true;
+  bool writesFail = false;
+  WaitOutcome outcome = kWaitReport;
+  std::string log;
+  std::vector<uint8_t> lastTable;  // the 720 table bytes of the last start
+};
+
+bool FakeEnsureOpen(void *context) {
+  return static_cast<FakeGenerator *>(context)->present;
+}
+
+bool FakeWrite(void *context, const WriteSequence &sequence) {
+  FakeGenerator *generator = static_cast<FakeGenerator *>(context);
+  if (generator->writesFail) return false;
+  if (sequence.count == 1) {
+    generator->log += "stop ";
+    return true;
+  }
+  char szHex[kWriteHexSize];
+  WriteHexText(sequence.aWrites[kTableBlocks], szHex, std::size(szHex));
+  std::string packet = szHex;
+  packet.erase(std::remove(packet.begin(), packet.end(), ' '), packet.end());
+  generator->log += "start:" + packet + " ";
+  generator->lastTable.clear();
+  for (int32_t block = 0; block < kTableBlocks; block++) {
+    const uint8_t *pData = sequence.aWrites[block].aBytes;
+    generator->lastTable.insert(generator->lastTable.end(), pData, pData + kBlockDataBytes);
+  }
+  return true;
+}
+
+WaitOutcome FakeWait(void *context, uint8_t reportByte, int32_t timeoutMs) {
+  FakeGenerator *generator = static_cast<FakeGenerator *>(context);
+  char szByte[16];
+  snprintf(szByte, std::size(szByte), "wait:%02x ", reportByte);
+  generator->log += szByte;
+  EXPECT_EQ(timeoutMs, 2000);
+  return generator->outcome;
+}
+
+struct Bench {
+  ScpiInstrument instrument;
+  FakeGenerator generator;
+  ScpiGeneratorActions actions = {&generator, FakeEnsureOpen, FakeWrite, FakeWait};
+
+  Bench() { ResetScpiInstrument(&instrument, 0, "SN0001", "1.2.3"); }
+
+  // Runs the lines (separated by '\n'); the answers of those that answered, joined by '|'.
+  std::string Run(const std::string &lines) {
+    std::string answers;
+    size_t start = 0;
+    while (start <= lines.size()) {
+      size_t end = lines.find('\n', start);
+      if (end == std::string::npos) end = lines.size();
+      std::string answer = RunLine(lines.substr(start, end - start));
+      if (!answer.empty()) answers += (answers.empty() ? "" : "|") + answer;
+      start = end + 1;
+    }
+    return answers;
+  }
+
+  // One line as it is, LF included (a block may hold one).
+  std::string RunLine(const std::string &line) {
+    std::string answer;
+    RunScpiLine(&instrument, actions, line.data(), line.size(), &answer);
+    return answer;
+  }
+
+  // The queued error numbers, oldest first, emptying the queue.
+  std::string Errors() {
+    std::string codes;
+    for (int32_t i = 0; i < instrument.errorCount; i++) {
+      codes += (i > 0 ? "," : "") + std::to_string(instrument.aErrors[i]);
+    }
+    instrument.errorCount = 0;
+    return codes;
+  }
+};
+
+struct LineCase {
+  const char *szLines;
+  const char *szAnswers;
+  const char *szErrors;
+};
+
+void RunCases(const LineCase *pCases, size_t count) {
+  for (size_t i = 0; i < count; i++) {
+    Bench bench;
+    EXPECT_EQ(bench.Run(pCases[i].szLines), pCases[i].szAnswers) << pCases[i].szLines;
+    EXPECT_EQ(bench.Errors(), pCases[i].szErrors) << pCases[i].szLines;
+  }
+}
+
+TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
+  const LineCase kCases[] = {
+      // long and short forms in any case, optional parts, a ':' in front
+      {"source:frequency 2500;:SOUR:FREQ?;:freq?;:FrEq?",
+       "+2.50000000000000E+03;"
+       "+2.50000000000000E+03;+2.50000000000000E+03",
+       ""},
+      {"FUNC:SHAP SQU;:FUNCTION:SHAPE?;:VOLT:AMPL 1;:VOLTAGE?", "SQU;+1.00006103701895E+00", ""},
+      // nothing between the short and the long form
+      {"FREQU 1", "", "-113"},
+      {"SOUR:FREQuencyX?", "", "-113"},
+      // after ';' a header is looked up below the previous path first, then from the root
+      {"FUNC:SQU:DCYC 20;DCYC?;:FREQ:SPW 90;FREQ?", "20;+1.00000000000000E+03", ""},
+      {"SOUR:FREQ 2000;VOLT 1;VOLT?", "+1.00006103701895E+00", ""},
+      // a common command leaves the path as it was
+      {"FUNC:SQU:DCYC 30;*OPC;DCYC?", "30", ""},
+      // VOLT's path is the root, where OFFS is unknown: the rest of the line is dropped
+      {"VOLT 1;OFFS -1;VOLT:OFFS?\nVOLT:OFFS?", "+0.00000000000000E+00", "-113"},
+      // an execution error does not drop the rest of the line, a command error does
+      {"FREQ 1E6;FREQ?", "+1.00000000000000E+03", "-222"},
+      {"FUNC 5;FUNC?", "", "-104"},
+      // queries and setters that do not exist
+      {"*RST?;*IDN", "", "-113"},
+      {"SYST:ERR", "", "-113"},
+      {"APPL 1000", "", "-113"},
+      {"FREQ? 1", "", "-108"},
+      {"A:B:C:D:E:F:G:H:I?", "", "-113"},
+      {"FREQUENCYFREQ 1", "", "-112"},
+      // separators and characters
+      {"FREQ,1", "", "-102"},
+      {"FREQ 1 2", "", "-103"},
+      {"FREQ 1,", "", "-109"},
+      {"FREQ\x01 1", "", "-101"},
+      {"FREQ \xe9", "", "-101"},
+      {"  ;; *TST? ; ", "0", ""},
+      {"", "", ""},
+  };
+  RunCases(kCases, std::size(kCases));
+}
+
+TEST(ScpiCommands, NumbersUnitsAndKeywords) {
+  const LineCase kCases[] = {
+      // NR1, NR2, NR3 and the units, with or without a blank before them
+      {"FREQ 2.5E3;FREQ?;FREQ 2.5 KHZ;FREQ?;FREQ .0025MHZ;FREQ?;FREQ 2500hz;FREQ?",
+       "+2.50000000000000E+03;+2.50000000000000E+03;+2.50000000000000E+03;+2.50000000000000E+03",
+       ""},
+      {"VOLT 500MV;VOLT?;VOLT 1VPP;VOLT?;VOLT:OFFS -500 mV;:VOLT:OFFS?",
+       "+4.99929807428205E-01;+1.00006103701895E+00;-5.23809523809524E-01", ""},
+      // the value of the code chosen, not the value asked for
+      {"FREQ 1234.5;FREQ?;:FREQ:SPW?", "+1.23456790123457E+03;360", ""},
+      // MINimum, MAXimum, DEFault
+      {"FREQ MAX;FREQ?;:FREQ:SPW?;:FREQ minimum;FREQ?;FREQ DEF;FREQ?",
+       "+2.14285714285714E+05;24;+1.52590218966964E+00;+1.00000000000000E+03", ""},
+      {"VOLT MIN;VOLT?;VOLT:OFFS MAX;OFFS?", "+5.13626514481033E-02;+3.24761904761905E+00", ""},
+      // units a setting does not take, and none where none is taken
+      {"FREQ 1 V", "", "-131"},
+      {"VOLT 1 VPPX", "", "-131"},
+      {"VOLT:OFFS 1 VPP", "", "-131"},
+      {"FUNC:SQU:DCYC 20 PCT", "", "-138"},
+      {"FREQ 1 ABCDEFGHIJKLM", "", "-134"},
+      {"FREQ 1E999", "", "-123"},
+      // a wrong type, a bad keyword, a missing or an extra parameter
+      {"FUNC 5", "", "-104"},
+      {"FUNC \"SI\"\"N\"", "", "-104"},
+      {"FREQ \"1000\"", "", "-104"},
+      {"FREQ #15abcde", "", "-104"},
+      {"FUNC BOGUS", "", "-224"},
+      {"FREQ BOGUS", "", "-224"},
+      {"FREQ", "", "-109"},
+      {"FREQ 1000,2000", "", "-108"},
+      {"FUNC \"SIN", "", "-151"},
+      {"FUNC ABCDEFGHIJKLM", "", "-144"},
+  };
+  RunCases(kCases, std::size(kCases));
+}
+
+TEST(ScpiCommands, SettingsAndTheirRanges) {
+  const LineCase kCases[] = {
+      {"FUNC?;:FUNC:RAMP:SYMM?;:FUNC:SQU:DCYC?;:FREQ:SPW?;:VOLT:UNIT?;JUMP?;:OUTP?",
+       "SIN;100;50;360;VPP;J1;0", ""},
+      // duty: any number form, rounded to the nearest whole percent, .5 up
+      {"FUNC:SQU:DCYC 25.400000;DCYC?;DCYC 25.5;DCYC?;DCYC MAX;DCYC?", "25;26;100", ""},
+      {"FUNC:SQU:DCYC 100.5", "", "-222"},
+      {"FUNC:SQU:DCYC -0.6", "", "-222"},
+      // the ramp family
+      {"FUNC RAMP;FUNC?;:FUNC:RAMP:SYMM 0;:FUNC?;:FUNC:RAMP:SYMM 50;:FUNC?", "RAMP;NRAM;TRI", ""},
+      {"FUNC TRI;FUNC:RAMP:SYMM?;:FUNC NRAM;FUNC:RAMP:SYMM?;:FUNC RAMP;FUNC?", "50;0;NRAM", ""},
+      {"FUNC:RAMP:SYMM 0;:FUNC?;:FUNC RAMP;FUNC?", "SIN;NRAM", ""},
+      {"FUNC:RAMP:SYMM 25;SYMM?", "100", "-222"},
+      {"FUNC NOIS;FUNC?;:FUNC DC;FUNC?;:FUNC SQUARE;FUNC?", "NOIS;DC;SQU", ""},
+      // a mode keeps the frequency last asked for; one it cannot reach changes nothing
+      {"FREQ 1000;:FREQ:SPW 24;:FREQ?;:FREQ:SPW?", "+1.00000000000000E+03;24", ""},
+      {"FREQ 20000;:FREQ:SPW 360;:FREQ:SPW?;:FREQ?", "180;+2.00000000000000E+04", "-222"},
+      {"FREQ:SPW 24;:FREQ 2;FREQ?", "+1.00000000000000E+03", "-222"},
+      {"FREQ:SPW 24;:FREQ:SPW AUTO;:FREQ 2;FREQ?;:FREQ:SPW?", "+2.00000000000000E+00;360", ""},
+      {"FREQ:SPW 100", "", "-222"},
+      {"FREQ:SPW FAST", "", "-224"},
+      // the jumper keeps the codes: the volts change with it
+      {"VOLT:JUMP J4;JUMP?;:VOLT?", "J4;+1.65000000000000E+00", ""},
+      {"VOLT:JUMP J4;:VOLT 6", "", "-222"},
+      {"VOLT:JUMP J5", "", "-224"},
+      {"VOLT:UNIT VPP;UNIT VRMS;UNIT DBM;UNIT AMPS;UNIT?", "VPP", "-221,-221,-224"},
+      {"APPL?", "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", ""},
+      {"OUTP 2", "", "-224"},
+      {"OUTP MAYBE", "", "-224"},
+  };
+  RunCases(kCases, std::size(kCases));
+}
+
+TEST(ScpiCommands, StatusAndTheErrorQueue) {
+  Bench bench;
+  EXPECT_EQ(bench.Run("*IDN?;*TST?;*OPC?;SYST:VERS?"),
+            "VARNOLT,DDS generator,SN0001,1.2.3;0;1;1999.0");
+  // Power-on, then a command error and an execution error; *ESR? reads and clears.
+  EXPECT_EQ(bench.Run("*ESR?;*ESR?;FREQU\nFREQ 1E6\n*ESR?"), "128;0|48");
+  // *STB?: an error queued (4), an enabled event (32), and with *SRE the summary (64).
+  EXPECT_EQ(bench.Run("*ESE 16;*ESE?;*SRE 36;*SRE?;*STB?"), "16;36;68");
+  EXPECT_EQ(bench.Run("FREQ 1E6\n*STB?"), "100");
+  EXPECT_EQ(bench.Run("*CLS;*STB?;*ESR?;SYST:ERR?"), "0;0;0,\"No error\"");
+  EXPECT_EQ(bench.Run("*ESE 256"), "");
+  EXPECT_EQ(bench.Errors(), "-222");
+
+  // Oldest first; 16 entries, the newest of a full queue replaced by -350.
+  for (int32_t i = 0; i < 20; i++) bench.Run(i % 2 == 0 ? "FREQU" : "FREQ 1E6");
+  std::string errors;
+  for (int32_t i = 0; i < 17; i++) errors += bench.Run("SYST:ERR:NEXT?") + "|";
+  std::string expected;
+  for (int32_t i = 0; i < 15; i++) {
+    expected += i % 2 == 0 ? "-113,\"Undefined header\"|" : "-222,\"Data out of range\"|";
+  }
+  EXPECT_EQ(errors, expected + "-350,\"Queue overflow\"|0,\"No error\"|");
+
+  // *RST: the panel's defaults with the jumper the server started with; the user table is kept.
+  ResetScpiInstrument(&bench.instrument, 2, "", "1");
+  bench.instrument.userTableLoaded = true;
+  EXPECT_EQ(bench.Run("VOLT:JUMP?;JUMP J1;:FREQ 50;:FUNC USER;:FREQ:SPW 24\n*RST;:VOLT:JUMP?;"
+                      ":FREQ?;:FUNC?;:FREQ 20000;:FREQ:SPW?;:FUNC USER;FUNC?"),
+            "J3|J3;+1.00000000000000E+03;SIN;180;USER");
+
+  // A serial number's separators would split *IDN?'s fields; no serial answers 0.
+  ResetScpiInstrument(&bench.instrument, 0, "A,B;C\"D", "1");
+  EXPECT_EQ(bench.Run("*IDN?"), "VARNOLT,DDS generator,A_B_C_D,1");
+  ResetScpiInstrument(&bench.instrument, 0, "", "1");
+  EXPECT_EQ(bench.Run("*IDN?"), "VARNOLT,DDS generator,0,1");
+}
+
+struct ActionCase {
+  const char *szLines;
+  const char *szLog;
+  const char *szErrors;
+};
+
+// The packets: frequency code, amplitude code, offset code, duty, mode, jumper.
+TEST(ScpiCommands, WhatReachesTheGenerator) {
+  const ActionCase kCases[] = {
+      {"OUTP ON;OUTP?", "start:00647fff1f320000 wait:55 ", ""},
+      // nothing changes: nothing is sent
+      {"OUTP ON\nOUTP ON;OUTP 1;FREQ 1000;FUNC SIN;:VOLT:UNIT VPP",
+       "start:00647fff1f320000 wait:55 ", ""},
+      {"OUTP OFF;FREQ 2000;VOLT:JUMP J2", "", ""},
+      // a change while on: the stop, then the start with it
+      {"OUTP ON\nFREQ 2000",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00327fff1f320000 "
+       "wait:55 ",
+       ""},
+      {"OUTP ON\nVOLT:JUMP J3",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f320002 "
+       "wait:55 ",
+       ""},
+      {"OUTP ON\nFUNC:SQU:DCYC 10",
+       "start:00647fff1f320000 wait:55 stop wait:aa "
+       "start:00647fff1f0a0000 wait:55 ",
+       ""},
+      {"OUTP ON;OUTP OFF;OUTP?", "start:00647fff1f320000 wait:55 stop wait:aa ", ""},
+      {"OUTP ON\n*RST;OUTP?", "start:00647fff1f320000 wait:55 stop wait:aa ", ""},
+      // APPLy: all in one start; DEF and omitted values keep what is set; DC's first two hold
+      // places
+      {"APPL:SQU 2000,1,-0.5", "start:003213651a320000 wait:55 ", ""},
+      {"VOLT 1;APPL:SIN DEF,DEF", "start:006413651f320000 wait:55 ", ""},
+      {"APPL:DC 9E9,-5,1", "start:00647fff29320000 wait:55 ", ""},
+      {"APPL:SIN 1000\nAPPL:SIN 1000\nAPPL:SIN 2000",
+       "start:00647fff1f320000 wait:55 stop wait:aa "
+       "start:00327fff1f320000 wait:55 ",
+       ""},
+      // all values are checked before anything is sent
+      {"APPL:SIN 1000,1,9;APPL?", "", "-222"},
+      {"APPL:SIN 1000,1,2,3", "", "-108"},
+  };
+  for (const ActionCase &c : kCases) {
+    Bench bench;
+    bench.Run(c.szLines);
+    EXPECT_EQ(bench.generator.log, c.szLog) << c.szLines;
+    EXPECT_EQ(bench.Errors(), c.szErrors) << c.szLines;
+  }
+  Bench bench;
+  EXPECT_EQ(bench.Run("APPL:SIN 1000,1,9;APPL?"),
+            "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"");
+  EXPECT_EQ(bench.Run("APPL:NRAM 2000,1,0;APPL?"),
+            "\"NRAM +2.00000000000000E+03,+1.00006103701895E+00,+0.00000000000000E+00\"");
+}
+
+TEST(ScpiCommands, ASilentAMissingAndAReturningGenerator) {
+  Bench bench;
+  bench.generator.outcome = kWaitTimedOut;
+  EXPECT_EQ(bench.Run("OUTP ON;OUTP?"), "0");
+  EXPECT_EQ(bench.Errors(), "-240");
+  bench.generator.outcome = kWaitReport;
+  EXPECT_EQ(bench.Run("OUTP ON\nOUTP?"), "1");
+
+  // Gone while idle: -241 once and the output off; each command that needs the line: -241 again.
+  NoteGeneratorGone(&bench.instrument);
+  bench.generator.present = false;
+  bench.generator.log.clear();
+  EXPECT_EQ(bench.Run("OUTP?;FREQ 2000;FREQ?;OUTP ON;OUTP?\nOUTP ON"), "0;+2.00000000000000E+03;0");
+  EXPECT_EQ(bench.Errors(), "-241,-241,-241");
+  EXPECT_EQ(bench.generator.log, "");
+  // Back: the next command that needs the line starts with the state as it is now.
+  bench.generator.present = true;
+  EXPECT_EQ(bench.Run("OUTP ON;OUTP?"), "1");
+  EXPECT_EQ(bench.generator.log, "start:00327fff1f320000 wait:55 ");
+
+  // The device goes away during the writes or the wait.
+  for (bool writesFail : {true, false}) {
+    Bench lost;
+    lost.generator.writesFail = writesFail;
+    lost.generator.outcome = kWaitGone;
+    EXPECT_EQ(lost.Run("OUTP ON;OUTP?"), "0");
+    EXPECT_EQ(lost.Errors(), "-241");
+  }
+
+  // The generator's own reports set the output state.
+  NoteGeneratorReport(&bench.instrument, kReportStopped);
+  EXPECT_EQ(bench.Run("OUTP?"), "0");
+  NoteGeneratorReport(&bench.instrument, kReportRunning);
+  EXPECT_EQ(bench.Run("OUTP?"), "1");
+  NoteGeneratorReport(&bench.instrument, kReportNone);
+  EXPECT_EQ(bench.Run("OUTP?"), "1");
+}
+
+TEST(ScpiCommands, TheUserTable) {
+  std::string values;
+  std::string block = "#3720";
+  for (int32_t i = 0; i < 360; i++) {
+    // Samples whose bytes include LF, CR, ';' and '#'.
+    uint16_t sample = static_cast<uint16_t>(i == 0 ? 0x0A0D : i == 1 ? 0x3B23 : i * 181);
+    values += "," + std::to_string(sample);
+    block.push_back(static_cast<char>(sample >> 8));
+    block.push_back(static_cast<char>(sample & 0xFF));
+  }
+  Bench bench;
+  EXPECT_EQ(bench.Run("FUNC USER;APPL:USER;FUNC?"), "SIN");
+  EXPECT_EQ(bench.Errors(), "-221,-221");
+  EXPECT_EQ(bench.Run("DATA:DAC VOLATILE" + values + ";:FUNC USER;FUNC?;:OUTP ON"), "USER");
+  EXPECT_EQ(bench.Errors(), "");
+  const std::vector<uint8_t> expected(block.begin() + 5, block.end());
+  EXPECT_EQ(bench.generator.lastTable, expected);
+
+  // The block form, sent while USER is on: the same table sends nothing, another restarts.
+  bench.generator.log.clear();
+  EXPECT_EQ(bench.RunLine("DATA:DAC VOL," + block + ";:FUNC?"), "USER");
+  EXPECT_EQ(bench.generator.log, "");
+  block[6] = 0x7F;
+  bench.RunLine("DATA:DAC VOLATILE, " + block);
+  EXPECT_EQ(bench.generator.log, "stop wait:aa start:00647fff1f320000 wait:55 ");
+  EXPECT_EQ(bench.generator.lastTable[1], 0x7F);
+  EXPECT_EQ(bench.Errors(), "");
+
+  const struct {
+    std::string line;
+    const char *szErrors;
+  } kFaults[] = {
+      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')), "-109"},
+      {"DATA:DAC VOLATILE" + values + ",1", "-223"},
+      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",65536", "-222"},
+      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",1.5", "-222"},
+      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",MAX", "-104"},
+      {"DATA:DAC VOLATILE,#3718" + block.substr(5, 718), "-109"},
+      {"DATA:DAC VOLATILE,#3722" + block.substr(5) + "ab", "-223"},
+      {"DATA:DAC VOLATILE," + block + ",1", "-108"},
+      {"DATA:DAC FLASH" + values, "-224"},
+      {"DATA:DAC VOLATILE", "-109"},
+      {"DATA:DAC? VOLATILE", "-113"},
+  };
+  for (const auto &fault : kFaults) {
+    Bench faulty;
+    faulty.RunLine(fault.line);
+    EXPECT_EQ(faulty.Errors(), fault.szErrors) << fault.line.substr(0, 40);
+    EXPECT_FALSE(faulty.instrument.userTableLoaded) << fault.line.substr(0, 40);
+  }
+}
+
+TEST(ScpiFormat, Nr3HasFifteenDigitsAndAtLeastTwoInTheExponent) {
+  const struct {
+    double value;
+    const char *szText;
+  } kCases[] = {
+      {999.714285714286, "+9.99714285714286E+02"},
+      {0.0, "+0.00000000000000E+00"},
+      {-0.0523809523809524, "-5.23809523809524E-02"},
+      {9.999999999999999e2, "+1.00000000000000E+03"},
+      {1e-5, "+1.00000000000000E-05"},
+      {1.5e10, "+1.50000000000000E+10"},
+      {1.5e100, "+1.50000000000000E+100"},
+  };
+  for (const auto &c : kCases) {
+    char szText[kScpiNr3Size];
+    FormatScpiNr3(c.value, szText, std::size(szText));
+    EXPECT_STREQ(szText, c.szText);
+  }
+  char szShort[5];
+  FormatScpiNr3(1.0, szShort, std::size(szShort));
+  EXPECT_STREQ(szShort, "+1.0");
+}
+
+// Feeds the bytes in chunks of the given size; the lines ("!" for one dropped as too long).
+std::vector<std::string> ReadLines(const std::string &bytes, size_t chunk) {
+  static ScpiLineReader reader;
+  ResetScpiLineReader(&reader);
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < bytes.size(); start += chunk) {
+    const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data()) + start;
+    size_t count = std::min(chunk, bytes.size() - start);
+    while (count > 0) {
+      size_t used = 0;
+      ScpiLineStep step = TakeScpiLineBytes(&reader, pBytes, count, &used);
+      EXPECT_TRUE(used == count || step != kLineIncomplete);
+      if (step == kLineComplete) lines.push_back(std::string(reader.aLine, reader.dwLength));
+      if (step == kLineTooLong) lines.push_back("!");
+      pBytes += used;
+      count -= used;
+    }
+  }
+  return lines;
+}
+
+TEST(ScpiLineReader, LinesBlocksCarriageReturnsAndTheLimit) {
+  const std::string kMaxLine(kScpiLineLimit, 'x');
+  const struct {
+    std::string bytes;
+    std::vector<std::string> lines;
+  } kCases[] = {
+      {"*IDN?\nFREQ?\r\n\n", {"*IDN?", "FREQ?", ""}},
+      // only the CR just before the LF is left out
+      {"A\rB\r\r\n", {"A\rB\r"}},
+      // a block is read by its length, whatever its bytes; the LF after it ends the line
+      {"D #15\n\r;#1\nX\n", {"D #15\n\r;#1", "X"}},
+      {"D #212\r\n\r\n\r\n\r\n\r\n\r\nX\n", {"D #212\r\n\r\n\r\n\r\n\r\n\r\nX"}},
+      {"D #15a\r\nbc\r\n", {"D #15a\r\nbc"}},
+      // what is no block: '#' in a string, #0, a length cut short, a CR in the length
+      {"S '#15'\n\"#1\"\n", {"S '#15'", "\"#1\""}},
+      {"B #0\nB #2a\nB #2\r\n", {"B #0", "B #2a", "B #2"}},
+      {"B #21\r5\nX\n", {"B #21\r5", "X"}},
+      // 64 KiB is the longest line; one byte more drops it, and the next line is whole
+      {kMaxLine + "\r\n", {kMaxLine}},
+      {kMaxLine + "y\nZ\n", {"!", "Z"}},
+      // a long line's block is still read by its length
+      {kMaxLine + "#13\n\n\n\nZ\n", {"!", "Z"}},
+      // an unfinished line gives nothing
+      {"FREQ 1", {}},
+  };
+  for (const auto &c : kCases) {
+    for (size_t chunk : {size_t{1}, size_t{3}, c.bytes.size() + 1}) {
+      EXPECT_EQ(ReadLines(c.bytes, chunk), c.lines) << c.bytes.substr(0, 30) << " in " << chunk;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// A client's bytes through the line reader and every line through the instrument: the lines do
+// not depend on how the bytes are split into reads, none is longer than 64 KiB, and whatever runs,
+// the error queue holds at most 16, the answers are one line of printable text, and the settings
+// stay codes the generator takes. The generator's answers to starts and stops vary with the input.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/scpi_commands.h"
+#include "cli/scpi_line_reader.h"
+
+namespace {
+
+struct FakeGenerator {
+  const uint8_t *pOutcomes;  // one byte a start or stop: whether it is there, and what it says
+  size_t count;
+  size_t next;
+};
+
+uint8_t NextOutcome(void *context) {
+  FakeGenerator *generator = static_cast<FakeGenerator *>(context);
+  if (generator->count == 0) return 0;
+  return generator->pOutcomes[generator->next++ % generator->count];
+}
+
+bool EnsureOpen(void *context) {
+  return (NextOutcome(context) & 0x01) == 0;
+}
+
+bool Write(void *context, const WriteSequence &sequence) {
+  if (sequence.count != 1 && (sequence.count != kStartWrites || sequence.totalBytes != 741)) {
+    std::abort();
+  }
+  return (NextOutcome(context) & 0x02) == 0;
+}
+
+WaitOutcome WaitReport(void *, uint8_t, int32_t) {
+  return kWaitReport;
+}
+
+// Feeds the bytes in reads of `chunk` bytes and hands each line to onLine (a line over the limit
+// as "\0too long").
+template <typename OnLine>
+void ReadLines(ScpiLineReader *reader, const uint8_t *pBytes, size_t size, size_t chunk,
+               OnLine onLine) {
+  ResetScpiLineReader(reader);
+  for (size_t start = 0; start < size; start += chunk) {
+    size_t count = size - start < chunk ? size - start : chunk;
+    const uint8_t *pChunk = pBytes + start;
+    while (count > 0) {
+      size_t used = 0;
+      ScpiLineStep step = TakeScpiLineBytes(reader, pChunk, count, &used);
+      if (used == 0 || used > count || (step == kLineIncomplete && used != count)) std::abort();
+      if (step == kLineComplete) {
+        if (reader->dwLength > kScpiLineLimit) std::abort();
+        onLine(std::string(reader->aLine, reader->dwLength));
+      } else if (step == kLineTooLong) {
+        onLine(std::string(1, '\0') + "too long");
+      }
+      pChunk += used;
+      count -= used;
+    }
+  }
+}
+
+void CheckState(const ScpiInstrument &instrument, const std::string &answer) {
+  const GeneratorSettings &settings = instrument.settings;
+  if (instrument.errorCount < 0 || instrument.errorCount > kScpiErrorQueueSize ||
+      settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||
+      settings.amplitudeCode > 32767 || settings.dutyPercent > 100 || settings.spwIndex < 0 ||
+      settings.spwIndex > 4 || settings.jumperIndex < 0 || settings.jumperIndex > 3 ||
+      settings.waveformIndex < 0 || settings.waveformIndex > 6 ||
+      (instrument.rampSymmetry != 0 && instrument.rampSymmetry != 50 &&
+       instrument.rampSymmetry != 100)) {
+    std::abort();
+  }
+  for (char c : answer) {
+    if (c < 0x20 || c > 0x7E) std::abort();
+  }
+}
+
+ScpiLineReader reader;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 3) return 0;
+  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit
+  // (rarely: such an input takes a hundred times as long); the second: how many of the following
+  // bytes answer the starts and stops.
+  const size_t chunk = 1 + (data[0] & 0x0F);
+  const size_t outcomes = data[1] % 8 < size - 2 ? data[1] % 8 : size - 2;
+  FakeGenerator generator = {data + 2, outcomes, 0};
+  std::string bytes(reinterpret_cast<const char *>(data + 2 + outcomes), size - 2 - outcomes);
+  if (data[0] == 0xFF && !bytes.empty()) {
+    const std::string pattern = bytes;
+    while (bytes.size() <= kScpiLineLimit) bytes += pattern;
+  }
+  const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
+  static ScpiInstrument instrument;
+  ResetScpiInstrument(&instrument, data[1] >> 6, "SN", "1");
+  const ScpiGeneratorActions actions = {&generator, EnsureOpen, Write, WaitReport};
+  // The lines after the first hundred would mostly repeat those of a repeated input.
+  size_t run = 0;
+  auto runLine = [&](const std::string &line) {
+    if (run++ >= 100) return;
+    std::string answer;
+    RunScpiLine(&instrument, actions, line.data(), line.size(), &answer);
+    CheckState(instrument, answer);
+  };
+  if (bytes.size() > kScpiLineLimit) {
+    ReadLines(&reader, pBytes, bytes.size(), chunk, runLine);
+    return 0;
+  }
+  // The same lines whatever the reads.
+  std::vector<std::string> lines;
+  ReadLines(&reader, pBytes, bytes.size(), bytes.size(),
+            [&](const std::string &line) { lines.push_back(line); });
+  size_t index = 0;
+  ReadLines(&reader, pBytes, bytes.size(), chunk, [&](const std::string &line) {
+    if (index >= lines.size() || lines[index++] != line) std::abort();
+  });
+  if (index != lines.size()) std::abort();
+  for (const std::string &line : lines) runLine(line);
+  return 0;
+}
