@@ -124,6 +124,7 @@ def main():
     tool = os.path.join(options.build, "cli", "varnoltctl")
     generator_program = os.path.join(options.build, "tools", "virtual_generator",
                                      "varnolt-virtual-generator")
+    print(f"measure: the native build {os.path.abspath(options.build)} (no Wine)", flush=True)
 
     generator = subprocess.Popen([generator_program], stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL)
