@@ -57,28 +57,25 @@ def host_runs_i386():
 
 
 class PortableZipTest(unittest.TestCase):
-    def test_zip_holds_the_five_files_with_windows_line_endings(self):
+    def test_zip_holds_the_five_files_texts_for_windows_programs_of_its_word_size(self):
         sources = {"LICENSE.txt": "LICENSE", "README.txt": "packaging/windows/README.txt",
                    "THIRD-PARTY-NOTICES.txt": "THIRD-PARTY-NOTICES.txt"}
-        for arch in ARCHES:
-            with self.subTest(arch=arch), zipfile.ZipFile(zip_path(arch)) as archive:
+        checker = os.path.join(ROOT, "tests", "app", "check_program_file.py")
+        for arch, facts in ARCHES.items():
+            with self.subTest(arch=arch), zipfile.ZipFile(zip_path(arch)) as archive, \
+                    tempfile.TemporaryDirectory() as work:
                 self.assertEqual(set(archive.namelist()), ZIP_FILES)
                 for name, source in sources.items():
                     data = archive.read(name)
                     self.assertNotIn(b"\n", data.replace(b"\r\n", b""), f"{name}: LF without CR")
                     with open(os.path.join(ROOT, source), "rb") as original:
                         self.assertEqual(data.replace(b"\r\n", b"\n"), original.read(), name)
-
-    def test_programs_are_stripped_of_their_word_size_with_this_version(self):
-        checker = os.path.join(ROOT, "tests", "app", "check_program_file.py")
-        for arch, facts in ARCHES.items():
-            with zipfile.ZipFile(zip_path(arch)) as archive, tempfile.TemporaryDirectory() as work:
+                # Stripped, of the word size, with this version and its own original name.
                 for program in ("varnolt.exe", "varnoltctl.exe"):
-                    with self.subTest(arch=arch, program=program):
-                        checked = run([sys.executable, checker, archive.extract(program, work),
-                                       "--machine", facts["machine"], "--version", VERSION,
-                                       "--original", program, "--stripped"])
-                        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+                    checked = run([sys.executable, checker, archive.extract(program, work),
+                                   "--machine", facts["machine"], "--version", VERSION,
+                                   "--original", program, "--stripped"])
+                    self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
 
 
 def zip_path(arch):
