@@ -169,6 +169,31 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
             time.sleep(0.02)
         self.assertEqual([r["samples"] for r in generator.log("start")], [table, reversed_table])
 
+    def test_every_error_class_and_the_queue(self):
+        self.generator()
+        scpi = self.client(self.server())
+        # A line for each error the commands give, all sent before the queue is read oldest
+        # first. It keeps 16: the oldest 15, then -350 in place of the newest; the rest is lost,
+        # so the lines past the 15th are sent once more.
+        lines = [(b"FREQ\x01 1", -101), (b"FREQ \xe9", -101), (b"FREQ,1", -102),
+                 (b"FREQ 1 2", -103), (b"FUNC 5", -104), (b"FREQ? 1", -108), (b"FREQ 1,", -109),
+                 (b"FREQUENCYFREQ 1", -112), (b"FREQU 1", -113), (b"FREQ 1E999", -123),
+                 (b"FREQ " + b"1" * 257, -124), (b"VOLT:OFFS 1 VPP", -131),
+                 (b"FREQ 1 ABCDEFGHIJKLM", -134), (b"FUNC:SQU:DCYC 20 PCT", -138),
+                 (b"FUNC ABCDEFGHIJKLM", -144), (b'FUNC "SIN', -151), (b"DATA:DAC VOL,#0", -161),
+                 (b"FUNC USER", -221), (b"FREQ 1E6", -222), (b"DATA:DAC VOL" + b",1" * 361, -223),
+                 (b"VOLT:JUMP J5", -224)]
+        for sent in (lines, lines[15:]):
+            for line, _ in sent:
+                scpi.write_raw(line + b"\n")
+            codes = [code for _, code in sent]
+            codes = codes[:15] + [-350] if len(codes) > 16 else codes
+            read = [scpi.query("SYST:ERR?") for _ in range(len(codes) + 1)]
+            self.assertEqual([int(answer.split(",")[0]) for answer in read], codes + [0], read)
+            for answer in read:  # each with its text
+                self.assertRegex(answer, r'^-?\d+,"[A-Z][a-z]+( [a-z]+)*"$')
+                self.assertNotIn("Unknown error", answer)
+
     def test_two_clients_share_one_instrument(self):
         self.generator()
         server = self.server("--jumper", "j3")

@@ -110,6 +110,7 @@ void RunCases(const LineCase *pCases, size_t count) {
   }
 }
 
+// One line for each error class, the queue's order and its overflow: scpi_serve_test.py.
 TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
   const LineCase kCases[] = {
       // long and short forms in any case, optional parts, a ':' in front
@@ -119,7 +120,6 @@ TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
        ""},
       {"FUNC:SHAP SQU;:FUNCTION:SHAPE?;:VOLT:AMPL 1;:VOLTAGE?", "SQU;+1.00006103701895E+00", ""},
       // nothing between the short and the long form
-      {"FREQU 1", "", "-113"},
       {"SOUR:FREQuencyX?", "", "-113"},
       // after ';' a header is looked up below the previous path first, then from the root
       {"FUNC:SQU:DCYC 20;DCYC?;:FREQ:SPW 90;FREQ?", "20;+1.00000000000000E+03", ""},
@@ -135,15 +135,7 @@ TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
       {"*RST?;*IDN", "", "-113"},
       {"SYST:ERR", "", "-113"},
       {"APPL 1000", "", "-113"},
-      {"FREQ? 1", "", "-108"},
       {"A:B:C:D:E:F:G:H:I?", "", "-113"},
-      {"FREQUENCYFREQ 1", "", "-112"},
-      // separators and characters
-      {"FREQ,1", "", "-102"},
-      {"FREQ 1 2", "", "-103"},
-      {"FREQ 1,", "", "-109"},
-      {"FREQ\x01 1", "", "-101"},
-      {"FREQ \xe9", "", "-101"},
       {"  ;; *TST? ; ", "0", ""},
       {"", "", ""},
   };
@@ -165,23 +157,16 @@ TEST(ScpiCommands, NumbersUnitsAndKeywords) {
        "+2.14285714285714E+05;24;+1.52590218966964E+00;+1.00000000000000E+03", ""},
       {"VOLT MIN;VOLT?;VOLT:OFFS MAX;OFFS?", "+5.13626514481033E-02;+3.24761904761905E+00", ""},
       // units a setting does not take, and none where none is taken
-      {"FREQ 1 V", "", "-131"},
       {"VOLT 1 VPPX", "", "-131"},
-      {"VOLT:OFFS 1 VPP", "", "-131"},
-      {"FUNC:SQU:DCYC 20 PCT", "", "-138"},
-      {"FREQ 1 ABCDEFGHIJKLM", "", "-134"},
-      {"FREQ 1E999", "", "-123"},
       // a wrong type, a bad keyword, a missing or an extra parameter
-      {"FUNC 5", "", "-104"},
       {"FUNC \"SI\"\"N\"", "", "-104"},
       {"FREQ \"1000\"", "", "-104"},
       {"FREQ #15abcde", "", "-104"},
-      {"FUNC BOGUS", "", "-224"},
       {"FREQ BOGUS", "", "-224"},
       {"FREQ", "", "-109"},
       {"FREQ 1000,2000", "", "-108"},
+      // a string the line ends in (here, unlike in the server's buffer, the byte past it is 0)
       {"FUNC \"SIN", "", "-151"},
-      {"FUNC ABCDEFGHIJKLM", "", "-144"},
   };
   RunCases(kCases, std::size(kCases));
 }
@@ -210,7 +195,6 @@ TEST(ScpiCommands, SettingsAndTheirRanges) {
       // the jumper keeps the codes: the volts change with it
       {"VOLT:JUMP J4;JUMP?;:VOLT?", "J4;+1.65000000000000E+00", ""},
       {"VOLT:JUMP J4;:VOLT 6", "", "-222"},
-      {"VOLT:JUMP J5", "", "-224"},
       {"VOLT:UNIT VPP;UNIT VRMS;UNIT DBM;UNIT AMPS;UNIT?", "VPP", "-221,-221,-224"},
       {"APPL?", "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", ""},
       {"OUTP 2", "", "-224"},
@@ -231,16 +215,6 @@ TEST(ScpiCommands, StatusAndTheErrorQueue) {
   EXPECT_EQ(bench.Run("*CLS;*STB?;*ESR?;SYST:ERR?"), "0;0;0,\"No error\"");
   EXPECT_EQ(bench.Run("*ESE 256"), "");
   EXPECT_EQ(bench.Errors(), "-222");
-
-  // Oldest first; 16 entries, the newest of a full queue replaced by -350.
-  for (int32_t i = 0; i < 20; i++) bench.Run(i % 2 == 0 ? "FREQU" : "FREQ 1E6");
-  std::string errors;
-  for (int32_t i = 0; i < 17; i++) errors += bench.Run("SYST:ERR:NEXT?") + "|";
-  std::string expected;
-  for (int32_t i = 0; i < 15; i++) {
-    expected += i % 2 == 0 ? "-113,\"Undefined header\"|" : "-222,\"Data out of range\"|";
-  }
-  EXPECT_EQ(errors, expected + "-350,\"Queue overflow\"|0,\"No error\"|");
 
   // *RST: the panel's defaults with the jumper the server started with; the user table is kept.
   ResetScpiInstrument(&bench.instrument, 2, "", "1");
@@ -382,7 +356,6 @@ TEST(ScpiCommands, TheUserTable) {
     const char *szErrors;
   } kFaults[] = {
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')), "-109"},
-      {"DATA:DAC VOLATILE" + values + ",1", "-223"},
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",65536", "-222"},
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",1.5", "-222"},
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",MAX", "-104"},
