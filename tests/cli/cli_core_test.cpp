@@ -61,22 +61,8 @@ TEST(NearestCode, NoOtherCodeOfTheRangeIsCloserAndTiesGoLower) {
   }
 }
 
-TEST(NearestCode, ModeWithTheClosestCodeRelativeTieToMoreSamples) {
-  EXPECT_EQ(ChooseSpwIndex(1000.0), 0);  // exact in every mode
-  for (double hz : {1.6, 20.0, 1234.5, 14285.7, 15000.0, 99999.0, 214285.0}) {
-    std::vector<double> best(kSpwModes, 2.0);
-    for (int32_t spw = 0; spw < kSpwModes; spw++) {
-      for (uint32_t code = kFrequencyCodeLowest; code <= kFrequencyCodeHighest; code++) {
-        best[spw] = std::fmin(best[spw], std::fabs(FrequencyFromCode(code, spw) - hz) / hz);
-      }
-    }
-    int32_t chosen = ChooseSpwIndex(hz);
-    for (int32_t spw = 0; spw < kSpwModes; spw++) {
-      EXPECT_FALSE(best[spw] < best[chosen] || (best[spw] == best[chosen] && spw < chosen))
-          << hz << " Hz: mode " << spw << " beats " << chosen;
-    }
-  }
-}
+// ChooseSpwIndex (the mode whose nearest code is closest, a tie to more samples): through FREQ
+// and FREQ:SPW? in scpi_test.cpp, at frequencies whose mode is known without a search.
 
 TEST(NearestCode, RangeHasARelativeSlackOf1e9) {
   const double kHigh = 214285.7142857143;

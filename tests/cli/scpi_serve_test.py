@@ -13,7 +13,6 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -58,11 +57,6 @@ class Server:
             time.sleep(0.02)
         return None
 
-    def cpu_seconds(self):
-        with open(f"/proc/{self.process.pid}/stat") as stat:
-            fields = stat.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
     def stop(self, signal_number=signal.SIGTERM):
         if self.process.poll() is None:
             self.process.send_signal(signal_number)
@@ -72,33 +66,20 @@ class Server:
         return code
 
 
-class ServeTest(unittest.TestCase):
+class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
     def setUp(self):
-        self.root = tempfile.TemporaryDirectory()
-        self.addCleanup(self.root.cleanup)
-        self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
-        os.makedirs(self.path("dev"))
-        os.makedirs(self.path("sys/class/tty"))
+        super().setUp()
         self.resources = pyvisa.ResourceManager("@py")
         self.addCleanup(self.resources.close)
 
-    def path(self, relative):
-        return os.path.join(self.root.name, relative)
-
-    def generator(self, *options, serial="SN0001"):
+    def generator(self, *options):
         """A virtual generator as ttyACM0 of a USB device 1209:7A3C (a second call replugs)."""
         generator = varnoltctl_test.Generator(*options)
         self.addCleanup(generator.stop)
-        device = self.path("sys/devices/usb1/1-2/1-2:1.0")
-        if not os.path.isdir(device):
-            os.makedirs(device + "/tty/ttyACM0")
-            for name, value in (("idVendor", "1209"), ("idProduct", "7a3c"), ("serial", serial)):
-                with open(self.path("sys/devices/usb1/1-2/" + name), "w") as attribute:
-                    attribute.write(value + "\n")
-            os.symlink(device, device + "/tty/ttyACM0/device")
-            os.symlink(device + "/tty/ttyACM0", self.path("sys/class/tty/ttyACM0"))
         if os.path.lexists(self.path("dev/ttyACM0")):
             os.remove(self.path("dev/ttyACM0"))
+        else:
+            self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
         os.symlink(generator.pty, self.path("dev/ttyACM0"))
         return generator
 
@@ -152,18 +133,16 @@ class ServeTest(unittest.TestCase):
                          "-2.35714285714286E-01;30;J2;0")
         self.assertEqual(self.received(generator), [])
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
-        expected = self.dry_run("--wave", "square", "--freq", "2.5k", "--vpp", "1.5", "--offset",
-                                "-250m", "--duty", "30", "--jumper", "J2")
-        self.assertEqual(self.received(generator), expected)
+        settings = ["--wave", "square", "--vpp", "1.5", "--offset", "-250m", "--duty", "30",
+                    "--jumper", "J2"]
+        self.assertEqual(self.received(generator), self.dry_run("--freq", "2.5k", *settings))
         # A change while on: the stop byte, then the start with it.
         count = self.settle(generator)
         scpi.write("FREQ 1000")
         self.assertEqual(scpi.query("*OPC?"), "1")
         self.settle(generator)
         self.assertEqual(self.received(generator, count),
-                         ["aa"] + self.dry_run("--wave", "square", "--freq", "1k", "--vpp", "1.5",
-                                               "--offset", "-250m", "--duty", "30", "--jumper",
-                                               "J2"))
+                         ["aa"] + self.dry_run("--freq", "1k", *settings))
         # A change that changes nothing sends nothing.
         count = self.settle(generator, 0)
         self.assertEqual(scpi.query("FREQ 1000.001;OUTP ON;FUNC SQU;*OPC?"), "1")
@@ -189,6 +168,31 @@ class ServeTest(unittest.TestCase):
         while len(generator.log("start")) < 2 and time.monotonic() < deadline:
             time.sleep(0.02)
         self.assertEqual([r["samples"] for r in generator.log("start")], [table, reversed_table])
+
+    def test_every_error_class_and_the_queue(self):
+        self.generator()
+        scpi = self.client(self.server())
+        # A line for each error the commands give, all sent before the queue is read oldest
+        # first. It keeps 16: the oldest 15, then -350 in place of the newest; the rest is lost,
+        # so the lines past the 15th are sent once more.
+        lines = [(b"FREQ\x01 1", -101), (b"FREQ \xe9", -101), (b"FREQ,1", -102),
+                 (b"FREQ 1 2", -103), (b"FUNC 5", -104), (b"FREQ? 1", -108), (b"FREQ 1,", -109),
+                 (b"FREQUENCYFREQ 1", -112), (b"FREQU 1", -113), (b"FREQ 1E999", -123),
+                 (b"FREQ " + b"1" * 257, -124), (b"VOLT:OFFS 1 VPP", -131),
+                 (b"FREQ 1 ABCDEFGHIJKLM", -134), (b"FUNC:SQU:DCYC 20 PCT", -138),
+                 (b"FUNC ABCDEFGHIJKLM", -144), (b'FUNC "SIN', -151), (b"DATA:DAC VOL,#0", -161),
+                 (b"FUNC USER", -221), (b"FREQ 1E6", -222), (b"DATA:DAC VOL" + b",1" * 361, -223),
+                 (b"VOLT:JUMP J5", -224)]
+        for sent in (lines, lines[15:]):
+            for line, _ in sent:
+                scpi.write_raw(line + b"\n")
+            codes = [code for _, code in sent]
+            codes = codes[:15] + [-350] if len(codes) > 16 else codes
+            read = [scpi.query("SYST:ERR?") for _ in range(len(codes) + 1)]
+            self.assertEqual([int(answer.split(",")[0]) for answer in read], codes + [0], read)
+            for answer in read:  # each with its text
+                self.assertRegex(answer, r'^-?\d+,"[A-Z][a-z]+( [a-z]+)*"$')
+                self.assertNotIn("Unknown error", answer)
 
     def test_two_clients_share_one_instrument(self):
         self.generator()
@@ -266,9 +270,10 @@ class ServeTest(unittest.TestCase):
         self.assertIsNotNone(server.wait_for("the generator went away"))
         self.assertEqual(scpi.query("OUTP?;SYST:ERR?;SYST:ERR?"),
                          '0;-241,"Hardware missing";0,"No error"')
-        cpu, started = server.cpu_seconds(), time.monotonic()
+        cpu, started = varnoltctl_test.processor_seconds(server.process.pid), time.monotonic()
         time.sleep(1.0)
-        self.assertLess(server.cpu_seconds() - cpu, 0.2 * (time.monotonic() - started))
+        self.assertLess(varnoltctl_test.processor_seconds(server.process.pid) - cpu,
+                        0.2 * (time.monotonic() - started))
         # Each command that needs the line gives -241 again; queries answer from the state.
         scpi.write("FREQ 2000;OUTP ON")
         self.assertEqual(scpi.query("FREQ?;SYST:ERR?;SYST:ERR?"),
@@ -294,18 +299,16 @@ class ServeTest(unittest.TestCase):
         # The generator is left as it is, and free for the next program.
         self.assertEqual(subprocess.run([TOOL, "stop"], env=self.env, capture_output=True).returncode,
                          0)
+        # An address in use, then two that are no address and port.
         with socket.socket() as holder:
             holder.bind(("127.0.0.1", 0))
             holder.listen()
             taken = "127.0.0.1:%d" % holder.getsockname()[1]
-            process = subprocess.run([TOOL, "serve", "--listen", taken], env=self.env,
-                                     capture_output=True, text=True, timeout=10)
-        self.assertEqual(process.returncode, 75)
-        self.assertIn(taken + ": cannot listen", process.stderr)
-        for listen in ("localhost:5025", "127.0.0.1:65536"):
-            process = subprocess.run([TOOL, "serve", "--listen", listen], env=self.env,
-                                     capture_output=True, text=True, timeout=10)
-            self.assertEqual(process.returncode, 64, process.stderr)
+            for listen, code in ((taken, 75), ("localhost:5025", 64), ("127.0.0.1:65536", 64)):
+                process = subprocess.run([TOOL, "serve", "--listen", listen], env=self.env,
+                                         capture_output=True, text=True, timeout=10)
+                self.assertEqual(process.returncode, code, process.stderr)
+                self.assertTrue(code != 75 or taken + ": cannot listen" in process.stderr)
         server = Server(self.env, listen="0.0.0.0:0")
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))

@@ -14,18 +14,17 @@
 
 namespace {
 
-// The generator as the commands see it: what ensureOpen, write and waitReport answer, and a log
-// of the writes ("start:<settings packet>" or "stop") and waits ("wait:55").
+// The generator as the commands see it: what write and waitReport answer (ensureOpen finds it
+// there; one that is not: the PyVISA test), and a log of the writes ("start:<settings packet>" or
+// "stop") and waits ("wait:55").
 struct FakeGenerator {
-  bool present = true;
   bool writesFail = false;
   WaitOutcome outcome = kWaitReport;
   std::string log;
-  std::vector<uint8_t> lastTable;  // the 720 table bytes of the last start
 };
 
-bool FakeEnsureOpen(void *context) {
-  return static_cast<FakeGenerator *>(context)->present;
+bool FakeEnsureOpen(void *) {
+  return true;
 }
 
 bool FakeWrite(void *context, const WriteSequence &sequence) {
@@ -40,11 +39,6 @@ bool FakeWrite(void *context, const WriteSequence &sequence) {
   std::string packet = szHex;
   packet.erase(std::remove(packet.begin(), packet.end(), ' '), packet.end());
   generator->log += "start:" + packet + " ";
-  generator->lastTable.clear();
-  for (int32_t block = 0; block < kTableBlocks; block++) {
-    const uint8_t *pData = sequence.aWrites[block].aBytes;
-    generator->lastTable.insert(generator->lastTable.end(), pData, pData + kBlockDataBytes);
-  }
   return true;
 }
 
@@ -100,6 +94,7 @@ struct LineCase {
   const char *szLines;
   const char *szAnswers;
   const char *szErrors;
+  const char *szLog = "";  // the generator's: nothing sent unless a case says so
 };
 
 void RunCases(const LineCase *pCases, size_t count) {
@@ -107,20 +102,15 @@ void RunCases(const LineCase *pCases, size_t count) {
     Bench bench;
     EXPECT_EQ(bench.Run(pCases[i].szLines), pCases[i].szAnswers) << pCases[i].szLines;
     EXPECT_EQ(bench.Errors(), pCases[i].szErrors) << pCases[i].szLines;
+    EXPECT_EQ(bench.generator.log, pCases[i].szLog) << pCases[i].szLines;
   }
 }
 
+// One line for each error class, the queue's order and its overflow: scpi_serve_test.py.
 TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
   const LineCase kCases[] = {
-      // long and short forms in any case, optional parts, a ':' in front
-      {"source:frequency 2500;:SOUR:FREQ?;:freq?;:FrEq?",
-       "+2.50000000000000E+03;"
-       "+2.50000000000000E+03;+2.50000000000000E+03",
-       ""},
+      // long and short forms, optional parts, a ':' in front (any case: "hz", "minimum" below)
       {"FUNC:SHAP SQU;:FUNCTION:SHAPE?;:VOLT:AMPL 1;:VOLTAGE?", "SQU;+1.00006103701895E+00", ""},
-      // nothing between the short and the long form
-      {"FREQU 1", "", "-113"},
-      {"SOUR:FREQuencyX?", "", "-113"},
       // after ';' a header is looked up below the previous path first, then from the root
       {"FUNC:SQU:DCYC 20;DCYC?;:FREQ:SPW 90;FREQ?", "20;+1.00000000000000E+03", ""},
       {"SOUR:FREQ 2000;VOLT 1;VOLT?", "+1.00006103701895E+00", ""},
@@ -128,24 +118,13 @@ TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
       {"FUNC:SQU:DCYC 30;*OPC;DCYC?", "30", ""},
       // VOLT's path is the root, where OFFS is unknown: the rest of the line is dropped
       {"VOLT 1;OFFS -1;VOLT:OFFS?\nVOLT:OFFS?", "+0.00000000000000E+00", "-113"},
-      // an execution error does not drop the rest of the line, a command error does
-      {"FREQ 1E6;FREQ?", "+1.00000000000000E+03", "-222"},
+      // a command error drops the rest of the line (an execution error does not: see the
+      // settings)
       {"FUNC 5;FUNC?", "", "-104"},
-      // queries and setters that do not exist
-      {"*RST?;*IDN", "", "-113"},
-      {"SYST:ERR", "", "-113"},
-      {"APPL 1000", "", "-113"},
-      {"FREQ? 1", "", "-108"},
+      // a query of a setting without one, more mnemonics than any header has, empty units
+      {"*RST?", "", "-113"},
       {"A:B:C:D:E:F:G:H:I?", "", "-113"},
-      {"FREQUENCYFREQ 1", "", "-112"},
-      // separators and characters
-      {"FREQ,1", "", "-102"},
-      {"FREQ 1 2", "", "-103"},
-      {"FREQ 1,", "", "-109"},
-      {"FREQ\x01 1", "", "-101"},
-      {"FREQ \xe9", "", "-101"},
       {"  ;; *TST? ; ", "0", ""},
-      {"", "", ""},
   };
   RunCases(kCases, std::size(kCases));
 }
@@ -158,30 +137,15 @@ TEST(ScpiCommands, NumbersUnitsAndKeywords) {
        ""},
       {"VOLT 500MV;VOLT?;VOLT 1VPP;VOLT?;VOLT:OFFS -500 mV;:VOLT:OFFS?",
        "+4.99929807428205E-01;+1.00006103701895E+00;-5.23809523809524E-01", ""},
-      // the value of the code chosen, not the value asked for
-      {"FREQ 1234.5;FREQ?;:FREQ:SPW?", "+1.23456790123457E+03;360", ""},
       // MINimum, MAXimum, DEFault
       {"FREQ MAX;FREQ?;:FREQ:SPW?;:FREQ minimum;FREQ?;FREQ DEF;FREQ?",
        "+2.14285714285714E+05;24;+1.52590218966964E+00;+1.00000000000000E+03", ""},
       {"VOLT MIN;VOLT?;VOLT:OFFS MAX;OFFS?", "+5.13626514481033E-02;+3.24761904761905E+00", ""},
-      // units a setting does not take, and none where none is taken
-      {"FREQ 1 V", "", "-131"},
-      {"VOLT 1 VPPX", "", "-131"},
-      {"VOLT:OFFS 1 VPP", "", "-131"},
-      {"FUNC:SQU:DCYC 20 PCT", "", "-138"},
-      {"FREQ 1 ABCDEFGHIJKLM", "", "-134"},
-      {"FREQ 1E999", "", "-123"},
-      // a wrong type, a bad keyword, a missing or an extra parameter
-      {"FUNC 5", "", "-104"},
+      // a wrong type (a doubled quote stands for one), a keyword no number stands for
       {"FUNC \"SI\"\"N\"", "", "-104"},
-      {"FREQ \"1000\"", "", "-104"},
-      {"FREQ #15abcde", "", "-104"},
-      {"FUNC BOGUS", "", "-224"},
-      {"FREQ BOGUS", "", "-224"},
-      {"FREQ", "", "-109"},
-      {"FREQ 1000,2000", "", "-108"},
+      {"FREQ BOGUS;FREQ \"1000\"", "", "-224,-104"},
+      // a string the line ends in (here, unlike in the server's buffer, the byte past it is 0)
       {"FUNC \"SIN", "", "-151"},
-      {"FUNC ABCDEFGHIJKLM", "", "-144"},
   };
   RunCases(kCases, std::size(kCases));
 }
@@ -191,30 +155,24 @@ TEST(ScpiCommands, SettingsAndTheirRanges) {
       {"FUNC?;:FUNC:RAMP:SYMM?;:FUNC:SQU:DCYC?;:FREQ:SPW?;:VOLT:UNIT?;JUMP?;:OUTP?",
        "SIN;100;50;360;VPP;J1;0", ""},
       // duty: any number form, rounded to the nearest whole percent, .5 up
-      {"FUNC:SQU:DCYC 25.400000;DCYC?;DCYC 25.5;DCYC?;DCYC MAX;DCYC?", "25;26;100", ""},
-      {"FUNC:SQU:DCYC 100.5", "", "-222"},
-      {"FUNC:SQU:DCYC -0.6", "", "-222"},
+      {"FUNC:SQU:DCYC 25.400000;DCYC?;DCYC 25.5;DCYC?;DCYC MAX;DCYC 100.5;DCYC -0.6;DCYC?",
+       "25;26;100", "-222,-222"},
       // the ramp family
       {"FUNC RAMP;FUNC?;:FUNC:RAMP:SYMM 0;:FUNC?;:FUNC:RAMP:SYMM 50;:FUNC?", "RAMP;NRAM;TRI", ""},
       {"FUNC TRI;FUNC:RAMP:SYMM?;:FUNC NRAM;FUNC:RAMP:SYMM?;:FUNC RAMP;FUNC?", "50;0;NRAM", ""},
       {"FUNC:RAMP:SYMM 0;:FUNC?;:FUNC RAMP;FUNC?", "SIN;NRAM", ""},
       {"FUNC:RAMP:SYMM 25;SYMM?", "100", "-222"},
       {"FUNC NOIS;FUNC?;:FUNC DC;FUNC?;:FUNC SQUARE;FUNC?", "NOIS;DC;SQU", ""},
-      // a mode keeps the frequency last asked for; one it cannot reach changes nothing
-      {"FREQ 1000;:FREQ:SPW 24;:FREQ?;:FREQ:SPW?", "+1.00000000000000E+03;24", ""},
+      // a mode keeps the frequency last asked for (SPW 90 above); one it cannot reach changes
+      // nothing
       {"FREQ 20000;:FREQ:SPW 360;:FREQ:SPW?;:FREQ?", "180;+2.00000000000000E+04", "-222"},
       {"FREQ:SPW 24;:FREQ 2;FREQ?", "+1.00000000000000E+03", "-222"},
       {"FREQ:SPW 24;:FREQ:SPW AUTO;:FREQ 2;FREQ?;:FREQ:SPW?", "+2.00000000000000E+00;360", ""},
-      {"FREQ:SPW 100", "", "-222"},
-      {"FREQ:SPW FAST", "", "-224"},
+      {"FREQ:SPW 100;SPW FAST", "", "-222,-224"},
       // the jumper keeps the codes: the volts change with it
       {"VOLT:JUMP J4;JUMP?;:VOLT?", "J4;+1.65000000000000E+00", ""},
-      {"VOLT:JUMP J4;:VOLT 6", "", "-222"},
-      {"VOLT:JUMP J5", "", "-224"},
+      {"VOLT:JUMP J4;:VOLT 6;:OUTP 2", "", "-222,-224"},
       {"VOLT:UNIT VPP;UNIT VRMS;UNIT DBM;UNIT AMPS;UNIT?", "VPP", "-221,-221,-224"},
-      {"APPL?", "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", ""},
-      {"OUTP 2", "", "-224"},
-      {"OUTP MAYBE", "", "-224"},
   };
   RunCases(kCases, std::size(kCases));
 }
@@ -232,16 +190,6 @@ TEST(ScpiCommands, StatusAndTheErrorQueue) {
   EXPECT_EQ(bench.Run("*ESE 256"), "");
   EXPECT_EQ(bench.Errors(), "-222");
 
-  // Oldest first; 16 entries, the newest of a full queue replaced by -350.
-  for (int32_t i = 0; i < 20; i++) bench.Run(i % 2 == 0 ? "FREQU" : "FREQ 1E6");
-  std::string errors;
-  for (int32_t i = 0; i < 17; i++) errors += bench.Run("SYST:ERR:NEXT?") + "|";
-  std::string expected;
-  for (int32_t i = 0; i < 15; i++) {
-    expected += i % 2 == 0 ? "-113,\"Undefined header\"|" : "-222,\"Data out of range\"|";
-  }
-  EXPECT_EQ(errors, expected + "-350,\"Queue overflow\"|0,\"No error\"|");
-
   // *RST: the panel's defaults with the jumper the server started with; the user table is kept.
   ResetScpiInstrument(&bench.instrument, 2, "", "1");
   bench.instrument.userTableLoaded = true;
@@ -256,81 +204,37 @@ TEST(ScpiCommands, StatusAndTheErrorQueue) {
   EXPECT_EQ(bench.Run("*IDN?"), "VARNOLT,DDS generator,0,1");
 }
 
-struct ActionCase {
-  const char *szLines;
-  const char *szLog;
-  const char *szErrors;
-};
-
-// The packets: frequency code, amplitude code, offset code, duty, mode, jumper.
+// The packets: frequency code, amplitude code, offset code, duty, mode, jumper. OUTP ON's start,
+// a change of frequency while on and one that changes nothing: the PyVISA test.
 TEST(ScpiCommands, WhatReachesTheGenerator) {
-  const ActionCase kCases[] = {
-      {"OUTP ON;OUTP?", "start:00647fff1f320000 wait:55 ", ""},
-      // nothing changes: nothing is sent
-      {"OUTP ON\nOUTP ON;OUTP 1;FREQ 1000;FUNC SIN;:VOLT:UNIT VPP",
-       "start:00647fff1f320000 wait:55 ", ""},
-      {"OUTP OFF;FREQ 2000;VOLT:JUMP J2", "", ""},
+  const LineCase kCases[] = {
       // a change while on: the stop, then the start with it
-      {"OUTP ON\nFREQ 2000",
-       "start:00647fff1f320000 wait:55 stop wait:aa start:00327fff1f320000 "
-       "wait:55 ",
-       ""},
-      {"OUTP ON\nVOLT:JUMP J3",
-       "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f320002 "
-       "wait:55 ",
-       ""},
-      {"OUTP ON\nFUNC:SQU:DCYC 10",
-       "start:00647fff1f320000 wait:55 stop wait:aa "
-       "start:00647fff1f0a0000 wait:55 ",
-       ""},
-      {"OUTP ON;OUTP OFF;OUTP?", "start:00647fff1f320000 wait:55 stop wait:aa ", ""},
-      {"OUTP ON\n*RST;OUTP?", "start:00647fff1f320000 wait:55 stop wait:aa ", ""},
+      {"OUTP ON\nVOLT:JUMP J3", "", "",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f320002 wait:55 "},
+      {"OUTP ON\nFUNC:SQU:DCYC 10", "", "",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f0a0000 wait:55 "},
+      {"OUTP ON;OUTP OFF;OUTP?", "0", "", "start:00647fff1f320000 wait:55 stop wait:aa "},
+      {"OUTP ON\n*RST;OUTP?", "0", "", "start:00647fff1f320000 wait:55 stop wait:aa "},
       // APPLy: all in one start; DEF and omitted values keep what is set; DC's first two hold
       // places
-      {"APPL:SQU 2000,1,-0.5", "start:003213651a320000 wait:55 ", ""},
-      {"VOLT 1;APPL:SIN DEF,DEF", "start:006413651f320000 wait:55 ", ""},
-      {"APPL:DC 9E9,-5,1", "start:00647fff29320000 wait:55 ", ""},
-      {"APPL:SIN 1000\nAPPL:SIN 1000\nAPPL:SIN 2000",
-       "start:00647fff1f320000 wait:55 stop wait:aa "
-       "start:00327fff1f320000 wait:55 ",
-       ""},
+      {"APPL:SQU 2000,1,-0.5", "", "", "start:003213651a320000 wait:55 "},
+      {"VOLT 1;APPL:SIN DEF,DEF", "", "", "start:006413651f320000 wait:55 "},
+      {"APPL:DC 9E9,-5,1", "", "", "start:00647fff29320000 wait:55 "},
+      {"APPL:NRAM 2000,1,0;APPL?",
+       "\"NRAM +2.00000000000000E+03,+1.00006103701895E+00,+0.00000000000000E+00\"", "",
+       "start:003213651f320000 wait:55 "},
+      {"APPL:SIN 1000\nAPPL:SIN 1000\nAPPL:SIN 2000", "", "",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00327fff1f320000 wait:55 "},
       // all values are checked before anything is sent
-      {"APPL:SIN 1000,1,9;APPL?", "", "-222"},
+      {"APPL:SIN 1000,1,9;APPL?",
+       "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", "-222"},
       {"APPL:SIN 1000,1,2,3", "", "-108"},
   };
-  for (const ActionCase &c : kCases) {
-    Bench bench;
-    bench.Run(c.szLines);
-    EXPECT_EQ(bench.generator.log, c.szLog) << c.szLines;
-    EXPECT_EQ(bench.Errors(), c.szErrors) << c.szLines;
-  }
-  Bench bench;
-  EXPECT_EQ(bench.Run("APPL:SIN 1000,1,9;APPL?"),
-            "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"");
-  EXPECT_EQ(bench.Run("APPL:NRAM 2000,1,0;APPL?"),
-            "\"NRAM +2.00000000000000E+03,+1.00006103701895E+00,+0.00000000000000E+00\"");
+  RunCases(kCases, std::size(kCases));
 }
 
-TEST(ScpiCommands, ASilentAMissingAndAReturningGenerator) {
-  Bench bench;
-  bench.generator.outcome = kWaitTimedOut;
-  EXPECT_EQ(bench.Run("OUTP ON;OUTP?"), "0");
-  EXPECT_EQ(bench.Errors(), "-240");
-  bench.generator.outcome = kWaitReport;
-  EXPECT_EQ(bench.Run("OUTP ON\nOUTP?"), "1");
-
-  // Gone while idle: -241 once and the output off; each command that needs the line: -241 again.
-  NoteGeneratorGone(&bench.instrument);
-  bench.generator.present = false;
-  bench.generator.log.clear();
-  EXPECT_EQ(bench.Run("OUTP?;FREQ 2000;FREQ?;OUTP ON;OUTP?\nOUTP ON"), "0;+2.00000000000000E+03;0");
-  EXPECT_EQ(bench.Errors(), "-241,-241,-241");
-  EXPECT_EQ(bench.generator.log, "");
-  // Back: the next command that needs the line starts with the state as it is now.
-  bench.generator.present = true;
-  EXPECT_EQ(bench.Run("OUTP ON;OUTP?"), "1");
-  EXPECT_EQ(bench.generator.log, "start:00327fff1f320000 wait:55 ");
-
+// A silent generator, and one that goes away while idle and comes back: the PyVISA test.
+TEST(ScpiCommands, AGeneratorLostDuringAStartAndItsOwnReports) {
   // The device goes away during the writes or the wait.
   for (bool writesFail : {true, false}) {
     Bench lost;
@@ -341,12 +245,13 @@ TEST(ScpiCommands, ASilentAMissingAndAReturningGenerator) {
   }
 
   // The generator's own reports set the output state.
-  NoteGeneratorReport(&bench.instrument, kReportStopped);
-  EXPECT_EQ(bench.Run("OUTP?"), "0");
+  Bench bench;
   NoteGeneratorReport(&bench.instrument, kReportRunning);
   EXPECT_EQ(bench.Run("OUTP?"), "1");
   NoteGeneratorReport(&bench.instrument, kReportNone);
   EXPECT_EQ(bench.Run("OUTP?"), "1");
+  NoteGeneratorReport(&bench.instrument, kReportStopped);
+  EXPECT_EQ(bench.Run("OUTP?"), "0");
 }
 
 TEST(ScpiCommands, TheUserTable) {
@@ -359,22 +264,15 @@ TEST(ScpiCommands, TheUserTable) {
     block.push_back(static_cast<char>(sample >> 8));
     block.push_back(static_cast<char>(sample & 0xFF));
   }
+  // Both forms, FUNC USER and the table that arrives: the PyVISA test. Here: the same table in
+  // the other form, sent while USER is on, sends nothing.
   Bench bench;
   EXPECT_EQ(bench.Run("FUNC USER;APPL:USER;FUNC?"), "SIN");
   EXPECT_EQ(bench.Errors(), "-221,-221");
-  EXPECT_EQ(bench.Run("DATA:DAC VOLATILE" + values + ";:FUNC USER;FUNC?;:OUTP ON"), "USER");
-  EXPECT_EQ(bench.Errors(), "");
-  const std::vector<uint8_t> expected(block.begin() + 5, block.end());
-  EXPECT_EQ(bench.generator.lastTable, expected);
-
-  // The block form, sent while USER is on: the same table sends nothing, another restarts.
+  EXPECT_EQ(bench.RunLine("DATA:DAC VOLATILE, " + block + ";:FUNC USER;FUNC?;:OUTP ON"), "USER");
   bench.generator.log.clear();
-  EXPECT_EQ(bench.RunLine("DATA:DAC VOL," + block + ";:FUNC?"), "USER");
+  EXPECT_EQ(bench.Run("DATA:DAC VOL" + values + ";:FUNC?"), "USER");
   EXPECT_EQ(bench.generator.log, "");
-  block[6] = 0x7F;
-  bench.RunLine("DATA:DAC VOLATILE, " + block);
-  EXPECT_EQ(bench.generator.log, "stop wait:aa start:00647fff1f320000 wait:55 ");
-  EXPECT_EQ(bench.generator.lastTable[1], 0x7F);
   EXPECT_EQ(bench.Errors(), "");
 
   const struct {
@@ -382,7 +280,6 @@ TEST(ScpiCommands, TheUserTable) {
     const char *szErrors;
   } kFaults[] = {
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')), "-109"},
-      {"DATA:DAC VOLATILE" + values + ",1", "-223"},
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",65536", "-222"},
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",1.5", "-222"},
       {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",MAX", "-104"},
@@ -391,7 +288,6 @@ TEST(ScpiCommands, TheUserTable) {
       {"DATA:DAC VOLATILE," + block + ",1", "-108"},
       {"DATA:DAC FLASH" + values, "-224"},
       {"DATA:DAC VOLATILE", "-109"},
-      {"DATA:DAC? VOLATILE", "-113"},
   };
   for (const auto &fault : kFaults) {
     Bench faulty;
@@ -401,27 +297,23 @@ TEST(ScpiCommands, TheUserTable) {
   }
 }
 
+// NR3 as the queries answer it (a sign, 15 digits, two in the exponent) is in every test above;
+// here the edges no setting reaches.
 TEST(ScpiFormat, Nr3HasFifteenDigitsAndAtLeastTwoInTheExponent) {
   const struct {
     double value;
+    size_t size;
     const char *szText;
   } kCases[] = {
-      {999.714285714286, "+9.99714285714286E+02"},
-      {0.0, "+0.00000000000000E+00"},
-      {-0.0523809523809524, "-5.23809523809524E-02"},
-      {9.999999999999999e2, "+1.00000000000000E+03"},
-      {1e-5, "+1.00000000000000E-05"},
-      {1.5e10, "+1.50000000000000E+10"},
-      {1.5e100, "+1.50000000000000E+100"},
+      {9.999999999999999e2, kScpiNr3Size, "+1.00000000000000E+03"},  // the rounding carries
+      {1.5e100, kScpiNr3Size, "+1.50000000000000E+100"},
+      {1.0, 5, "+1.0"},  // cut to the buffer, and terminated
   };
   for (const auto &c : kCases) {
     char szText[kScpiNr3Size];
-    FormatScpiNr3(c.value, szText, std::size(szText));
+    FormatScpiNr3(c.value, szText, c.size);
     EXPECT_STREQ(szText, c.szText);
   }
-  char szShort[5];
-  FormatScpiNr3(1.0, szShort, std::size(szShort));
-  EXPECT_STREQ(szShort, "+1.0");
 }
 
 // Feeds the bytes in chunks of the given size; the lines ("!" for one dropped as too long).
@@ -456,7 +348,6 @@ TEST(ScpiLineReader, LinesBlocksCarriageReturnsAndTheLimit) {
       {"A\rB\r\r\n", {"A\rB\r"}},
       // a block is read by its length, whatever its bytes; the LF after it ends the line
       {"D #15\n\r;#1\nX\n", {"D #15\n\r;#1", "X"}},
-      {"D #212\r\n\r\n\r\n\r\n\r\n\r\nX\n", {"D #212\r\n\r\n\r\n\r\n\r\n\r\nX"}},
       {"D #15a\r\nbc\r\n", {"D #15a\r\nbc"}},
       // what is no block: '#' in a string, #0, a length cut short, a CR in the length
       {"S '#15'\n\"#1\"\n", {"S '#15'", "\"#1\""}},

@@ -47,7 +47,10 @@ class Generator:
         self.dir.cleanup()
 
 
-class ToolTest(unittest.TestCase):
+class DeviceTree:
+    """A fake sysfs tree and dev folder, where varnoltctl looks for the generator (a mixin of
+    this test and scpi_serve_test.py)."""
+
     def setUp(self):
         self.root = tempfile.TemporaryDirectory()
         self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
@@ -69,6 +72,8 @@ class ToolTest(unittest.TestCase):
         os.symlink(folder, folder + "/tty/" + name + "/device")
         os.symlink(folder + "/tty/" + name, self.path("sys/class/tty/" + name))
 
+
+class ToolTest(DeviceTree, unittest.TestCase):
     def generator(self, name="ttyACM0", *options, usb="1-2", serial="SN0001"):
         generator = Generator(*options)
         self.addCleanup(generator.stop)

@@ -57,28 +57,25 @@ def host_runs_i386():
 
 
 class PortableZipTest(unittest.TestCase):
-    def test_zip_holds_the_five_files_with_windows_line_endings(self):
+    def test_zip_holds_the_five_files_texts_for_windows_programs_of_its_word_size(self):
         sources = {"LICENSE.txt": "LICENSE", "README.txt": "packaging/windows/README.txt",
                    "THIRD-PARTY-NOTICES.txt": "THIRD-PARTY-NOTICES.txt"}
-        for arch in ARCHES:
-            with self.subTest(arch=arch), zipfile.ZipFile(zip_path(arch)) as archive:
+        checker = os.path.join(ROOT, "tests", "app", "check_program_file.py")
+        for arch, facts in ARCHES.items():
+            with self.subTest(arch=arch), zipfile.ZipFile(zip_path(arch)) as archive, \
+                    tempfile.TemporaryDirectory() as work:
                 self.assertEqual(set(archive.namelist()), ZIP_FILES)
                 for name, source in sources.items():
                     data = archive.read(name)
                     self.assertNotIn(b"\n", data.replace(b"\r\n", b""), f"{name}: LF without CR")
                     with open(os.path.join(ROOT, source), "rb") as original:
                         self.assertEqual(data.replace(b"\r\n", b"\n"), original.read(), name)
-
-    def test_programs_are_stripped_of_their_word_size_with_this_version(self):
-        checker = os.path.join(ROOT, "tests", "app", "check_program_file.py")
-        for arch, facts in ARCHES.items():
-            with zipfile.ZipFile(zip_path(arch)) as archive, tempfile.TemporaryDirectory() as work:
+                # Stripped, of the word size, with this version and its own original name.
                 for program in ("varnolt.exe", "varnoltctl.exe"):
-                    with self.subTest(arch=arch, program=program):
-                        checked = run([sys.executable, checker, archive.extract(program, work),
-                                       "--machine", facts["machine"], "--version", VERSION,
-                                       "--original", program, "--stripped"])
-                        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+                    checked = run([sys.executable, checker, archive.extract(program, work),
+                                   "--machine", facts["machine"], "--version", VERSION,
+                                   "--original", program, "--stripped"])
+                    self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
 
 
 def zip_path(arch):
@@ -127,18 +124,15 @@ class DebianPackageTest(unittest.TestCase):
         binary = os.path.join(self.root, "usr/bin/varnoltctl")
         loaded = re.findall(r"=> (/\S+)", run(["ldd", binary], check=True).stdout)
         self.assertTrue(loaded)
-        # dpkg knows a library by the path its package ships (with or without /usr, merged or not).
-        paths = {library: {form for path in (library, os.path.realpath(library))
-                           for form in (path, path.removeprefix("/usr"))} for library in loaded}
-        said = run(["dpkg", "-S", *set().union(*paths.values())]).stdout
-        owners = {}
-        for line in said.splitlines():
-            packages, path = line.split(": ", 1)
-            owners[path] = {package.split(":")[0] for package in packages.split(", ")}
-        for library, forms in paths.items():
-            with self.subTest(library=library):
-                found = set().union(*(owners.get(form, set()) for form in forms))
-                self.assertTrue(found & depends, f"{library} comes from {found}, not in {depends}")
+        for library in loaded:
+            # dpkg knows a library by the path its package ships (with or without /usr, merged
+            # or not).
+            forms = {form for path in (library, os.path.realpath(library))
+                     for form in (path, path.removeprefix("/usr"))}
+            said = run(["dpkg", "-S", *forms]).stdout.splitlines()
+            found = {package.split(":")[0] for line in said
+                     for package in line.split(": ", 1)[0].split(", ")}
+            self.assertTrue(found & depends, f"{library} comes from {found}, not in {depends}")
 
     def test_installed_command_prints_the_version_and_its_page_renders(self):
         binary = os.path.join(self.root, "usr/bin/varnoltctl")
@@ -208,24 +202,22 @@ def msi_table(msi, table):
 
 
 class InstallerTablesTest(unittest.TestCase):
-    def test_each_word_size_installs_into_its_program_files_under_one_upgrade_code(self):
-        codes = set()
+    """What an install under Wine does not show: the word size and the per-machine scope. The
+    product's name and version: installed_versions() under Wine."""
+
+    def test_each_word_size_installs_per_machine_into_its_program_files(self):
         for arch, facts in ARCHES.items():
             with self.subTest(arch=arch):
                 msi = installer_path(arch, VERSION)
                 summary = run(["msiinfo", "suminfo", msi], check=True).stdout
                 self.assertIn(f"Template: {facts['template']}\n", summary)
-                properties = dict(msi_table(msi, "Property"))
-                self.assertEqual([properties.get(key) for key in
-                                  ("ProductName", "Manufacturer", "ProductVersion", "ALLUSERS")],
-                                 [PRODUCT, "The VARNOLT project", VERSION, "1"])
-                codes.add(properties["UpgradeCode"])
+                self.assertEqual(dict(msi_table(msi, "Property")).get("ALLUSERS"), "1")
+                # Where 32-bit programs cannot run, only this shows the x86 installer's folder.
                 self.assertIn(["INSTALLDIR", facts["program_files"], "VARNOLT"],
                               msi_table(msi, "Directory"))
                 # Components of the 64-bit installer are 64-bit (attribute 256), the others not.
                 bits = {int(row[3]) & 256 for row in msi_table(msi, "Component")}
                 self.assertEqual(bits, {256 if arch == "x64" else 0})
-        self.assertEqual(len(codes), 1, codes)
 
 
 def installer_path(arch, version):
