@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe serve
 # under Wine holds the virtual generator's COM5; PyVISA on Linux drives it over loopback, and the
-# start that APPLy sends arrives as start --dry-run prints it.
+# start that APPLy sends arrives as start --dry-run prints it; Ctrl+C then ends the server with 0.
 set -euo pipefail
 exe=$1 python=$4
 export RIG_NATIVE_BUILD=$2
@@ -65,4 +65,16 @@ for record in map(json.loads, open(sys.argv[1])):
         print(record["bytes"])' "$RIG_GENERATOR_LOG")
 [ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
   fail "the generator received other bytes than --dry-run prints"
-echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it"
+# Wine hands SIGINT to the program as Ctrl+C (CTRL_C_EVENT); the server closes everything and
+# exits 0.
+kill -INT "$server"
+for _ in $(seq 1 50); do
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$server" 2>/dev/null && fail "the server still runs 5 s after Ctrl+C"
+status=0
+wait "$server" || status=$?
+server=
+[ "$status" -eq 0 ] || fail "the server exited $status after Ctrl+C"
+echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; Ctrl+C ended it"
