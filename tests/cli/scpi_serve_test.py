@@ -209,6 +209,17 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         second.write("FUNC:SQU:DCYC?")
         self.assertEqual(second.read(), "50")
         self.assertTrue(first.read().startswith("VARNOLT,"))
+        # 32 clients at once are served; the 33rd is closed, with a line on stderr.
+        others = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(31)]
+        for other in others:
+            self.addCleanup(other.close)
+        for other in others[:-1]:
+            other.sendall(b"*OPC?\n")
+            self.assertEqual(other.recv(10), b"1\n")
+        others[-1].settimeout(5)
+        self.assertEqual(others[-1].recv(10), b"")
+        self.assertIsNotNone(server.wait_for("refused: 32 clients are connected$"))
+        self.assertEqual(first.query("*OPC?"), "1")
 
     def test_clients_that_drop_mid_line_mid_answer_or_send_anything(self):
         self.generator()
@@ -309,6 +320,14 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                                          capture_output=True, text=True, timeout=10)
                 self.assertEqual(process.returncode, code, process.stderr)
                 self.assertTrue(code != 75 or taken + ": cannot listen" in process.stderr)
+        # IPv6 loopback: no warning; the address is written in brackets.
+        server = Server(self.env, listen="[::1]:0")
+        self.assertIsNotNone(server.port, server.lines)
+        with socket.create_connection(("::1", server.port)) as client:
+            client.sendall(b"*OPC?\n")
+            self.assertEqual(client.recv(10), b"1\n")
+        self.assertEqual(server.stop(), 0)
+        self.assertEqual([line for line in server.lines if "warning" in line], [])
         server = Server(self.env, listen="0.0.0.0:0")
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))
