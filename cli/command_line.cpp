@@ -9,11 +9,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/exit_codes.h"
-#include "cli/nearest_code.h"
-#include "cli/si_number.h"
+#include "link/exit_codes.h"
 #include "res/version.h"
 #include "signal/format.h"
+#include "signal/nearest_code.h"
+#include "signal/si_number.h"
 
 const char kVersionText[] = VARNOLT_VERSION_TEXT;
 

@@ -9,14 +9,14 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
-#include "cli/port_choice.h"
-#include "cli/report_wait.h"
-#include "cli/scpi_server.h"
-#include "cli/serial_port.h"
-#include "cli/settings_texts.h"
-#include "cli/start_writes.h"
 #include "cli/table_file.h"
+#include "link/exit_codes.h"
+#include "link/port_choice.h"
+#include "link/report_wait.h"
+#include "link/serial_port.h"
+#include "link/start_writes.h"
+#include "preview/settings_texts.h"
+#include "server/scpi_server.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/scpi_commands.h"
-#include "cli/scpi_line_reader.h"
+#include "scpi/scpi_commands.h"
+#include "scpi/scpi_line_reader.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/si_number.h"
+#include "signal/si_number.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string text(reinterpret_cast<const char *>(data), size);  // stops at a zero byte

@@ -1,4 +1,4 @@
-#include "cli/settings_texts.h"
+#include "preview/settings_texts.h"
 
 #include <cstring>
 #include <iterator>

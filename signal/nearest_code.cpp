@@ -1,4 +1,4 @@
-#include "cli/nearest_code.h"
+#include "signal/nearest_code.h"
 
 #include <cmath>
 

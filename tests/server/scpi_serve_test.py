@@ -19,7 +19,9 @@ import unittest
 
 import pyvisa
 
-import varnoltctl_test
+# The virtual generator's device tree and its helpers are those of varnoltctl's own tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+import varnoltctl_test  # noqa: E402
 
 TOOL = None
 SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)$")

@@ -1,4 +1,4 @@
-#include "cli/scpi_line_reader.h"
+#include "scpi/scpi_line_reader.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "cli/exit_codes.h"
-#include "cli/scpi_server.h"
+#include "link/exit_codes.h"
+#include "server/scpi_server.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/start_writes.h"
+#include "link/start_writes.h"
 
 #include "signal/wavetable.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/scpi_commands.h"
-#include "cli/scpi_line_reader.h"
-#include "cli/scpi_parser.h"
+#include "scpi/scpi_commands.h"
+#include "scpi/scpi_line_reader.h"
+#include "scpi/scpi_parser.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/report_wait.h"
-#include "cli/start_writes.h"
+#include "link/report_wait.h"
+#include "link/start_writes.h"
 #include "link/wire_format.h"
 #include "signal/settings.h"
 

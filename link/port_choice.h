@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/serial_port.h"
+#include "link/serial_port.h"
 
 extern const char kGeneratorId[];  // "USB 1209:7A3C", as the messages name the generator
 

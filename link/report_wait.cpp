@@ -1,4 +1,4 @@
-#include "cli/report_wait.h"
+#include "link/report_wait.h"
 
 #include <iterator>
 

@@ -1,10 +1,10 @@
-#include "cli/scpi_parser.h"
+#include "scpi/scpi_parser.h"
 
 #include <cstring>
 #include <iterator>
 
-#include "cli/si_number.h"
 #include "signal/format.h"
+#include "signal/si_number.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "cli/port_choice.h"
+#include "link/port_choice.h"
 
 #include <vector>
 
-#include "cli/exit_codes.h"
+#include "link/exit_codes.h"
 
 const char kGeneratorId[] = "USB 1209:7A3C";
 

@@ -1,15 +1,15 @@
-#include "cli/scpi_server.h"
+#include "server/scpi_server.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <vector>
 
-#include "cli/command_line.h"
-#include "cli/exit_codes.h"
-#include "cli/port_choice.h"
-#include "cli/scpi_parser.h"
+#include "link/exit_codes.h"
+#include "link/port_choice.h"
 #include "link/wire_format.h"
+#include "res/version.h"
+#include "scpi/scpi_parser.h"
 
 namespace {
 
@@ -125,7 +125,8 @@ int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::str
   }
   server->portName = chosen.port;
   const std::string serial = request.portGiven ? SerialOf(chosen.port) : chosen.serial;
-  ResetScpiInstrument(&server->instrument, request.jumperIndex, serial.c_str(), kVersionText);
+  ResetScpiInstrument(&server->instrument, request.jumperIndex, serial.c_str(),
+                      VARNOLT_VERSION_TEXT);
   return kExitOk;
 }
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/exit_codes.h"
-#include "cli/serial_port.h"
+#include "link/exit_codes.h"
+#include "link/serial_port.h"
 
 struct SerialPort {
   HANDLE handle;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/serial_port.h"
 #include "link/port_match.h"
+#include "link/serial_port.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 text is UTF-16");
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/serial_port.h"
+#include "link/serial_port.h"
 
 namespace {
 

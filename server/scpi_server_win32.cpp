@@ -10,8 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "cli/exit_codes.h"
-#include "cli/scpi_server.h"
+#include "link/exit_codes.h"
+#include "server/scpi_server.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit_codes.h"
-#include "cli/serial_port.h"
+#include "link/exit_codes.h"
+#include "link/serial_port.h"
 
 struct SerialPort {
   int fd;

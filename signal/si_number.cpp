@@ -1,4 +1,4 @@
-#include "cli/si_number.h"
+#include "signal/si_number.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,19 +1,13 @@
-// The portable rules of varnoltctl: the nearest-code solver, the number and table-file parsers
-// and the report wait.
+// Values in units to the nearest code, and numbers with SI suffixes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "cli/nearest_code.h"
-#include "cli/report_wait.h"
-#include "cli/si_number.h"
-#include "cli/table_file.h"
+#include "signal/nearest_code.h"
 #include "signal/settings.h"
+#include "signal/si_number.h"
 
 namespace {
 
@@ -101,91 +95,6 @@ TEST(SiNumber, WholeNumbers) {
   EXPECT_TRUE(ParseWholeNumber("99999999999999999999", &value) && value == 4294967295u);
   for (const char *szText : {"", "-1", "+1", "1.0", "1e3", " 7", "7 ", "x"}) {
     EXPECT_FALSE(ParseWholeNumber(szText, &value)) << szText;
-  }
-}
-
-TEST(TableFile, SeparatorsCommentsAndFaultsNamingTheLineAndWhy) {
-  std::string good, mixed = "# a table\n\n  # indented comment\r\n";
-  for (int32_t i = 0; i < 360; i++) {
-    good += "1\n";
-    mixed += std::to_string(i * 182) + (i % 3 == 0 ? ",\t" : i % 3 == 1 ? " ; " : "\r\n");
-  }
-  uint16_t samples[360] = {};
-  int32_t line = 0;
-  char szReason[kTableReasonSize] = "";
-  ASSERT_TRUE(
-      ParseTableText(mixed.data(), mixed.size(), samples, &line, szReason, std::size(szReason)));
-  for (int32_t i = 0; i < 360; i++) ASSERT_EQ(samples[i], i * 182);
-  struct Case {
-    std::string text;
-    int32_t line;
-    const char *szReason;
-  } cases[] = {
-      {"1\n2\n3 abc\n", 3, "\"abc\" is not a whole number"},
-      {"1\n-1\n", 2, "\"-1\" is not a whole number"},
-      {"\n65536\n", 2, "65536 is above 65535"},
-      {"99999999999999999999\n", 1, "99999999999999999999 is above 65535"},
-      {good + "1\n", 361, "more than 360 samples"},
-      {good.substr(2), 359, "only 359 samples; a table has 360"},
-      {"", 1, "only 0 samples; a table has 360"},
-      {"1\n2", 2, "only 2 samples; a table has 360"},
-      {std::string("1\n2\x00", 4), 2, "\"2?\" is not a whole number"},
-  };
-  for (const Case &c : cases) {
-    EXPECT_FALSE(ParseTableText(c.text.data(), c.text.size(), samples, &line, szReason,
-                                std::size(szReason)));
-    EXPECT_EQ(line, c.line) << c.szReason;
-    EXPECT_STREQ(szReason, c.szReason);
-  }
-}
-
-// Each read returns the next chunk ("gone": the device went away) 10 ms later, else waits it out.
-struct FakeLine {
-  std::vector<std::string> chunks;
-  size_t next = 0;
-  int64_t now = 0;
-  std::vector<std::pair<int32_t, int64_t>> waits;
-};
-
-ReadResult FakeRead(void *context, uint8_t *aRxBuffer, uint32_t, int32_t waitMs) {
-  FakeLine *line = static_cast<FakeLine *>(context);
-  line->waits.push_back({waitMs, std::max<int64_t>(0, 2000 - line->now)});
-  if (line->next == line->chunks.size()) {
-    line->now += waitMs;
-    return {kReadNothing, 0};
-  }
-  const std::string &chunk = line->chunks[line->next++];
-  line->now += 10;
-  if (chunk == "gone") return {kReadGone, 0};
-  memcpy(aRxBuffer, chunk.data(), chunk.size());
-  return {kReadBytes, static_cast<uint32_t>(chunk.size())};
-}
-
-int64_t FakeNow(void *context) {
-  return static_cast<FakeLine *>(context)->now;
-}
-
-TEST(ReportWait, OnlyTheLoneWantedByteCounts) {
-  struct Case {
-    std::vector<std::string> chunks;
-    uint8_t report;
-    WaitOutcome expected;
-  } cases[] = {
-      {{"U"}, 0x55, kWaitReport},
-      {{std::string("U\0", 2), "\xAA", "U"}, 0x55, kWaitReport},
-      {{"U\xAA", "\xAA"}, 0x55, kWaitTimedOut},
-      {{"U"}, 0xAA, kWaitTimedOut},
-      {{"x", "gone", "U"}, 0x55, kWaitGone},
-      {{}, 0xAA, kWaitTimedOut},
-  };
-  for (const Case &c : cases) {
-    FakeLine line;
-    line.chunks = c.chunks;
-    EXPECT_EQ(WaitForReport(FakeRead, FakeNow, &line, c.report, 2000), c.expected);
-    // Each read is given the time left; no reads but those with bytes, one to wait, a last look.
-    for (auto [waitMs, leftMs] : line.waits) EXPECT_EQ(waitMs, leftMs);
-    EXPECT_TRUE(c.expected != kWaitTimedOut || line.now == 2000) << line.now;
-    EXPECT_LE(line.waits.size(), c.chunks.size() + 2);
   }
 }
 

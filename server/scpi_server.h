@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/scpi_commands.h"
-#include "cli/scpi_line_reader.h"
-#include "cli/serial_port.h"
+#include "link/serial_port.h"
+#include "scpi/scpi_commands.h"
+#include "scpi/scpi_line_reader.h"
 
 enum : int32_t {
   kScpiMaxClients = 32,   // Windows waits on at most 64 objects: these, the listener, the port

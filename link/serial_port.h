@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/report_wait.h"
+#include "link/report_wait.h"
 
 struct FoundGenerator {
   std::string port;    // the path or COM name to open

@@ -1,12 +1,12 @@
-#include "cli/scpi_commands.h"
+#include "scpi/scpi_commands.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
-#include "cli/nearest_code.h"
-#include "cli/scpi_parser.h"
+#include "scpi/scpi_parser.h"
+#include "signal/nearest_code.h"
 
 namespace {
 

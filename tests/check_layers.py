@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""The folders of the code are layers: a file includes only headers of its own folder or of a
+folder below it, and no folder holds more than a third of the program's code.
+
+Usage: check_layers.py SOURCE_DIR [--report]   (--report prints the line counts and the graph)
+"""
+import os
+import re
+import sys
+
+# From the top; folders on one line are at the same height and do not include each other.
+LAYERS = [("app", "cli"), ("server",), ("scpi",), ("link", "preview"), ("signal", "res")]
+HEIGHT = {folder: len(LAYERS) - i for i, row in enumerate(LAYERS) for folder in row}
+CODE = (".cpp", ".h", ".c", ".rc", ".in")
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/')
+
+
+def code_files(root, folder):
+    for name in sorted(os.listdir(os.path.join(root, folder))):
+        if name.endswith(CODE):
+            yield os.path.join(root, folder, name)
+
+
+def main():
+    root, report = sys.argv[1], "--report" in sys.argv
+    lines, arrows, faults = {}, set(), []
+    for folder in HEIGHT:
+        lines[folder] = 0
+        for path in code_files(root, folder):
+            with open(path, encoding="utf-8", errors="replace") as source:
+                for number, text in enumerate(source, 1):
+                    lines[folder] += bool(text.strip())
+                    match = INCLUDE.match(text)
+                    if not match or match.group(1) == folder:
+                        continue
+                    target = match.group(1)
+                    arrows.add((folder, target))
+                    if target not in HEIGHT or HEIGHT[target] >= HEIGHT[folder]:
+                        faults.append(f"{os.path.relpath(path, root)}:{number}: {folder}/ "
+                                      f"includes {target}/, which is not below it")
+    total = sum(lines.values())
+    for folder, count in lines.items():
+        if count * 3 > total:
+            faults.append(f"{folder}/ holds {count} of {total} lines, more than a third")
+    if report:
+        for folder, count in lines.items():
+            print(f"{folder:8} {count:5} lines  {100 * count / total:4.1f} %")
+        print(f"total    {total:5} lines")
+        for folder, target in sorted(arrows, key=lambda a: (-HEIGHT[a[0]], a)):
+            print(f"{folder} -> {target}")
+    for fault in faults:
+        print(fault, file=sys.stderr)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
