@@ -49,9 +49,9 @@ WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
 class PanelServer(scpi_serve_test.Server):
     """varnoltctl serve with the SCPI listener and the page both on free loopback ports."""
 
-    def __init__(self, env, *options):
+    def __init__(self, env, *options, http="127.0.0.1:0"):
         self.process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--http",
-                                         "127.0.0.1:0", *options], env=env,
+                                         http, *options], env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE)
         self.lines = []
@@ -258,53 +258,66 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                           entry["message"]], [])
 
     def test_each_kind_of_control_sets_the_instrument(self):
-        def click(name):
-            return lambda: self.control(name).click()
-
         def choose(name, text):
             return lambda: Select(self.control(name)).select_by_visible_text(text)
 
-        def keys(name, *sent):
-            return lambda: self.control(name).send_keys(*sent)
+        def typed(name, text):
+            return lambda: self.type_into(name, text)
 
-        # (what the user does, the query whose answer it changes, the settings that the
-        # page must then show as varnoltctl show gives them, or None for the instrument's)
+        fixed = ["--wave", "square", "--spw", "90", "--duty", "25", "--jumper", "J2"]
+        # (what the user does, the query, its answer then or None for any other than before,
+        # the settings whose value varnoltctl show must give for the typed field)
         cases = [
-            (click("Frequency up, coarse"), "FREQ?", None),
-            (choose("Samples per wave", "90SPW ->56kHz max"), "FREQ:SPW?", None),
-            (choose("Waveform", "Square Wave"), "FUNC?", None),
-            (click("J2(x1.5)"), "VOLT:JUMP?", None),
-            (keys("Duty", Keys.ARROW_UP), "FUNC:SQU:DCYC?", None),
-            (lambda: self.type_into("Duty", "25"), "FUNC:SQU:DCYC?", None),
-            (click("Amplitude down, coarse"), "VOLT?", None),
-            (click("Offset up"), "VOLT:OFFS?", None),
-            (lambda: self.type_into("Amplitude", "1.5"), "VOLT?",
-             ["--wave", "square", "--spw", "90", "--duty", "25", "--jumper", "J2", "--vpp",
-              "1.5"]),
-            (lambda: self.type_into("Frequency", "2.5k"), "FREQ?",
-             ["--wave", "square", "--spw", "90", "--duty", "25", "--jumper", "J2", "--freq",
-              "2.5k"]),
-            (lambda: self.type_into("Offset", "-500m"), "VOLT:OFFS?",
-             ["--wave", "square", "--spw", "90", "--duty", "25", "--jumper", "J2", "--offset",
-              "-500m"]),
+            (lambda: self.control("Frequency up, coarse").click(), "FREQ?", None, None),
+            (choose("Samples per wave", "90SPW ->56kHz max"), "FREQ:SPW?", "90", None),
+            (choose("Waveform", "Square Wave"), "FUNC?", "SQU", None),
+            (lambda: self.control("J2(x1.5)").click(), "VOLT:JUMP?", "J2", None),
+            (lambda: self.control("Duty").send_keys(Keys.ARROW_UP), "FUNC:SQU:DCYC?", "51",
+             None),
+            (typed("Duty", "25"), "FUNC:SQU:DCYC?", "25", None),
+            (typed("Amplitude", "1.5"), "VOLT?", None, ("vppText", "--vpp", "1.5")),
+            (typed("Frequency", "2.5k"), "FREQ?", None, ("frequencyText", "--freq", "2.5k")),
+            (typed("Offset", "-500m"), "VOLT:OFFS?", None, ("offsetText", "--offset", "-500m")),
         ]
-        for index, (act, query, settings) in enumerate(cases):
+        for index, (act, query, answer, typed_value) in enumerate(cases):
             before = self.scpi.query(query)
             act()
             deadline = time.monotonic() + 5
             while self.scpi.query(query) == before and time.monotonic() < deadline:
                 time.sleep(0.02)
-            self.assertNotEqual(self.scpi.query(query), before, f"case {index}: {query}")
-            instrument = self.instrument_settings()
-            self.assert_page_shows(*instrument)
-            if settings:
-                expected = self.expected(*settings)
-                for key in ("frequencyText", "offsetText", "vppText"):
-                    if "--" + {"frequencyText": "freq", "offsetText": "offset",
-                               "vppText": "vpp"}[key] in settings:
-                        self.assertEqual(self.shown()[key], expected[key], f"case {index}")
-        self.assertEqual(self.shown()["dutyPercent"], 25)
+            after = self.scpi.query(query)
+            self.assertNotEqual(after, before, f"case {index}: {query}")
+            if answer is not None:
+                self.assertEqual(after, answer, f"case {index}: {query}")
+            self.assert_page_shows(*self.instrument_settings())
+            if typed_value:
+                key, option, text = typed_value
+                self.assertEqual(self.shown()[key], self.show(*fixed, option, text)[key])
         self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
+
+    def test_steppers_step_their_field_each_way(self):
+        # (button, query, direction, coarse): a coarse step moves further than a fine one.
+        buttons = [("Frequency up", "FREQ?", 1, False), ("Frequency up, coarse", "FREQ?", 1, True),
+                   ("Frequency down", "FREQ?", -1, False),
+                   ("Frequency down, coarse", "FREQ?", -1, True),
+                   ("Offset up", "VOLT:OFFS?", 1, False), ("Offset down", "VOLT:OFFS?", -1, False),
+                   ("Amplitude down", "VOLT?", -1, False),
+                   ("Amplitude down, coarse", "VOLT?", -1, True),
+                   ("Amplitude up", "VOLT?", 1, False), ("Amplitude up, coarse", "VOLT?", 1, True)]
+        fine = {}
+        for name, query, direction, coarse in buttons:
+            before = float(self.scpi.query(query))
+            self.control(name).click()
+            deadline = time.monotonic() + 5
+            while float(self.scpi.query(query)) == before and time.monotonic() < deadline:
+                time.sleep(0.02)
+            step = (float(self.scpi.query(query)) - before) * direction
+            self.assertGreater(step, 0, name)
+            if coarse:
+                self.assertGreater(step, fine[query, direction], name)
+            else:
+                fine[query, direction] = step
+        self.assert_page_shows(*self.instrument_settings())
 
     def test_start_and_stop_deliver_the_bytes(self):
         settings = ["--wave", "triangle", "--duty", "30", "--jumper", "J3", "--freq", "2.5k",
@@ -363,7 +376,7 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
                         self.status_line())
         self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!"))
-        self.server = PanelServer(self.env, "--http", f"127.0.0.1:{port}")
+        self.server = PanelServer(self.env, http=f"127.0.0.1:{port}")
         self.addCleanup(self.server.stop)
         self.assertIsNotNone(self.server.url, self.server.lines)
         self.assertIn(self.wait_until(lambda: "lost" not in self.status_line().lower(), 10) and
