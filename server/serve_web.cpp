@@ -45,13 +45,34 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// A numeric address, as the SCPI listener takes it: the web panel names no host to look up.
+bool IsNumericAddress(const std::string &host) {
+  if (host.find(':') != std::string::npos) {
+    return host.find_first_not_of("0123456789abcdefABCDEF:.") == std::string::npos;
+  }
+  int32_t parts = 0;
+  size_t start = 0;
+  while (start <= host.size()) {
+    size_t end = host.find('.', start);
+    if (end == std::string::npos) end = host.size();
+    const std::string part = host.substr(start, end - start);
+    if (part.empty() || part.size() > 3 ||
+        part.find_first_not_of("0123456789") != std::string::npos || std::stoi(part) > 255) {
+      return false;
+    }
+    parts++;
+    start = end + 1;
+  }
+  return parts == 4;
+}
+
 // The web address to listen on: --http's "ADDR:PORT", "PORT" on the SCPI address, or the
 // default port there. False for a malformed one.
 bool WebAddress(const std::string &http, const std::string &scpiHost, std::string *pHost,
                 std::string *pPort) {
   std::string text = http.empty() ? kDefaultWebPort : http;
   if (text.find(':') == std::string::npos) text = HostText(scpiHost) + ":" + text;
-  return SplitListenAddress(text, pHost, pPort);
+  return SplitListenAddress(text, pHost, pPort) && IsNumericAddress(*pHost);
 }
 
 int32_t RunAction(void *context, const WebAction &action) {
