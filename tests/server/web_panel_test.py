@@ -382,7 +382,8 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.server.stop()
         self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
                         self.status_line())
-        self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!"))
+        # The page's own words, none of the server's.
+        self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
         self.server = PanelServer(self.env, http=f"127.0.0.1:{port}")
         self.addCleanup(self.server.stop)
         self.assertIsNotNone(self.server.url, self.server.lines)
