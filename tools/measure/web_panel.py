@@ -169,7 +169,7 @@ def main():
                         default=os.path.join(root, "build", "native", "tools",
                                              "virtual_generator", "varnolt-virtual-generator"))
     parser.add_argument("--changes", type=int, default=100)
-    parser.add_argument("--queries", type=int, default=4000)
+    parser.add_argument("--queries", type=int, default=20000)
     parser.add_argument("--idle", type=float, default=10.0)
     options = parser.parse_args()
     print(f"measure: {os.path.abspath(options.tool)} (native, no Wine), "
