@@ -48,6 +48,7 @@ struct ScpiServer {
   WebIdentity identity;
   std::string previewKey;  // what the preview below was drawn from
   std::string previewSvg;
+  std::string stateKey;  // what the published state was made from
 };
 
 // Serves until SIGINT or SIGTERM (Ctrl+C, Ctrl+Break or the console closing on Windows); returns

@@ -80,10 +80,8 @@ int32_t RunAction(void *context, const WebAction &action) {
   return RunWebAction(&server->instrument, ScpiServerActions(server), action);
 }
 
-// The preview is drawn again only when what it shows changed: the random wave's table continues
-// one sequence, which a status change alone must not move on.
-const std::string &Preview(ScpiServer *server) {
-  const ScpiInstrument &instrument = server->instrument;
+// What the preview shows, as a text to compare: the settings, the user table and the output.
+std::string PreviewKey(const ScpiInstrument &instrument) {
   const GeneratorSettings &settings = instrument.settings;
   char szKey[96];
   snprintf(szKey, std::size(szKey), "%d %d %d %d %d %d %d %d %d", instrument.user ? 1 : 0,
@@ -96,14 +94,29 @@ const std::string &Preview(ScpiServer *server) {
     key.append(reinterpret_cast<const char *>(instrument.aUserTable),
                sizeof(instrument.aUserTable));
   }
+  return key;
+}
+
+// What the whole state shows: the preview's, the list's user entry and the link.
+std::string StateKey(const ScpiServer *server) {
+  return PreviewKey(server->instrument) + (server->instrument.userTableLoaded ? " t" : " -") +
+         (server->port != nullptr ? " c" : " -") + (server->heard ? " h " : " - ") +
+         server->portName;
+}
+
+// The preview is drawn again only when what it shows changed: the random wave's table continues
+// one sequence, which a status change alone must not move on.
+const std::string &Preview(ScpiServer *server) {
+  const ScpiInstrument &instrument = server->instrument;
+  const std::string key = PreviewKey(instrument);
   if (key != server->previewKey || server->previewSvg.empty()) {
     uint16_t samples[kWaveTableSamples];
     if (instrument.user) {
       std::copy(std::begin(instrument.aUserTable), std::end(instrument.aUserTable), samples);
     } else {
-      SettingsTable(settings, samples);
+      SettingsTable(instrument.settings, samples);
     }
-    server->previewSvg = PreviewSvg(samples, settings, instrument.outputOn);
+    server->previewSvg = PreviewSvg(samples, instrument.settings, instrument.outputOn);
     server->previewKey = key;
   }
   return server->previewSvg;
@@ -111,6 +124,7 @@ const std::string &Preview(ScpiServer *server) {
 
 std::string StateOf(void *context) {
   ScpiServer *server = static_cast<ScpiServer *>(context);
+  server->stateKey = StateKey(server);
   const WebLink link = {server->port != nullptr, server->heard, server->portName};
   std::string state = WebStateJson(server->instrument, link, server->identity);
   // The picture is markup of the server's own making: it joins the JSON as a string.
@@ -197,7 +211,9 @@ int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wa
 void ServiceServeWeb(ScpiServer *server) {
   if (!server->web) return;
   ServeWebActions(RunAction, StateOf, server);
-  PublishWebState(StateOf(server));
+  // Most wake-ups change nothing a page shows (a query, a report that was known): the state is
+  // made again only when its key changed, so that SCPI pays nothing for the pages.
+  if (StateKey(server) != server->stateKey) PublishWebState(StateOf(server));
 }
 
 void CloseServeWeb(ScpiServer *server) {
