@@ -229,6 +229,11 @@ void RunWebServer(const std::string &identificationXml) {
     shared->identificationXml = identificationXml;
   }
   listener = std::thread([] { server->listen_after_bind(); });
+  // The library's stop() does nothing until its loop runs: a stop right after the start would
+  // leave the listener in accept() for good. Its loop marks itself running first of all.
+  for (int32_t i = 0; i < 5000 && !server->is_running(); i++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void StopWebServer() {
