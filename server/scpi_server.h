@@ -23,6 +23,7 @@ struct ServeRequest {
   int32_t jumperIndex;
   std::string listen;  // "ADDR:PORT"; an IPv6 address in brackets
   bool verbose;
+  bool announce;  // DNS-SD (server/announce.h); --no-announce turns it off
 };
 
 struct ScpiClient {

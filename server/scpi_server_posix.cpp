@@ -16,6 +16,7 @@
 #include <iterator>
 
 #include "link/exit_codes.h"
+#include "server/announce.h"
 #include "server/scpi_server.h"
 
 namespace {
@@ -173,6 +174,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
                       ": anyone who can reach it can drive the generator");
   }
   PrintServeMessage("serving " + server.portName + " on " + bound);
+  StartAnnouncing(server, bound);
 
   for (;;) {
     pollfd aPoll[3 + kScpiMaxClients];
@@ -209,6 +211,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
   for (int32_t i = 0; i < kScpiMaxClients; i++) {
     if (server.aClients[i].used) CloseClient(i);
   }
+  StopAnnouncing();
   close(listener);
   CloseScpiServer(&server);
   if (signalFd >= 0) close(signalFd);

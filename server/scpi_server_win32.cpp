@@ -11,6 +11,7 @@
 #include <string>
 
 #include "link/exit_codes.h"
+#include "server/announce.h"
 #include "server/scpi_server.h"
 
 namespace {
@@ -224,6 +225,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
                       ": anyone who can reach it can drive the generator");
   }
   PrintServeMessage("serving " + server.portName + " on " + bound);
+  StartAnnouncing(server, bound);
 
   for (;;) {
     HANDLE aHandles[3 + kScpiMaxClients];
@@ -259,6 +261,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
   for (int32_t i = 0; i < kScpiMaxClients; i++) {
     if (server.aClients[i].used) CloseClient(i);
   }
+  StopAnnouncing();
   closesocket(listener);
   WSACloseEvent(listenEvent);
   CloseScpiServer(&server);

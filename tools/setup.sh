@@ -14,6 +14,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   wixl msitools zip unzip dpkg-dev help2man lintian man-db
   python3-pyvisa python3-pyvisa-py
+  libavahi-client-dev avahi-daemon avahi-utils dbus iproute2 systemd
 )
 
 missing=()

@@ -1,0 +1,286 @@
+#!/usr/bin/env python3
+"""varnoltctl serve announced with DNS-SD, and varnoltctl discover finding it, inside a network and
+a mount namespace of the test's own: a veth pair va/vb (10.231.0.1/10.231.0.2), a private /run
+(so a private /run/dbus and /run/avahi-daemon), a D-Bus system bus and an avahi-daemon that use
+only va. Nothing is announced or browsed on the machine's own interfaces, and the machine's own
+bus and responder are never reached. Needs root; every process it starts dies with it.
+
+Usage: announce_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import ctypes
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import pyvisa
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "cli"))
+import varnoltctl_test  # noqa: E402
+import scpi_serve_test  # noqa: E402
+
+ADDRESS = "10.231.0.1"
+NAME = "VARNOLT DDS generator SN0001"
+ANNOUNCED = re.compile(r'^varnoltctl: announced as "(.+)"$')
+ABSENT = re.compile(r"^varnoltctl: no mDNS responder \(start avahi-daemon\)")
+AVAHI_CONF = """[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=va
+enable-dbus=yes
+[publish]
+publish-workstation=no
+"""
+PR_SET_PDEATHSIG = 1
+libc = ctypes.CDLL(None, use_errno=True)
+
+
+def die_with_parent():
+    """In a child before exec: killed when the test's process ends, however it ends."""
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def run(*command, timeout=10):
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
+                          preexec_fn=die_with_parent)
+
+
+def enter_namespaces():
+    """Runs this program again in a new network and mount namespace (unshare execs it: ctest's
+    time-out ends the very process that owns the namespaces and, through PDEATHSIG, its children).
+    """
+    if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") == "1":
+        return
+    if os.geteuid() != 0:
+        sys.exit("announce_netns_test.py: needs root (network and mount namespaces)")
+    os.environ["VARNOLT_IN_TEST_NAMESPACE"] = "1"
+    os.execvp("unshare", ["unshare", "--net", "--mount", "--propagation", "private",
+                          sys.executable, *sys.argv])
+
+
+def make_network():
+    for command in (["ip", "link", "set", "lo", "up"],
+                    ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
+                    ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
+                    ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
+                    ["ip", "link", "set", "va", "up", "multicast", "on"],
+                    ["ip", "link", "set", "vb", "up", "multicast", "on"],
+                    # A private /run: the bus's and the responder's sockets are the test's own.
+                    ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"]):
+        subprocess.run(command, check=True, timeout=10)
+    for folder in ("/run/dbus", "/run/avahi-daemon"):
+        os.makedirs(folder)
+
+
+class Responder:
+    """The test's D-Bus system bus and avahi-daemon; the daemon may be stopped and started again."""
+
+    def __init__(self, folder):
+        self.conf = os.path.join(folder, "avahi-daemon.conf")
+        with open(self.conf, "w") as conf:
+            conf.write(AVAHI_CONF)
+        self.bus = subprocess.Popen(["dbus-daemon", "--system", "--nofork", "--nopidfile"],
+                                    preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not os.path.exists("/run/dbus/system_bus_socket"):
+            if time.monotonic() > deadline or self.bus.poll() is not None:
+                raise RuntimeError("the test's D-Bus system bus did not start")
+            time.sleep(0.02)
+        self.daemon = None
+
+    def start(self):
+        if os.path.exists("/run/avahi-daemon/pid"):
+            os.remove("/run/avahi-daemon/pid")
+        self.daemon = subprocess.Popen(
+            ["avahi-daemon", "-f", self.conf, "--no-drop-root", "--no-rlimits", "--no-chroot"],
+            preexec_fn=die_with_parent, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Running once it owns its name on the bus (avahi-browse fails before).
+        deadline = time.monotonic() + 10
+        while run("avahi-browse", "-atp", "-k").returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError("the test's avahi-daemon did not start")
+            time.sleep(0.1)
+
+    def stop(self, signal_number=signal.SIGTERM):
+        if self.daemon is not None and self.daemon.poll() is None:
+            self.daemon.send_signal(signal_number)
+            self.daemon.wait(timeout=10)
+        self.daemon = None
+
+    def close(self):
+        self.stop()
+        self.bus.terminate()
+        self.bus.wait(timeout=10)
+
+
+def browse(service_type="_scpi-raw._tcp"):
+    """avahi-browse's resolved services of the type: (interface, name, host, address, port, TXT)."""
+    result = run("avahi-browse", "-rtp", "-k", service_type)
+    found = []
+    for line in result.stdout.splitlines():
+        fields = line.split(";")
+        if fields[0] == "=" and fields[2] == "IPv4":
+            texts = re.findall(r'"((?:[^"\\]|\\.)*)"', fields[9])
+            # -p escapes a name's dots, backslashes and blanks as \DDD (decimal).
+            name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), fields[3])
+            found.append((fields[1], name, fields[6], fields[7], int(fields[8]), sorted(texts)))
+    return sorted(set((i, n, h, a, p, tuple(t)) for i, n, h, a, p, t in found))
+
+
+class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+    responder = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.responder = Responder(cls.folder.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.responder.close()
+        cls.folder.cleanup()
+
+    def setUp(self):
+        super().setUp()
+        if self.responder.daemon is None:
+            self.responder.start()
+        # The last test's services are withdrawn (a goodbye leaves the cache within a second).
+        deadline = time.monotonic() + 5
+        while browse() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        generator = varnoltctl_test.Generator()
+        self.addCleanup(generator.stop)
+        self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
+        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+
+    def server(self, *options, listen=ADDRESS + ":0", env=None):
+        server = scpi_serve_test.Server(env or self.env, *options, listen=listen)
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.port, "\n".join(server.lines))
+        return server
+
+    def query(self, server, line):
+        resources = pyvisa.ResourceManager("@py")
+        self.addCleanup(resources.close)
+        scpi = resources.open_resource(f"TCPIP::{ADDRESS}::{server.port}::SOCKET",
+                                       read_termination="\n", write_termination="\n", timeout=5000)
+        self.addCleanup(scpi.close)
+        return scpi.query(line)
+
+    def discover(self, *options):
+        result = run(varnoltctl_test.TOOL, "discover", *options, timeout=30)
+        return result.returncode, result.stdout, result.stderr
+
+    def test_found_by_avahi_browse_and_discover_and_driven_by_pyvisa(self):
+        server = self.server()
+        self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
+        version = run(varnoltctl_test.TOOL, "--version").stdout.split()[-1]
+        texts = ("FirmwareVersion=" + version, "Manufacturer=VARNOLT", "Model=DDS generator",
+                 "SerialNumber=SN0001", "txtvers=1")
+        self.assertEqual(browse(), [("va", NAME, run("hostname").stdout.strip() + ".local",
+                                     ADDRESS, server.port, texts)])
+        # No web listener: no panel; then a panel of that name appears.
+        code, out, err = self.discover("--json")
+        self.assertEqual(code, 0, err)
+        resource = f"TCPIP::{ADDRESS}::{server.port}::SOCKET"
+        instrument = json.loads(out)["instruments"]
+        self.assertEqual([(i["name"], i["address"], i["scpiPort"], i["resource"], i["panelUrl"])
+                          for i in instrument], [(NAME, ADDRESS, server.port, resource, None)])
+        panel = subprocess.Popen(["avahi-publish", "-s", NAME, "_http._tcp", "8025", "path=/"],
+                                 preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        self.addCleanup(panel.wait)
+        self.addCleanup(panel.terminate)
+        deadline = time.monotonic() + 10
+        while not browse("_http._tcp") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        code, out, err = self.discover()
+        self.assertEqual(code, 0, err)
+        self.assertEqual(out.splitlines(), ["  ".join(
+            [NAME, instrument[0]["host"], ADDRESS, str(server.port), resource,
+             f"http://{ADDRESS}:8025/"])])
+        # The resource string as discover gives it opens the instrument.
+        resources = pyvisa.ResourceManager("@py")
+        self.addCleanup(resources.close)
+        scpi = resources.open_resource(resource, read_termination="\n", write_termination="\n",
+                                       timeout=5000)
+        self.addCleanup(scpi.close)
+        self.assertEqual(scpi.query("*IDN?"), f"VARNOLT,DDS generator,SN0001,{version}")
+
+    def test_nothing_announced_on_loopback_or_when_told_not_to(self):
+        for listen, options in (("127.0.0.1:0", ()), (ADDRESS + ":0", ("--no-announce",))):
+            with self.subTest(listen=listen, options=options):
+                server = self.server(*options, listen=listen)
+                # A name would be established within a second; nothing may be found after 2 s.
+                code, out, err = self.discover("--json")
+                self.assertEqual((code, json.loads(out)), (0, {"instruments": []}), err)
+                self.assertEqual(browse(), [])
+                self.assertFalse([line for line in server.lines if "announced" in line])
+                server.stop()
+
+    def test_responder_gone_and_back(self):
+        server = self.server()
+        self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+        self.responder.stop(signal.SIGKILL)
+        self.assertTrue(server.wait_for(ABSENT), server.lines)
+        # Serving goes on without it; discover has no one to ask.
+        self.assertEqual(self.query(server, "*IDN?").split(",")[2], "SN0001")
+        code, out, err = self.discover()
+        self.assertEqual(code, 69, (out, err))
+        self.assertEqual(err, "varnoltctl: no mDNS responder to ask (Daemon not running): start "
+                              "avahi-daemon (sudo systemctl start avahi-daemon)\n")
+        code, out, _ = self.discover("--json")
+        self.assertEqual(json.loads(out)["exitCode"], 69)
+        self.responder.start()
+        deadline = time.monotonic() + 10
+        while len([line for line in server.lines if ANNOUNCED.match(line)]) < 2:
+            self.assertLess(time.monotonic(), deadline, server.lines)
+            time.sleep(0.05)
+        self.assertEqual(len([line for line in server.lines if ABSENT.match(line)]), 1)
+        self.assertEqual([entry[1] for entry in browse()], [NAME])
+
+    def test_started_before_the_responder(self):
+        self.responder.stop()
+        server = self.server()
+        self.assertTrue(server.wait_for(ABSENT), server.lines)
+        self.responder.start()
+        self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
+
+    def test_two_servers_with_one_serial_get_two_names(self):
+        first = self.server()
+        self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
+        # The same generator's tree, a second pty: another generator with the same serial.
+        generator = varnoltctl_test.Generator()
+        self.addCleanup(generator.stop)
+        os.remove(self.path("dev/ttyACM0"))
+        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+        second = self.server()
+        match = second.wait_for(ANNOUNCED)
+        self.assertIsNotNone(match, second.lines)
+        self.assertNotEqual(match.group(1), NAME)
+        self.assertTrue(match.group(1).startswith(NAME), match.group(1))
+        code, out, err = self.discover("--json")
+        self.assertEqual(sorted((i["name"], i["scpiPort"]) for i in json.loads(out)["instruments"]),
+                         sorted([(NAME, first.port), (match.group(1), second.port)]))
+
+    def test_discover_finds_nothing(self):
+        code, out, err = self.discover("--timeout", "0.5")
+        self.assertEqual((code, out, err), (0, "", ""))
+        code, out, err = self.discover("--timeout", "0.5", "--json")
+        self.assertEqual((code, json.loads(out)), (0, {"instruments": []}), err)
+
+
+if __name__ == "__main__":
+    enter_namespaces()
+    make_network()
+    varnoltctl_test.TOOL = scpi_serve_test.TOOL = sys.argv[1]
+    varnoltctl_test.GENERATOR = sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
