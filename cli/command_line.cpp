@@ -176,7 +176,8 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   app.footer(
       "Values take the SI suffixes k, M, m and u (2.5k, 500m); each becomes the nearest code.\n"
       "Exit codes: 0 success, 64 usage, 65 bad value or table file, 66 unreadable table file,\n"
-      "69 no generator (discover: no mDNS responder), 73 output not writable, 74 port failed or device gone, 75 no report,\n"
+      "69 no generator (discover: no mDNS responder), 73 output not writable, 74 port failed or "
+      "device gone, 75 no report,\n"
       "port busy or listen address in use, 77 permission denied.");
 
   std::vector<OptionBinding> bindings;
@@ -228,8 +229,8 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   discover->add_flag("--json", request.json, "print one JSON object on stdout");
 
   // CLI11 would only say that a subcommand is required.
-  const std::vector<std::string> subcommands = {"list", "show", "table", "start", "stop", "serve",
-                                              "discover"};
+  const std::vector<std::string> subcommands = {"list", "show",  "table",   "start",
+                                                "stop", "serve", "discover"};
   if (argc > 1 && argv[1][0] != '-' &&
       std::find(subcommands.begin(), subcommands.end(), argv[1]) == subcommands.end()) {
     *pMessage = std::string("unknown subcommand \"") + argv[1] + "\" (see varnoltctl --help)";

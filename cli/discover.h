@@ -9,9 +9,9 @@
 
 // One resolved service, as the responder gives it.
 struct FoundService {
-  std::string type;  // "_scpi-raw._tcp" or "_http._tcp"
-  std::string name;  // the instance name
-  std::string host;  // "bench3.local"
+  std::string type;     // "_scpi-raw._tcp" or "_http._tcp"
+  std::string name;     // the instance name
+  std::string host;     // "bench3.local"
   std::string address;  // numeric, IPv6 without brackets
   uint16_t port;
   std::vector<std::string> texts;  // the TXT record's "key=value" strings

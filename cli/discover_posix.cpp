@@ -22,8 +22,8 @@ struct Browse {
   void (*onProgress)(DiscoverState *state, void *context);
   void *context;
   AvahiServiceBrowser *httpBrowser;
-  bool httpListed;           // its browser listed all the responder knew of
-  int32_t httpResolving;     // _http._tcp services listed and not resolved yet
+  bool httpListed;        // its browser listed all the responder knew of
+  int32_t httpResolving;  // _http._tcp services listed and not resolved yet
 };
 
 // The panels are all known once their browser has listed them all and each has resolved.
@@ -102,7 +102,8 @@ int32_t BrowseInstruments(int32_t timeoutMs, DiscoverState *state,
   browse.context = context;
   const AvahiPoll *pPoll = avahi_simple_poll_get(browse.poll);
   int error = 0;
-  browse.client = avahi_client_new(pPoll, static_cast<AvahiClientFlags>(0), nullptr, nullptr, &error);
+  browse.client =
+      avahi_client_new(pPoll, static_cast<AvahiClientFlags>(0), nullptr, nullptr, &error);
   if (browse.client == nullptr) {
     avahi_simple_poll_free(browse.poll);
     *pMessage = std::string("no mDNS responder to ask (") + avahi_strerror(error) +
@@ -111,13 +112,14 @@ int32_t BrowseInstruments(int32_t timeoutMs, DiscoverState *state,
   }
   avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, "_scpi-raw._tcp",
                             nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
-  browse.httpBrowser = avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
-                                                 "_http._tcp", nullptr,
-                                                 static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
+  browse.httpBrowser =
+      avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, "_http._tcp",
+                                nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
   timeval when;
   avahi_elapse_time(&when, static_cast<unsigned>(timeoutMs), 0);
   pPoll->timeout_new(
-      pPoll, &when, [](AvahiTimeout *, void *poll) {
+      pPoll, &when,
+      [](AvahiTimeout *, void *poll) {
         avahi_simple_poll_quit(static_cast<AvahiSimplePoll *>(poll));
       },
       browse.poll);

@@ -22,7 +22,8 @@ std::string IdentityField(const char *szIdentity, int32_t position) {
 
 bool IsLoopbackAddress(const std::string &host) {
   // The server prints its bound addresses in their numeric, canonical form.
-  return host.compare(0, 4, "127.") == 0 || host == "::1" || host.compare(0, 11, "::ffff:127.") == 0;
+  return host.compare(0, 4, "127.") == 0 || host == "::1" ||
+         host.compare(0, 11, "::ffff:127.") == 0;
 }
 
 // Adds the service for a listener bound to "ADDR:PORT", unless it is on loopback or no address.

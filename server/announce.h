@@ -20,8 +20,8 @@ enum : int32_t {
 struct AnnouncedService {
   char szType[kAnnounceTypeSize];  // "_scpi-raw._tcp"
   uint16_t port;
-  bool wildcard;  // bound to every address: announced on every interface
-  bool ipv6;      // the bound address's family
+  bool wildcard;                         // bound to every address: announced on every interface
+  bool ipv6;                             // the bound address's family
   char szAddress[kAnnounceAddressSize];  // the bound address, without brackets
   int32_t textCount;
   char aszTexts[kAnnounceMaxTexts][kAnnounceTextSize];  // "key=value"

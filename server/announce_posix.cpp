@@ -94,10 +94,9 @@ void RegisterServices(AvahiClient *pClient) {
     for (int32_t t = service.textCount - 1; t >= 0; t--) {
       pTexts = avahi_string_list_add(pTexts, service.aszTexts[t]);
     }
-    int error = avahi_entry_group_add_service_strlst(group, aInterfaces[i], ProtocolOf(service),
-                                                     static_cast<AvahiPublishFlags>(0), szName,
-                                                     service.szType, nullptr, nullptr,
-                                                     service.port, pTexts);
+    int error = avahi_entry_group_add_service_strlst(
+        group, aInterfaces[i], ProtocolOf(service), static_cast<AvahiPublishFlags>(0), szName,
+        service.szType, nullptr, nullptr, service.port, pTexts);
     avahi_string_list_free(pTexts);
     if (error == AVAHI_ERR_COLLISION) {
       // A service of this very responder has the name (another serve on this machine).
@@ -189,8 +188,8 @@ void StartAnnouncing(const ScpiServer &server, const std::string &scpiBound,
   for (int32_t i = 0; i < plan.count; i++) {
     aInterfaces[i] = InterfaceOf(plan.aServices[i]);
     if (aInterfaces[i] == -1) {
-      PrintServeMessage(std::string("not announcing ") + plan.aServices[i].szType + ": no interface holds " +
-                        plan.aServices[i].szAddress);
+      PrintServeMessage(std::string("not announcing ") + plan.aServices[i].szType +
+                        ": no interface holds " + plan.aServices[i].szAddress);
     }
   }
   snprintf(szName, std::size(szName), "%s", plan.szName);

@@ -16,8 +16,9 @@ namespace {
 
 enum : DWORD { kDeregisterWaitMs = 1000 };
 
-typedef PDNS_SERVICE_INSTANCE(WINAPI *ConstructInstanceFunction)(
-    PCWSTR, PCWSTR, PIP4_ADDRESS, PIP6_ADDRESS, WORD, WORD, WORD, DWORD, PCWSTR *, PCWSTR *);
+typedef PDNS_SERVICE_INSTANCE(WINAPI *ConstructInstanceFunction)(PCWSTR, PCWSTR, PIP4_ADDRESS,
+                                                                 PIP6_ADDRESS, WORD, WORD, WORD,
+                                                                 DWORD, PCWSTR *, PCWSTR *);
 typedef VOID(WINAPI *FreeInstanceFunction)(PDNS_SERVICE_INSTANCE);
 typedef DWORD(WINAPI *RegisterFunction)(PDNS_SERVICE_REGISTER_REQUEST, PDNS_SERVICE_CANCEL);
 
@@ -98,9 +99,9 @@ void Register(Registration *registration, const AnnouncedService &service, const
       inet_pton(AF_INET6, service.szAddress, &registration->ip6) == 1) {
     pIp6 = &registration->ip6;
   }
-  registration->instance = constructInstance(serviceName.c_str(), szHost, pIp4, pIp6, service.port,
-                                             0, 0, static_cast<DWORD>(service.textCount), apKeys,
-                                             apValues);
+  registration->instance =
+      constructInstance(serviceName.c_str(), szHost, pIp4, pIp6, service.port, 0, 0,
+                        static_cast<DWORD>(service.textCount), apKeys, apValues);
   if (registration->instance == nullptr) return;
   registration->request = {};
   registration->request.Version = DNS_QUERY_REQUEST_VERSION1;

@@ -123,7 +123,7 @@ class Responder:
 
 def browse(service_type="_scpi-raw._tcp"):
     """avahi-browse's resolved services of the type: (interface, name, host, address, port, TXT)."""
-    result = run("avahi-browse", "-rtp", "-k", service_type)
+    result = run("avahi-browse", "-rtp", "-k", service_type, timeout=30)
     found = []
     for line in result.stdout.splitlines():
         fields = line.split(";")
