@@ -16,6 +16,10 @@ namespace {
 
 enum : DWORD { kDeregisterWaitMs = 1000 };
 
+// DNS_REQUEST_PENDING of the Windows SDK's winerror.h, which mingw-w64's lacks: the request was
+// taken and its callback will come.
+const DNS_STATUS kDnsRequestPending = 9506;
+
 typedef PDNS_SERVICE_INSTANCE(WINAPI *ConstructInstanceFunction)(PCWSTR, PCWSTR, PIP4_ADDRESS,
                                                                  PIP6_ADDRESS, WORD, WORD, WORD,
                                                                  DWORD, PCWSTR *, PCWSTR *);
@@ -109,7 +113,7 @@ void Register(Registration *registration, const AnnouncedService &service, const
   registration->request.pServiceInstance = registration->instance;
   registration->request.pRegisterCompletionCallback = OnRegistered;
   DWORD status = registerService(&registration->request, nullptr);
-  if (status != DNS_REQUEST_PENDING) {
+  if (status != kDnsRequestPending) {
     PrintServeMessage(std::string("cannot announce ") + service.szType + " (error " +
                       std::to_string(status) + ")");
     freeInstance(registration->instance);
@@ -154,7 +158,7 @@ void StopAnnouncing() {
     if (!registration.used) continue;
     registration.used = false;
     registration.request.pRegisterCompletionCallback = OnDeregistered;
-    if (deregisterService(&registration.request, nullptr) == DNS_REQUEST_PENDING) {
+    if (deregisterService(&registration.request, nullptr) == kDnsRequestPending) {
       WaitForSingleObject(deregistered, kDeregisterWaitMs);
     }
     freeInstance(registration.instance);
