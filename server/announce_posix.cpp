@@ -22,7 +22,10 @@
 
 namespace {
 
-enum : int32_t { kRetryMs = 5000 };  // a client that could not even reach the bus tries again
+enum : int32_t {
+  kRetryMs = 5000,    // a client that could not even reach the bus tries again
+  kNoInterface = -2,  // no interface holds the address (AVAHI_IF_UNSPEC, -1, is every one)
+};
 
 // Everything below is touched by the poll's thread only (or with its lock held).
 AvahiThreadedPoll *threadedPoll = nullptr;
@@ -34,16 +37,17 @@ AvahiIfIndex aInterfaces[kAnnounceMaxServices];
 char szName[kAnnounceNameSize];  // the name asked for now: the plan's, or the alternative
 bool absenceTold = false;
 
-// The interface that holds a bound address, AVAHI_IF_UNSPEC for a wildcard, -1 when none does.
+// The interface that holds a bound address, AVAHI_IF_UNSPEC for a wildcard, kNoInterface when
+// none does.
 AvahiIfIndex InterfaceOf(const AnnouncedService &service) {
   if (service.wildcard) return AVAHI_IF_UNSPEC;
   unsigned char aWanted[sizeof(in6_addr)];
   int family = service.ipv6 ? AF_INET6 : AF_INET;
-  if (inet_pton(family, service.szAddress, aWanted) != 1) return -1;
+  if (inet_pton(family, service.szAddress, aWanted) != 1) return kNoInterface;
   ifaddrs *pList = nullptr;
-  if (getifaddrs(&pList) != 0) return -1;
-  AvahiIfIndex found = -1;
-  for (ifaddrs *p = pList; p != nullptr && found < 0; p = p->ifa_next) {
+  if (getifaddrs(&pList) != 0) return kNoInterface;
+  AvahiIfIndex found = kNoInterface;
+  for (ifaddrs *p = pList; p != nullptr && found == kNoInterface; p = p->ifa_next) {
     if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != family) continue;
     const void *pAddress =
         family == AF_INET
@@ -89,7 +93,7 @@ void RegisterServices(AvahiClient *pClient) {
   if (group == nullptr || !avahi_entry_group_is_empty(group)) return;
   for (int32_t i = 0; i < plan.count; i++) {
     const AnnouncedService &service = plan.aServices[i];
-    if (aInterfaces[i] == -1) continue;
+    if (aInterfaces[i] == kNoInterface) continue;
     AvahiStringList *pTexts = nullptr;
     for (int32_t t = service.textCount - 1; t >= 0; t--) {
       pTexts = avahi_string_list_add(pTexts, service.aszTexts[t]);
@@ -187,7 +191,7 @@ void StartAnnouncing(const ScpiServer &server, const std::string &scpiBound,
   if (plan.count == 0) return;
   for (int32_t i = 0; i < plan.count; i++) {
     aInterfaces[i] = InterfaceOf(plan.aServices[i]);
-    if (aInterfaces[i] == -1) {
+    if (aInterfaces[i] == kNoInterface) {
       PrintServeMessage(std::string("not announcing ") + plan.aServices[i].szType +
                         ": no interface holds " + plan.aServices[i].szAddress);
     }

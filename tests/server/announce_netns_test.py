@@ -2,7 +2,7 @@
 """varnoltctl serve announced with DNS-SD, and varnoltctl discover finding it, inside a network and
 a mount namespace of the test's own: a veth pair va/vb (10.231.0.1/10.231.0.2), a private /run
 (so a private /run/dbus and /run/avahi-daemon), a D-Bus system bus and an avahi-daemon that use
-only va. Nothing is announced or browsed on the machine's own interfaces, and the machine's own
+only that pair. Nothing is announced or browsed on the machine's own interfaces, and the machine's own
 bus and responder are never reached. Needs root; every process it starts dies with it.
 
 Usage: announce_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
@@ -33,7 +33,7 @@ ABSENT = re.compile(r"^varnoltctl: no mDNS responder \(start avahi-daemon\)")
 AVAHI_CONF = """[server]
 use-ipv4=yes
 use-ipv6=no
-allow-interfaces=va
+allow-interfaces=va,vb
 enable-dbus=yes
 [publish]
 publish-workstation=no
@@ -214,6 +214,20 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                                        timeout=5000)
         self.addCleanup(scpi.close)
         self.assertEqual(scpi.query("*IDN?"), f"VARNOLT,DDS generator,SN0001,{version}")
+
+    def test_one_address_on_its_interface_a_wildcard_on_all(self):
+        for listen, interfaces in ((ADDRESS + ":0", ["va"]), ("0.0.0.0:0", ["va", "vb"])):
+            with self.subTest(listen=listen):
+                server = self.server(listen=listen)
+                self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+                deadline = time.monotonic() + 5
+                while len(browse()) < len(interfaces) and time.monotonic() < deadline:
+                    time.sleep(0.1)
+                self.assertEqual([entry[0] for entry in browse()], interfaces)
+                server.stop()
+                deadline = time.monotonic() + 5
+                while browse() and time.monotonic() < deadline:
+                    time.sleep(0.1)
 
     def test_nothing_announced_on_loopback_or_when_told_not_to(self):
         for listen, options in (("127.0.0.1:0", ()), (ADDRESS + ":0", ("--no-announce",))):
