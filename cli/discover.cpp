@@ -74,6 +74,9 @@ std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, boo
     if (!IsGenerator(*pScpi)) pScpi = &found;
     const FoundService *pHttp = PickService(state->services, kHttpType, found.name, pScpi->address);
     if (pHttp == nullptr && !state->httpComplete && !final) continue;
+    // A panel known only at another address of the instrument's: the one at its own address
+    // may still come.
+    if (pHttp != nullptr && pHttp->address != pScpi->address && !final) continue;
     DiscoveredInstrument instrument;
     instrument.name = found.name;
     instrument.host = pScpi->host;

@@ -38,9 +38,10 @@ bool FindText(const std::vector<std::string> &texts, const char *szKey, std::str
 // "TCPIP::ADDR::PORT::SOCKET", an IPv6 address in brackets.
 std::string VisaResource(const std::string &address, uint16_t port);
 
-// The generators not taken yet whose SCPI service has resolved and whose panel is known: found,
-// or known to be absent (the _http._tcp browser is complete, or final). Each instance name once,
-// at its first IPv4 address when it has one.
+// The generators not taken yet whose SCPI service has resolved and whose panel is known: found
+// at the same address, or known to be absent (the _http._tcp browser is complete); with final,
+// every one. Each instance name once, at its first IPv4 address when it has one; its panel at
+// that address when it has one there.
 std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, bool final);
 
 // NAME  HOST  ADDRESS  PORT  RESOURCE  URL (or -), fields joined by two spaces.

@@ -53,14 +53,21 @@ TEST(Discover, APanelBelongsToTheSameInstanceName) {
       Service("_http._tcp", "Gen A", "10.0.0.1", 8025, {"path=/panel/"}),
       Service("_http._tcp", "Gen", "10.0.0.2", 80, {}),
       Service("_http._tcp", "Gen B extra", "10.0.0.2", 81, {}),
+      Service("_scpi-raw._tcp", "Gen C", "10.0.0.3", 5025),
+      Service("_http._tcp", "Gen C", "10.0.1.3", 8025, {}),
   };
-  // Gen A's panel is known; Gen B's may still come while the browse goes on.
+  // Gen A's panel is known; Gen B's may still come while the browse goes on, and Gen C's at its
+  // own address.
   EXPECT_EQ(Lines(&state, false),
             std::vector<std::string>{"Gen A  bench.local  10.0.0.1  5025  "
                                      "TCPIP::10.0.0.1::5025::SOCKET  http://10.0.0.1:8025/panel/"});
-  EXPECT_EQ(Lines(&state, true),
+  state.httpComplete = true;
+  EXPECT_EQ(Lines(&state, false),
             std::vector<std::string>{
                 "Gen B  bench.local  10.0.0.2  5025  TCPIP::10.0.0.2::5025::SOCKET  -"});
+  EXPECT_EQ(Lines(&state, true),
+            std::vector<std::string>{"Gen C  bench.local  10.0.0.3  5025  "
+                                     "TCPIP::10.0.0.3::5025::SOCKET  http://10.0.1.3:8025/"});
 }
 
 TEST(Discover, PanelPathAndAddressForms) {
@@ -80,7 +87,7 @@ TEST(Discover, PanelPathAndAddressForms) {
     DiscoverState state = {};
     state.services = {Service("_scpi-raw._tcp", "Gen", "10.0.0.1", 5025),
                       Service("_http._tcp", "Gen", c.szAddress, 8025, c.texts)};
-    std::vector<DiscoveredInstrument> found = TakeReadyInstruments(&state, false);
+    std::vector<DiscoveredInstrument> found = TakeReadyInstruments(&state, true);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].panelUrl, c.szUrl);
   }

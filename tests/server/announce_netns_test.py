@@ -33,7 +33,7 @@ ABSENT = re.compile(r"^varnoltctl: no mDNS responder \(start avahi-daemon\)")
 AVAHI_CONF = """[server]
 use-ipv4=yes
 use-ipv6=no
-allow-interfaces=va,vb
+allow-interfaces={}
 enable-dbus=yes
 [publish]
 publish-workstation=no
@@ -80,31 +80,36 @@ def make_network():
 
 
 class Responder:
-    """The test's D-Bus system bus and avahi-daemon; the daemon may be stopped and started again."""
+    """A D-Bus system bus and an avahi-daemon on these interfaces, in the namespaces that `enter`
+    (an nsenter command) leads to, or in the test's own; the daemon may be stopped and started
+    again. root: where that namespace's / is seen from here."""
 
-    def __init__(self, folder):
-        self.conf = os.path.join(folder, "avahi-daemon.conf")
+    def __init__(self, folder, interfaces="va,vb", enter=(), root="/"):
+        self.enter, self.root = list(enter), root
+        self.conf = os.path.join(folder, "avahi-daemon-" + interfaces.replace(",", "-") + ".conf")
         with open(self.conf, "w") as conf:
-            conf.write(AVAHI_CONF)
-        self.bus = subprocess.Popen(["dbus-daemon", "--system", "--nofork", "--nopidfile"],
-                                    preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL)
+            conf.write(AVAHI_CONF.format(interfaces))
+        self.bus = subprocess.Popen([*self.enter, "dbus-daemon", "--system", "--nofork",
+                                     "--nopidfile"], preexec_fn=die_with_parent,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
-        while not os.path.exists("/run/dbus/system_bus_socket"):
+        while not os.path.exists(os.path.join(root, "run/dbus/system_bus_socket")):
             if time.monotonic() > deadline or self.bus.poll() is not None:
                 raise RuntimeError("the test's D-Bus system bus did not start")
             time.sleep(0.02)
         self.daemon = None
 
     def start(self):
-        if os.path.exists("/run/avahi-daemon/pid"):
-            os.remove("/run/avahi-daemon/pid")
+        pid_file = os.path.join(self.root, "run/avahi-daemon/pid")
+        if os.path.exists(pid_file):
+            os.remove(pid_file)
         self.daemon = subprocess.Popen(
-            ["avahi-daemon", "-f", self.conf, "--no-drop-root", "--no-rlimits", "--no-chroot"],
-            preexec_fn=die_with_parent, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            [*self.enter, "avahi-daemon", "-f", self.conf, "--no-drop-root", "--no-rlimits",
+             "--no-chroot"], preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
         # Running once it owns its name on the bus (avahi-browse fails before).
         deadline = time.monotonic() + 10
-        while run("avahi-browse", "-atp", "-k").returncode != 0:
+        while run(*self.enter, "avahi-browse", "-atp", "-k").returncode != 0:
             if time.monotonic() > deadline:
                 raise RuntimeError("the test's avahi-daemon did not start")
             time.sleep(0.1)
@@ -119,6 +124,42 @@ class Responder:
         self.stop()
         self.bus.terminate()
         self.bus.wait(timeout=10)
+
+
+class Neighbour:
+    """Another machine on the wire: vb moved into a network and mount namespace of its own, with
+    its own /run, bus and responder. close() brings vb back."""
+
+    def __init__(self, folder):
+        self.holder = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private",
+                                        "sleep", "600"], preexec_fn=die_with_parent)
+        own = os.readlink("/proc/self/ns/net")
+        pid = str(self.holder.pid)
+        deadline = time.monotonic() + 10
+        while os.readlink(f"/proc/{pid}/ns/net") == own:  # until unshare has made it
+            if time.monotonic() > deadline:
+                raise RuntimeError("no namespace for the neighbour")
+            time.sleep(0.01)
+        self.enter = ["nsenter", "-t", pid, "-n", "-m", "--"]
+        subprocess.run(["ip", "link", "set", "vb", "netns", pid], check=True, timeout=10)
+        self.responder = None
+        for command in (["ip", "link", "set", "lo", "up"],
+                        ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
+                        ["ip", "link", "set", "vb", "up", "multicast", "on"],
+                        ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"],
+                        ["mkdir", "/run/dbus", "/run/avahi-daemon"]):
+            subprocess.run([*self.enter, *command], check=True, timeout=10)
+        self.responder = Responder(folder, "vb", self.enter, f"/proc/{pid}/root")
+        self.responder.start()
+
+    def close(self):
+        if self.responder is not None:
+            self.responder.close()
+        run(*self.enter, "ip", "link", "set", "vb", "netns", str(os.getpid()))
+        self.holder.kill()
+        self.holder.wait(timeout=10)
+        subprocess.run(["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"], timeout=10)
+        subprocess.run(["ip", "link", "set", "vb", "up", "multicast", "on"], timeout=10)
 
 
 def browse(service_type="_scpi-raw._tcp"):
@@ -284,6 +325,37 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         code, out, err = self.discover("--json")
         self.assertEqual(sorted((i["name"], i["scpiPort"]) for i in json.loads(out)["instruments"]),
                          sorted([(NAME, first.port), (match.group(1), second.port)]))
+
+    def test_a_name_taken_on_the_network_gets_the_alternative(self):
+        first = self.server("--port", self.path("dev/ttyACM0"))
+        self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
+        neighbour = Neighbour(self.folder.name)
+        self.addCleanup(neighbour.close)
+        # A generator of the same serial at the neighbour's, served on its address.
+        generator = varnoltctl_test.Generator()
+        self.addCleanup(generator.stop)
+        self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("1209", "7a3c"), "SN0001")
+        os.symlink(generator.pty, self.path("dev/ttyACM1"))
+        wrapper = self.path("serve-there")
+        with open(wrapper, "w") as script:
+            script.write("#!/bin/sh\nexec " + " ".join(neighbour.enter) + " " +
+                         os.path.abspath(varnoltctl_test.TOOL) + ' "$@"\n')
+        os.chmod(wrapper, 0o755)
+        scpi_serve_test.TOOL = wrapper
+        try:
+            second = self.server("--port", self.path("dev/ttyACM1"), listen="10.231.0.2:0")
+        finally:
+            scpi_serve_test.TOOL = varnoltctl_test.TOOL
+        match = second.wait_for(ANNOUNCED)
+        self.assertIsNotNone(match, second.lines)
+        self.assertNotEqual(match.group(1), NAME)
+        self.assertTrue(match.group(1).startswith(NAME + " #"), match.group(1))
+        self.assertEqual([line for line in first.lines if ANNOUNCED.match(line)],
+                         [f'varnoltctl: announced as "{NAME}"'])
+        deadline = time.monotonic() + 10
+        while len(browse()) < 2 and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(sorted(entry[1] for entry in browse()), sorted([NAME, match.group(1)]))
 
     def test_discover_finds_nothing(self):
         code, out, err = self.discover("--timeout", "0.5")
