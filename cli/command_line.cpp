@@ -217,6 +217,11 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
       ->check(CLI::IsMember(ChoiceList(kJumperNames), CLI::ignore_case));
   AddText(serve, &bindings, "--listen", &request.listen,
           "ADDR:PORT to listen on (default 127.0.0.1:5025; port 0: any free one)");
+  AddText(serve, &bindings, "--http", &request.http,
+          "the web panel's [ADDR:]PORT (default: the --listen address, port 8025; port 0: any "
+          "free one), or off");
+  serve->add_option("--http-host", request.httpHosts,
+                    "another name the web panel answers to (a site's DNS name; repeatable)");
   serve->add_flag("--verbose", request.verbose,
                   "log each command and answer on stderr with the client's address");
   serve->add_flag("--no-announce", request.noAnnounce,

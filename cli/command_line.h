@@ -3,6 +3,7 @@
 // time-out and table file they ask for.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "signal/settings.h"
 
@@ -30,7 +31,8 @@ struct CommandRequest {
   bool verbose;
   bool noAnnounce;
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
-  OptionText tableFile, output, port, timeout, listen;
+  OptionText tableFile, output, port, timeout, listen, http;
+  std::vector<std::string> httpHosts;
 };
 
 enum ParseOutcome : int32_t {

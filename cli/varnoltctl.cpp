@@ -276,6 +276,8 @@ int32_t RunServe(const CommandRequest &request) {
   serve.port = request.port.text;
   serve.jumperIndex = settings.jumperIndex;
   serve.listen = request.listen.given ? request.listen.text : "127.0.0.1:5025";
+  serve.http = request.http.given ? request.http.text : "";
+  serve.httpHosts = request.httpHosts;
   serve.verbose = request.verbose;
   serve.announce = !request.noAnnounce;
   std::string host;

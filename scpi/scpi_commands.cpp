@@ -7,6 +7,7 @@
 
 #include "scpi/scpi_parser.h"
 #include "signal/nearest_code.h"
+#include "signal/steppers.h"
 
 namespace {
 
@@ -147,6 +148,35 @@ void SetFrequency(ScpiInstrument *instrument, double hertz) {
   instrument->askedHz = hertz;
 }
 
+// The values FREQ, VOLT:OFFS and VOLT may ask for, under the mode and the jumper in use.
+void FieldRange(const ScpiInstrument &instrument, PanelField field, double *pLowest,
+                double *pHighest) {
+  const int32_t jumper = instrument.settings.jumperIndex;
+  switch (field) {
+    case kPanelFrequency: FrequencyRange(instrument, pLowest, pHighest); return;
+    case kPanelOffset:
+      *pLowest = OffsetFromCode(kOffsetCodeLowest, jumper);
+      *pHighest = OffsetFromCode(kOffsetCodeHighest, jumper);
+      return;
+    case kPanelAmplitude:
+      *pLowest = AmplitudeFromCode(kAmplitudeCodeLowest, jumper);
+      *pHighest = AmplitudeFromCode(kAmplitudeCodeHighest, jumper);
+      return;
+  }
+}
+
+// A value in range to the nearest code of its field.
+void SetFieldValue(ScpiInstrument *instrument, PanelField field, double value) {
+  const int32_t jumper = instrument->settings.jumperIndex;
+  switch (field) {
+    case kPanelFrequency: SetFrequency(instrument, value); return;
+    case kPanelOffset: instrument->settings.offsetCode = NearestOffsetCode(value, jumper); return;
+    case kPanelAmplitude:
+      instrument->settings.amplitudeCode = NearestAmplitudeCode(value, jumper);
+      return;
+  }
+}
+
 int32_t RampMember(int32_t symmetry) {
   if (symmetry == 0) return kWaveReversedSaw;
   return symmetry == 50 ? kWaveTriangle : kWaveSaw;
@@ -181,9 +211,8 @@ bool SameOutput(const ScpiInstrument &a, const ScpiInstrument &b) {
 }
 
 // A start or a stop and the report that answers it.
-int32_t SendAndWait(ScpiCall *call, const WriteSequence &sequence, uint8_t reportByte) {
-  ScpiInstrument *instrument = call->instrument;
-  const ScpiGeneratorActions &actions = *call->actions;
+int32_t SendAndWait(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                    const WriteSequence &sequence, uint8_t reportByte) {
   if (!actions.ensureOpen(actions.context) || !actions.write(actions.context, sequence)) {
     instrument->outputOn = false;
     return kScpiHardwareMissing;
@@ -196,26 +225,70 @@ int32_t SendAndWait(ScpiCall *call, const WriteSequence &sequence, uint8_t repor
   return kScpiHardwareError;
 }
 
-int32_t StartOutput(ScpiCall *call) {
-  const ScpiInstrument &instrument = *call->instrument;
+int32_t StartOutput(ScpiInstrument *instrument, const ScpiGeneratorActions &actions) {
   uint16_t samples[kWaveTableSamples];
-  if (instrument.user) {
-    memcpy(samples, instrument.aUserTable, sizeof(samples));
+  if (instrument->user) {
+    memcpy(samples, instrument->aUserTable, sizeof(samples));
   } else {
-    SettingsTable(instrument.settings, samples);
+    SettingsTable(instrument->settings, samples);
   }
-  return SendAndWait(call, StartSequence(instrument.settings, samples), kRunByte);
+  return SendAndWait(instrument, actions, StartSequence(instrument->settings, samples), kRunByte);
 }
 
-int32_t StopOutput(ScpiCall *call) {
-  return SendAndWait(call, StopSequence(), kStopByte);
+int32_t StopOutput(ScpiInstrument *instrument, const ScpiGeneratorActions &actions) {
+  return SendAndWait(instrument, actions, StopSequence(), kStopByte);
 }
 
 // While the output is on, a change is applied at once: a stop, then a start with it.
+int32_t ApplyChange(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                    const ScpiInstrument &before) {
+  if (!instrument->outputOn || SameOutput(before, *instrument)) return kScpiNoError;
+  int32_t error = StopOutput(instrument, actions);
+  return error != kScpiNoError ? error : StartOutput(instrument, actions);
+}
+
+int32_t StartOutput(ScpiCall *call) {
+  return StartOutput(call->instrument, *call->actions);
+}
+
+int32_t StopOutput(ScpiCall *call) {
+  return StopOutput(call->instrument, *call->actions);
+}
+
 int32_t ApplyChange(ScpiCall *call, const ScpiInstrument &before) {
-  if (!call->instrument->outputOn || SameOutput(before, *call->instrument)) return kScpiNoError;
-  int32_t error = StopOutput(call);
-  return error != kScpiNoError ? error : StartOutput(call);
+  return ApplyChange(call->instrument, *call->actions, before);
+}
+
+// FREQ:SPW <n>: the mode is fixed, and the frequency last asked for, which must lie within the
+// mode's range, goes to its nearest code there.
+int32_t FixSpwMode(ScpiInstrument *instrument, const ScpiGeneratorActions &actions, int32_t mode) {
+  if (mode < 0 || mode >= kSpwModes) return kScpiDataOutOfRange;
+  if (CheckRange(instrument->askedHz, FrequencyFromCode(kFrequencyCodeHighest, mode),
+                 FrequencyFromCode(kFrequencyCodeLowest, mode)) != kInRange) {
+    return kScpiDataOutOfRange;
+  }
+  const ScpiInstrument before = *instrument;
+  instrument->spwAuto = false;
+  instrument->settings.spwIndex = mode;
+  instrument->settings.frequencyCode = NearestFrequencyCode(instrument->askedHz, mode);
+  return ApplyChange(instrument, actions, before);
+}
+
+// FREQ, VOLT:OFFS, VOLT: the value of the command's one parameter to its field.
+int32_t SetFieldCommand(ScpiCall *call, PanelField field, ScpiUnitKind kind, double defaultValue) {
+  double lowest = 0.0;
+  double highest = 0.0;
+  double value = 0.0;
+  FieldRange(*call->instrument, field, &lowest, &highest);
+  int32_t error = CheckParamCount(call, 1, 1);
+  if (error == kScpiNoError) {
+    error = ReadValue(call, 0, kind, lowest, highest,
+                      field == kPanelAmplitude ? highest : defaultValue, &value);
+  }
+  if (error != kScpiNoError) return error;
+  const ScpiInstrument before = *call->instrument;
+  SetFieldValue(call->instrument, field, value);
+  return ApplyChange(call, before);
 }
 
 // ---- IEEE 488.2 common commands ----
@@ -387,18 +460,7 @@ int32_t QueryDutyCycle(ScpiCall *call) {
 }
 
 int32_t SetFrequencyValue(ScpiCall *call) {
-  double lowest = 0.0;
-  double highest = 0.0;
-  double hertz = 0.0;
-  FrequencyRange(*call->instrument, &lowest, &highest);
-  int32_t error = CheckParamCount(call, 1, 1);
-  if (error == kScpiNoError) {
-    error = ReadValue(call, 0, kUnitHertz, lowest, highest, kDefaultHz, &hertz);
-  }
-  if (error != kScpiNoError) return error;
-  const ScpiInstrument before = *call->instrument;
-  SetFrequency(call->instrument, hertz);
-  return ApplyChange(call, before);
+  return SetFieldCommand(call, kPanelFrequency, kUnitHertz, kDefaultHz);
 }
 
 int32_t QueryFrequencyValue(ScpiCall *call) {
@@ -422,19 +484,10 @@ int32_t SetSamplesPerWave(ScpiCall *call) {
   if (param.type == kParamKeyword) return kScpiIllegalParameterValue;
   int32_t samples = 0;
   error = ReadWhole(call, 0, 0, kSamplesPerWave[0], 0, &samples);
+  if (error != kScpiNoError) return error;
   int32_t mode = 0;
   while (mode < kSpwModes && kSamplesPerWave[mode] != samples) mode++;
-  if (error == kScpiNoError && mode == kSpwModes) error = kScpiDataOutOfRange;
-  if (error != kScpiNoError) return error;
-  // The frequency last asked for must lie within the new mode's range.
-  if (CheckRange(instrument->askedHz, FrequencyFromCode(kFrequencyCodeHighest, mode),
-                 FrequencyFromCode(kFrequencyCodeLowest, mode)) != kInRange) {
-    return kScpiDataOutOfRange;
-  }
-  instrument->spwAuto = false;
-  instrument->settings.spwIndex = mode;
-  instrument->settings.frequencyCode = NearestFrequencyCode(instrument->askedHz, mode);
-  return ApplyChange(call, before);
+  return FixSpwMode(instrument, *call->actions, mode);
 }
 
 int32_t QuerySamplesPerWave(ScpiCall *call) {
@@ -443,19 +496,7 @@ int32_t QuerySamplesPerWave(ScpiCall *call) {
 }
 
 int32_t SetAmplitude(ScpiCall *call) {
-  ScpiInstrument *instrument = call->instrument;
-  const int32_t jumper = instrument->settings.jumperIndex;
-  const double highest = AmplitudeFromCode(kAmplitudeCodeHighest, jumper);
-  double vpp = 0.0;
-  int32_t error = CheckParamCount(call, 1, 1);
-  if (error == kScpiNoError) {
-    error = ReadValue(call, 0, kUnitVpp, AmplitudeFromCode(kAmplitudeCodeLowest, jumper), highest,
-                      highest, &vpp);
-  }
-  if (error != kScpiNoError) return error;
-  const ScpiInstrument before = *instrument;
-  instrument->settings.amplitudeCode = NearestAmplitudeCode(vpp, jumper);
-  return ApplyChange(call, before);
+  return SetFieldCommand(call, kPanelAmplitude, kUnitVpp, 0.0);
 }
 
 int32_t QueryAmplitude(ScpiCall *call) {
@@ -480,18 +521,7 @@ int32_t QueryVoltageUnit(ScpiCall *call) {
 }
 
 int32_t SetOffset(ScpiCall *call) {
-  ScpiInstrument *instrument = call->instrument;
-  const int32_t jumper = instrument->settings.jumperIndex;
-  double volts = 0.0;
-  int32_t error = CheckParamCount(call, 1, 1);
-  if (error == kScpiNoError) {
-    error = ReadValue(call, 0, kUnitVolts, OffsetFromCode(kOffsetCodeLowest, jumper),
-                      OffsetFromCode(kOffsetCodeHighest, jumper), 0.0, &volts);
-  }
-  if (error != kScpiNoError) return error;
-  const ScpiInstrument before = *instrument;
-  instrument->settings.offsetCode = NearestOffsetCode(volts, jumper);
-  return ApplyChange(call, before);
+  return SetFieldCommand(call, kPanelOffset, kUnitVolts, 0.0);
 }
 
 int32_t QueryOffset(ScpiCall *call) {
@@ -552,32 +582,25 @@ int32_t Apply(ScpiCall *call) {
   }
   ScpiInstrument next = *call->instrument;
   ChooseFunction(&next, function);
-  const int32_t jumper = next.settings.jumperIndex;
   const int32_t count = call->unit->paramCount;
   auto given = [&](int32_t index) {
     return index < count && !ScpiKeywordIs(call->pLine, Param(call, index), "DEFault");
   };
-  double value = 0.0;
-  if (function != kWaveZero && given(0)) {
+  // Each given value, in its field's range for the function, mode and jumper of next.
+  const PanelField fields[] = {kPanelFrequency, kPanelAmplitude, kPanelOffset};
+  const ScpiUnitKind kinds[] = {kUnitHertz, kUnitVpp, kUnitVolts};
+  for (int32_t i = 0; i < 3; i++) {
+    if (!given(i) || (function == kWaveZero && fields[i] != kPanelOffset)) continue;
     double lowest = 0.0;
     double highest = 0.0;
-    FrequencyRange(next, &lowest, &highest);
-    error = ReadValue(call, 0, kUnitHertz, lowest, highest, kDefaultHz, &value);
+    double value = 0.0;
+    FieldRange(next, fields[i], &lowest, &highest);
+    double defaultValue = fields[i] == kPanelFrequency   ? kDefaultHz
+                          : fields[i] == kPanelAmplitude ? highest
+                                                         : 0.0;
+    error = ReadValue(call, i, kinds[i], lowest, highest, defaultValue, &value);
     if (error != kScpiNoError) return error;
-    SetFrequency(&next, value);
-  }
-  if (function != kWaveZero && given(1)) {
-    const double highest = AmplitudeFromCode(kAmplitudeCodeHighest, jumper);
-    error = ReadValue(call, 1, kUnitVpp, AmplitudeFromCode(kAmplitudeCodeLowest, jumper), highest,
-                      highest, &value);
-    if (error != kScpiNoError) return error;
-    next.settings.amplitudeCode = NearestAmplitudeCode(value, jumper);
-  }
-  if (given(2)) {
-    error = ReadValue(call, 2, kUnitVolts, OffsetFromCode(kOffsetCodeLowest, jumper),
-                      OffsetFromCode(kOffsetCodeHighest, jumper), 0.0, &value);
-    if (error != kScpiNoError) return error;
-    next.settings.offsetCode = NearestOffsetCode(value, jumper);
+    SetFieldValue(&next, fields[i], value);
   }
   const ScpiInstrument before = *call->instrument;
   *call->instrument = next;
@@ -800,6 +823,80 @@ void NoteGeneratorReport(ScpiInstrument *instrument, ReceivedReport report) {
 void NoteGeneratorGone(ScpiInstrument *instrument) {
   instrument->outputOn = false;
   QueueScpiError(instrument, kScpiHardwareMissing);
+}
+
+int32_t StepPanelField(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                       PanelField field, bool up, bool coarse) {
+  const ScpiInstrument before = *instrument;
+  GeneratorSettings &settings = instrument->settings;
+  const int32_t coarseFlag = coarse ? 1 : 0;
+  switch (field) {
+    case kPanelFrequency:
+      settings.frequencyCode = up ? CodeAfterFrequencyUp(settings.frequencyCode, coarseFlag)
+                                  : CodeAfterFrequencyDown(settings.frequencyCode, coarseFlag);
+      // A later change of mode keeps the frequency the steps arrived at.
+      instrument->askedHz = FrequencyFromCode(settings.frequencyCode, settings.spwIndex);
+      break;
+    case kPanelOffset:
+      settings.offsetCode =
+          up ? CodeAfterOffsetUp(settings.offsetCode) : CodeAfterOffsetDown(settings.offsetCode);
+      break;
+    case kPanelAmplitude:
+      settings.amplitudeCode = up ? CodeAfterAmplitudeUp(settings.amplitudeCode, coarseFlag)
+                                  : CodeAfterAmplitudeDown(settings.amplitudeCode, coarseFlag);
+      break;
+  }
+  return ApplyChange(instrument, actions, before);
+}
+
+int32_t SetPanelValue(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                      PanelField field, double value) {
+  double lowest = 0.0;
+  double highest = 0.0;
+  FieldRange(*instrument, field, &lowest, &highest);
+  if (CheckRange(value, lowest, highest) != kInRange) return kScpiDataOutOfRange;
+  const ScpiInstrument before = *instrument;
+  SetFieldValue(instrument, field, value);
+  return ApplyChange(instrument, actions, before);
+}
+
+int32_t ChoosePanelWave(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                        int32_t wave) {
+  if (wave < 0 || wave >= kFunctions) return kScpiIllegalParameterValue;
+  if (wave == kFunctionUser && !instrument->userTableLoaded) return kScpiSettingsConflict;
+  const ScpiInstrument before = *instrument;
+  // The list's entry itself, whatever ramp FUNC RAMP would mean now; the ramp's symmetry follows.
+  instrument->user = wave == kFunctionUser;
+  if (!instrument->user) instrument->settings.waveformIndex = wave;
+  if (wave == kWaveTriangle) instrument->rampSymmetry = 50;
+  if (wave == kWaveSaw) instrument->rampSymmetry = 100;
+  if (wave == kWaveReversedSaw) instrument->rampSymmetry = 0;
+  return ApplyChange(instrument, actions, before);
+}
+
+int32_t ChoosePanelSpw(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                       int32_t mode) {
+  return FixSpwMode(instrument, actions, mode);
+}
+
+int32_t SetPanelDuty(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                     int32_t duty) {
+  if (duty < 0 || duty > 100) return kScpiDataOutOfRange;
+  const ScpiInstrument before = *instrument;
+  instrument->settings.dutyPercent = static_cast<uint8_t>(duty);
+  return ApplyChange(instrument, actions, before);
+}
+
+int32_t SetPanelJumper(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                       int32_t jumper) {
+  if (jumper < 0 || jumper >= kJumpers) return kScpiIllegalParameterValue;
+  const ScpiInstrument before = *instrument;
+  instrument->settings.jumperIndex = jumper;
+  return ApplyChange(instrument, actions, before);
+}
+
+int32_t PressPanelRun(ScpiInstrument *instrument, const ScpiGeneratorActions &actions) {
+  return instrument->outputOn ? StopOutput(instrument, actions) : StartOutput(instrument, actions);
 }
 
 const char *ScpiErrorText(int32_t code) {

@@ -67,5 +67,28 @@ void NoteGeneratorReport(ScpiInstrument *instrument, ReceivedReport report);
 // The generator went away while nothing was sent: -241 once, the output off.
 void NoteGeneratorGone(ScpiInstrument *instrument);
 
+// The panel's actions (the web page's): the rules of the commands, without a command line. Each
+// returns 0 or the error that the matching command would queue, and queues nothing itself.
+enum PanelField : int32_t { kPanelFrequency = 0, kPanelOffset = 1, kPanelAmplitude = 2 };
+
+// A +/- button: the code rules of the panel's steppers (coarse only for frequency and amplitude).
+int32_t StepPanelField(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                       PanelField field, bool up, bool coarse);
+// A typed value in hertz, volts or volts peak to peak: FREQ's, VOLT:OFFS's or VOLT's range and
+// nearest code.
+int32_t SetPanelValue(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                      PanelField field, double value);
+// A waveform list entry, 0..6, or 7 for the user table once loaded.
+int32_t ChoosePanelWave(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                        int32_t wave);
+// A samples-per-wave list entry: fixes that mode, as FREQ:SPW does.
+int32_t ChoosePanelSpw(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                       int32_t mode);
+int32_t SetPanelDuty(ScpiInstrument *instrument, const ScpiGeneratorActions &actions, int32_t duty);
+int32_t SetPanelJumper(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+                       int32_t jumper);
+// START while the output is off, STOP while it is on.
+int32_t PressPanelRun(ScpiInstrument *instrument, const ScpiGeneratorActions &actions);
+
 // SCPI's text of an error number ("Undefined header"); "Unknown error" for one not used here.
 const char *ScpiErrorText(int32_t code);

@@ -1,5 +1,7 @@
 #include "scpi/scpi_line_reader.h"
 
+#include <cstring>
+
 namespace {
 
 // Where a '#' has led: plain text, the digit that counts the length's digits, the length's
@@ -89,4 +91,19 @@ ScpiLineStep TakeScpiLineBytes(ScpiLineReader *reader, const uint8_t *pBytes, si
   }
   *pUsed = dwCount;
   return kLineIncomplete;
+}
+
+bool IsHttpRequestLine(const char *pLine, size_t dwLength) {
+  size_t i = 0;
+  while (i < dwLength && pLine[i] >= 'A' && pLine[i] <= 'Z') i++;
+  if (i == 0 || i >= dwLength || pLine[i] != ' ') return false;
+  const size_t targetStart = ++i;
+  while (i < dwLength && pLine[i] != ' ' && pLine[i] > 0x20) i++;
+  if (i == targetStart || i >= dwLength || pLine[i] != ' ') return false;
+  const char kVersion[] = "HTTP/1.";
+  const size_t dwVersion = sizeof(kVersion) - 1;
+  i++;
+  if (dwLength - i != dwVersion + 1 || memcmp(pLine + i, kVersion, dwVersion) != 0) return false;
+  const char minor = pLine[i + dwVersion];
+  return minor == '0' || minor == '1';
 }

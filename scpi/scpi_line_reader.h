@@ -32,3 +32,9 @@ void ResetScpiLineReader(ScpiLineReader *reader);
 // After kLineComplete the line stays in aLine until the next call.
 ScpiLineStep TakeScpiLineBytes(ScpiLineReader *reader, const uint8_t *pBytes, size_t dwCount,
                                size_t *pUsed);
+
+// Whether a line is an HTTP request line ("POST / HTTP/1.1"): an upper-case method, a space, a
+// target without spaces, a space, HTTP/1.0 or HTTP/1.1 (a CR before the LF already left out). No
+// SCPI command looks like it, and every HTTP request begins with one: a client that sends it is a
+// browser or a script speaking HTTP to the instrument's port, never an instrument client.
+bool IsHttpRequestLine(const char *pLine, size_t dwLength);

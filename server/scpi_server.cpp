@@ -17,6 +17,7 @@ enum : int32_t {
   kWriteTimeoutMs = 2000,  // a write the port does not take by then: the device is gone
   kMaxDrainReads = 64,     // reads of one wake-up: the port cannot hold the server longer
   kLogBytes = 200,         // --verbose shows this much of a line
+  kRetryMs = 1000,         // a generator that went away is looked for this often
 };
 
 // The generator's serial number as the system gives it for this port, else empty.
@@ -30,6 +31,7 @@ std::string SerialOf(const std::string &port) {
 void LosePort(ScpiServer *server) {
   CloseSerialPort(server->port);
   server->port = nullptr;
+  server->heard = false;
   PrintServeMessage(server->portName +
                     ": the generator went away; serving from its last state until it is back");
 }
@@ -49,6 +51,7 @@ bool EnsureOpen(void *context) {
     return false;
   }
   server->portName = chosen.port;
+  server->heard = false;
   PrintServeMessage("serving " + chosen.port + " again");
   return true;
 }
@@ -71,6 +74,7 @@ WaitOutcome WaitForGenerator(void *context, uint8_t reportByte, int32_t timeoutM
   WaitOutcome outcome =
       WaitForReport(ReadSerialChunk, MonotonicMs, server->port, reportByte, timeoutMs);
   if (outcome == kWaitGone) LosePort(server);
+  if (outcome == kWaitReport) server->heard = true;
   return outcome;
 }
 
@@ -92,7 +96,7 @@ std::string LogText(const char *pText, size_t dwLength) {
 }
 
 void RunClientLine(ScpiServer *server, ScpiClient *client) {
-  const ScpiGeneratorActions actions = {server, EnsureOpen, WriteToGenerator, WaitForGenerator};
+  const ScpiGeneratorActions actions = ScpiServerActions(server);
   const ScpiLineReader &reader = client->reader;
   if (server->request.verbose) {
     PrintServeMessage(std::string(client->szAddress) + " > " +
@@ -111,9 +115,15 @@ void RunClientLine(ScpiServer *server, ScpiClient *client) {
 
 }  // namespace
 
+ScpiGeneratorActions ScpiServerActions(ScpiServer *server) {
+  return {server, EnsureOpen, WriteToGenerator, WaitForGenerator};
+}
+
 int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::string *pMessage) {
   server->request = request;
   server->port = nullptr;
+  server->heard = false;
+  server->web = false;
   for (ScpiClient &client : server->aClients) client.used = false;
   FoundGenerator chosen;
   int32_t status = ChooseGeneratorPort(request.portGiven, request.port, &chosen, pMessage);
@@ -127,6 +137,8 @@ int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::str
   const std::string serial = request.portGiven ? SerialOf(chosen.port) : chosen.serial;
   ResetScpiInstrument(&server->instrument, request.jumperIndex, serial.c_str(),
                       VARNOLT_VERSION_TEXT);
+  server->identity.serial = serial;
+  server->identity.version = VARNOLT_VERSION_TEXT;
   return kExitOk;
 }
 
@@ -175,7 +187,7 @@ void RemoveScpiClient(ScpiServer *server, int32_t index) {
   std::string().swap(client.output);
 }
 
-void TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pBytes, size_t dwCount) {
+bool TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pBytes, size_t dwCount) {
   ScpiClient *client = &server->aClients[index];
   size_t offset = 0;
   while (offset < dwCount) {
@@ -183,6 +195,13 @@ void TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pByte
     ScpiLineStep step =
         TakeScpiLineBytes(&client->reader, pBytes + offset, dwCount - offset, &used);
     offset += used;
+    if (step == kLineComplete && IsHttpRequestLine(client->reader.aLine, client->reader.dwLength)) {
+      // A browser's request (a page of any site can send one): nothing of it runs.
+      PrintServeMessage(std::string(client->szAddress) +
+                        " closed: it sent an HTTP request, not SCPI (the web panel has a port "
+                        "of its own)");
+      return false;
+    }
     if (step == kLineComplete) {
       RunClientLine(server, client);
     } else if (step == kLineTooLong) {
@@ -192,6 +211,7 @@ void TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pByte
       QueueScpiError(&server->instrument, kScpiTooMuchData);
     }
   }
+  return true;
 }
 
 void ScpiOutputSent(ScpiServer *server, int32_t index, size_t dwSent) {
@@ -207,12 +227,22 @@ void ServiceScpiPort(ScpiServer *server) {
         ReadSerialChunk(server->port, aRxBuffer, static_cast<uint32_t>(std::size(aRxBuffer)), 0);
     if (result.outcome == kReadGone) gone = true;
     if (result.outcome != kReadBytes) break;
-    NoteGeneratorReport(&server->instrument, ClassifyReport(aRxBuffer, result.dwLen));
+    ReceivedReport report = ClassifyReport(aRxBuffer, result.dwLen);
+    if (report == kReportRunning || report == kReportStopped) server->heard = true;
+    NoteGeneratorReport(&server->instrument, report);
   }
   if (gone) {
     LosePort(server);
     NoteGeneratorGone(&server->instrument);
   }
+}
+
+int32_t ScpiWaitTimeoutMs(const ScpiServer *server) {
+  return server->port == nullptr ? kRetryMs : -1;
+}
+
+void RetryScpiPort(ScpiServer *server) {
+  if (server->port == nullptr) EnsureOpen(server);
 }
 
 void CloseScpiServer(ScpiServer *server) {

@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
 #include "link/serial_port.h"
 #include "scpi/scpi_commands.h"
 #include "scpi/scpi_line_reader.h"
+#include "server/web_panel.h"
 
 enum : int32_t {
   kScpiMaxClients = 32,   // Windows waits on at most 64 objects: these, the listener, the port
@@ -22,6 +25,8 @@ struct ServeRequest {
   std::string port;
   int32_t jumperIndex;
   std::string listen;  // "ADDR:PORT"; an IPv6 address in brackets
+  std::string http;    // the web panel's "ADDR:PORT" or "PORT" (on the listen address), or "off"
+  std::vector<std::string> httpHosts;  // more names the web panel answers to (--http-host)
   bool verbose;
   bool announce;  // DNS-SD (server/announce.h); --no-announce turns it off
 };
@@ -38,7 +43,14 @@ struct ScpiServer {
   ScpiInstrument instrument;
   SerialPort *port;  // null while the generator is away
   std::string portName;
+  bool heard;  // a report came since the port was opened: the status line shows it
   ScpiClient aClients[kScpiMaxClients];
+  bool web;              // the web panel is served
+  std::string webBound;  // its listener's bound "ADDR:PORT" (announced with DNS-SD), else empty
+  WebIdentity identity;
+  std::string previewKey;  // what the preview below was drawn from
+  std::string previewSvg;
+  std::string stateKey;  // what the published state was made from
 };
 
 // Serves until SIGINT or SIGTERM (Ctrl+C, Ctrl+Break or the console closing on Windows); returns
@@ -49,6 +61,9 @@ int32_t RunScpiServer(const ServeRequest &request);
 // Chooses and opens the generator's port as `start` does. kExitOk, or an exit code and *pMessage.
 int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::string *pMessage);
 
+// How commands and page actions reach the server's generator.
+ScpiGeneratorActions ScpiServerActions(ScpiServer *server);
+
 // "127.0.0.1:5025", "[::1]:5025": false when there is no address or no port number.
 bool SplitListenAddress(const std::string &listen, std::string *pHost, std::string *pPort);
 
@@ -57,7 +72,8 @@ int32_t AddScpiClient(ScpiServer *server, const char *szAddress);
 void RemoveScpiClient(ScpiServer *server, int32_t index);
 
 // Bytes from a client: each line they complete runs, and its answer goes to the client's output.
-void TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pBytes, size_t dwCount);
+// False when the client spoke HTTP: nothing of it ran, and it is to be closed at once.
+bool TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pBytes, size_t dwCount);
 
 // The client's output after dwSent more bytes of it went out.
 void ScpiOutputSent(ScpiServer *server, int32_t index, size_t dwSent);
@@ -65,7 +81,31 @@ void ScpiOutputSent(ScpiServer *server, int32_t index, size_t dwSent);
 // The port has input or went away: reads the reports, or notes the loss.
 void ServiceScpiPort(ScpiServer *server);
 
+// While the generator is away the loop wakes this often to look for it (-1: it waits for events).
+int32_t ScpiWaitTimeoutMs(const ScpiServer *server);
+// Looks for the generator that went away, and opens it again once it is back.
+void RetryScpiPort(ScpiServer *server);
+
+// The web panel, on the address of request.http: binds it (exit 75 naming --http when its port is
+// in use) and starts serving. scpiBound is the SCPI listener's bound "ADDR:PORT". On kExitOk,
+// *pLines holds what to print before serving: warnings, then the serving line.
+int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wake)(),
+                     std::vector<std::string> *pLines, std::string *pMessage);
+// Runs the actions that pages sent, then publishes the state: called after every wake-up.
+void ServiceServeWeb(ScpiServer *server);
+void CloseServeWeb(ScpiServer *server);
+
 void CloseScpiServer(ScpiServer *server);
 
 // One line "varnoltctl: ..." on stderr.
 void PrintServeMessage(const std::string &message);
+
+// The platform halves' parts of the web panel.
+// The options of a listening socket: an address in use is refused, never shared.
+void SetListenSocketOptions(intptr_t socket);
+// Why "host:port" cannot be listened on: the exit code (75 in use, 77 denied, 74 other) and
+// *pMessage.
+int32_t ExplainListenFailure(const std::string &host, int32_t port, std::string *pMessage);
+// The machine's own addresses (numeric, IPv6 without brackets) and its host name.
+std::vector<std::string> MachineAddresses();
+std::string MachineHostName();

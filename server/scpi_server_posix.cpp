@@ -1,11 +1,13 @@
 // The server's sockets and its one wait on Linux: poll over a signalfd (SIGINT, SIGTERM), the
 // listening socket, the generator's port and the clients. Nothing else wakes it.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "link/exit_codes.h"
 #include "server/announce.h"
@@ -23,6 +27,14 @@ namespace {
 
 ScpiServer server;  // the clients' line buffers are far too large for the stack
 int aClientSockets[kScpiMaxClients];
+int wakeFd = -1;  // the web panel's threads wake the loop here: an action waits for it
+
+void WakeLoop() {
+  uint64_t one = 1;
+  if (write(wakeFd, &one, sizeof(one)) < 0) {
+    // The counter is full (it holds 2^64 - 2 wake-ups): the loop is awake anyway.
+  }
+}
 
 void AddressText(const sockaddr *pAddress, socklen_t length, char *szText, size_t size) {
   char szHost[NI_MAXHOST] = "?";
@@ -119,7 +131,10 @@ void ServiceClient(int32_t index, short revents) {
     CloseClient(index);
     return;
   }
-  TakeScpiClientBytes(&server, index, aChunk, static_cast<size_t>(got));
+  if (!TakeScpiClientBytes(&server, index, aChunk, static_cast<size_t>(got))) {
+    CloseClient(index);
+    return;
+  }
   Flush(index);
 }
 
@@ -169,24 +184,36 @@ int32_t RunScpiServer(const ServeRequest &request) {
     PrintServeMessage(message);
     return status;
   }
+  wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  std::vector<std::string> lines;
+  status = OpenServeWeb(&server, bound, WakeLoop, &lines, &message);
+  if (status != kExitOk) {
+    close(listener);
+    CloseScpiServer(&server);
+    PrintServeMessage(message);
+    return status;
+  }
   if (!loopback) {
     PrintServeMessage("warning: listening on " + bound +
                       ": anyone who can reach it can drive the generator");
   }
-  PrintServeMessage("serving " + server.portName + " on " + bound);
-  StartAnnouncing(server, bound);
+  for (const std::string &line : lines) PrintServeMessage(line);
+  StartAnnouncing(server, bound, server.webBound);
 
+  enum : nfds_t { kSignalSlot = 0, kListenerSlot = 1, kWakeSlot = 2, kFixedSlots = 3 };
   for (;;) {
-    pollfd aPoll[3 + kScpiMaxClients];
-    int32_t aClientOf[3 + kScpiMaxClients];
+    pollfd aPoll[kFixedSlots + 1 + kScpiMaxClients];
+    int32_t aClientOf[kFixedSlots + 1 + kScpiMaxClients];
     nfds_t count = 0;
     aPoll[count++] = {signalFd, POLLIN, 0};
     aPoll[count++] = {listener, POLLIN, 0};
+    aPoll[count++] = {wakeFd, POLLIN, 0};
     nfds_t portSlot = 0;
     if (server.port != nullptr) {
       portSlot = count;
       aPoll[count++] = {static_cast<int>(SerialWaitHandle(server.port)), POLLIN, 0};
     }
+    const nfds_t firstClient = count;
     for (int32_t i = 0; i < kScpiMaxClients; i++) {
       if (!server.aClients[i].used) continue;
       aClientOf[count] = i;
@@ -195,19 +222,31 @@ int32_t RunScpiServer(const ServeRequest &request) {
       short events = server.aClients[i].output.empty() ? POLLIN : POLLOUT;
       aPoll[count++] = {aClientSockets[i], events, 0};
     }
-    if (poll(aPoll, count, -1) < 0) {
+    // While the generator is away the wait ends now and then to look for it; else only events.
+    int ready = poll(aPoll, count, ScpiWaitTimeoutMs(&server));
+    if (ready < 0) {
       if (errno == EINTR) continue;
       PrintServeMessage(std::string("poll failed: ") + strerror(errno));
       break;
     }
-    if (aPoll[0].revents != 0) break;
+    if (aPoll[kSignalSlot].revents != 0) break;
+    if (ready == 0) RetryScpiPort(&server);
     if (portSlot != 0 && aPoll[portSlot].revents != 0) ServiceScpiPort(&server);
-    for (nfds_t slot = portSlot != 0 ? portSlot + 1 : 2; slot < count; slot++) {
+    for (nfds_t slot = firstClient; slot < count; slot++) {
       if (aPoll[slot].revents != 0) ServiceClient(aClientOf[slot], aPoll[slot].revents);
     }
-    if ((aPoll[1].revents & POLLIN) != 0) AcceptClients(listener);
+    if ((aPoll[kListenerSlot].revents & POLLIN) != 0) AcceptClients(listener);
+    if (aPoll[kWakeSlot].revents != 0) {
+      uint64_t wakes = 0;
+      if (read(wakeFd, &wakes, sizeof(wakes)) < 0) {
+        // Nothing to take: another read took it.
+      }
+    }
+    // Actions of pages, then the state that every page shows, after whatever happened.
+    ServiceServeWeb(&server);
   }
 
+  CloseServeWeb(&server);
   for (int32_t i = 0; i < kScpiMaxClients; i++) {
     if (server.aClients[i].used) CloseClient(i);
   }
@@ -215,5 +254,57 @@ int32_t RunScpiServer(const ServeRequest &request) {
   close(listener);
   CloseScpiServer(&server);
   if (signalFd >= 0) close(signalFd);
+  if (wakeFd >= 0) close(wakeFd);
   return kExitOk;
+}
+
+void SetListenSocketOptions(intptr_t socket) {
+  int on = 1;
+  // As the SCPI listener: a restart is not held up by TIME_WAIT; a port in use is still refused
+  // (no SO_REUSEPORT, which would let two servers share it).
+  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+}
+
+int32_t ExplainListenFailure(const std::string &host, int32_t port, std::string *pMessage) {
+  int32_t status = kExitPortFailed;
+  std::string bound;
+  bool loopback = false;
+  const std::string address =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  int fd = Listen(address, &status, pMessage, &bound, &loopback);
+  if (fd < 0) {
+    // Listen names the address itself: the caller names it with its option.
+    size_t colon = pMessage->find(": ");
+    if (colon != std::string::npos) pMessage->erase(0, colon + 2);
+    return status;
+  }
+  close(fd);
+  *pMessage = "cannot listen there";
+  return kExitPortFailed;
+}
+
+std::vector<std::string> MachineAddresses() {
+  std::vector<std::string> addresses;
+  ifaddrs *pList = nullptr;
+  if (getifaddrs(&pList) != 0) return addresses;
+  for (ifaddrs *pEntry = pList; pEntry != nullptr; pEntry = pEntry->ifa_next) {
+    const sockaddr *pAddress = pEntry->ifa_addr;
+    if (pAddress == nullptr || (pAddress->sa_family != AF_INET && pAddress->sa_family != AF_INET6))
+      continue;
+    char szHost[NI_MAXHOST];
+    socklen_t length = pAddress->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    if (getnameinfo(pAddress, length, szHost, std::size(szHost), nullptr, 0, NI_NUMERICHOST) != 0)
+      continue;
+    // A link-local address carries its interface ("fe80::1%eth0"): Host cannot name it so.
+    if (strchr(szHost, '%') != nullptr) continue;
+    addresses.push_back(szHost);
+  }
+  freeifaddrs(pList);
+  return addresses;
+}
+
+std::string MachineHostName() {
+  char szName[256] = "";
+  if (gethostname(szName, std::size(szName) - 1) != 0) return "";
+  return szName;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "link/exit_codes.h"
 #include "server/announce.h"
@@ -24,6 +25,11 @@ ScpiServer server;  // the clients' line buffers are far too large for the stack
 SOCKET aClientSockets[kScpiMaxClients];
 WSAEVENT aClientEvents[kScpiMaxClients];
 HANDLE stopEvent = nullptr;
+HANDLE wakeEvent = nullptr;  // the web panel's threads set it: an action waits for the loop
+
+void WakeLoop() {
+  SetEvent(wakeEvent);
+}
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
@@ -155,7 +161,10 @@ void ServiceClient(int32_t index) {
       if (server.aClients[index].used) CloseClient(index);
       return;
     }
-    TakeScpiClientBytes(&server, index, aChunk, static_cast<size_t>(got));
+    if (!TakeScpiClientBytes(&server, index, aChunk, static_cast<size_t>(got))) {
+      CloseClient(index);
+      return;
+    }
   }
 }
 
@@ -220,19 +229,30 @@ int32_t RunScpiServer(const ServeRequest &request) {
     WSACleanup();
     return status;
   }
+  wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  std::vector<std::string> lines;
+  status = OpenServeWeb(&server, bound, WakeLoop, &lines, &message);
+  if (status != kExitOk) {
+    closesocket(listener);
+    CloseScpiServer(&server);
+    PrintServeMessage(message);
+    WSACleanup();
+    return status;
+  }
   if (!loopback) {
     PrintServeMessage("warning: listening on " + bound +
                       ": anyone who can reach it can drive the generator");
   }
-  PrintServeMessage("serving " + server.portName + " on " + bound);
-  StartAnnouncing(server, bound);
+  for (const std::string &line : lines) PrintServeMessage(line);
+  StartAnnouncing(server, bound, server.webBound);
 
   for (;;) {
-    HANDLE aHandles[3 + kScpiMaxClients];
-    int32_t aClientOf[3 + kScpiMaxClients] = {};
+    HANDLE aHandles[4 + kScpiMaxClients];
+    int32_t aClientOf[4 + kScpiMaxClients] = {};
     DWORD count = 0;
     aHandles[count++] = stopEvent;
     aHandles[count++] = listenEvent;
+    aHandles[count++] = wakeEvent;
     HANDLE portEvent = nullptr;
     if (server.port != nullptr) {
       ArmSerialWait(server.port);
@@ -245,19 +265,28 @@ int32_t RunScpiServer(const ServeRequest &request) {
       aClientOf[count] = i;
       aHandles[count++] = aClientEvents[i];
     }
-    if (WaitForMultipleObjects(count, aHandles, FALSE, INFINITE) == WAIT_FAILED) {
+    // While the generator is away the wait ends now and then to look for it; else only events.
+    const int32_t timeoutMs = ScpiWaitTimeoutMs(&server);
+    DWORD woken = WaitForMultipleObjects(count, aHandles, FALSE,
+                                         timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    if (woken == WAIT_FAILED) {
       PrintServeMessage("the wait failed (error " + std::to_string(GetLastError()) + ")");
       break;
     }
     if (IsSet(stopEvent)) break;
+    if (woken == WAIT_TIMEOUT) RetryScpiPort(&server);
     // The port first: a client's command may close it, and its event with it.
     if (portEvent != nullptr && IsSet(portEvent)) ServiceScpiPort(&server);
     for (DWORD slot = firstClient; slot < count; slot++) {
       if (IsSet(aHandles[slot])) ServiceClient(aClientOf[slot]);
     }
     if (IsSet(listenEvent)) AcceptClients(listener, listenEvent);
+    // Actions of pages (the wake event reset itself as the wait took it), then the state that
+    // every page shows, after whatever happened.
+    ServiceServeWeb(&server);
   }
 
+  CloseServeWeb(&server);
   for (int32_t i = 0; i < kScpiMaxClients; i++) {
     if (server.aClients[i].used) CloseClient(i);
   }
@@ -267,4 +296,60 @@ int32_t RunScpiServer(const ServeRequest &request) {
   CloseScpiServer(&server);
   WSACleanup();
   return kExitOk;
+}
+
+void SetListenSocketOptions(intptr_t socket) {
+  // As the SCPI listener: without it Windows lets another program bind the same port over ours.
+  BOOL on = TRUE;
+  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+             reinterpret_cast<const char *>(&on), sizeof(on));
+}
+
+int32_t ExplainListenFailure(const std::string &host, int32_t port, std::string *pMessage) {
+  int32_t status = kExitPortFailed;
+  std::string bound;
+  bool loopback = false;
+  const std::string address =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  SOCKET probe = Listen(address, &status, pMessage, &bound, &loopback);
+  if (probe == INVALID_SOCKET) {
+    // Listen names the address itself: the caller names it with its option.
+    size_t colon = pMessage->find(": ");
+    if (colon != std::string::npos) pMessage->erase(0, colon + 2);
+    return status;
+  }
+  closesocket(probe);
+  *pMessage = "cannot listen there";
+  return kExitPortFailed;
+}
+
+std::vector<std::string> MachineAddresses() {
+  // The addresses of the host's own name, as the resolver knows them: Windows Sockets alone,
+  // without the IP helper library.
+  std::vector<std::string> addresses = {"127.0.0.1", "::1"};
+  const std::string name = MachineHostName();
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *pFound = nullptr;
+  if (name.empty() || getaddrinfo(name.c_str(), nullptr, &hints, &pFound) != 0) return addresses;
+  for (addrinfo *pEntry = pFound; pEntry != nullptr; pEntry = pEntry->ai_next) {
+    char szHost[NI_MAXHOST];
+    if (getnameinfo(pEntry->ai_addr, static_cast<socklen_t>(pEntry->ai_addrlen), szHost,
+                    static_cast<DWORD>(std::size(szHost)), nullptr, 0, NI_NUMERICHOST) != 0 ||
+        strchr(szHost, '%') != nullptr) {
+      continue;
+    }
+    bool known = false;
+    for (const std::string &address : addresses) known = known || address == szHost;
+    if (!known) addresses.push_back(szHost);
+  }
+  freeaddrinfo(pFound);
+  return addresses;
+}
+
+std::string MachineHostName() {
+  char szName[256] = "";
+  if (gethostname(szName, static_cast<int>(std::size(szName)) - 1) != 0) return "";
+  return szName;
 }

@@ -10,10 +10,14 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-apps x11-utils xdotool imagemagick
   fonts-wine fonts-freefont-ttf
-  gcc-multilib socat python3 procps
+  socat python3 procps
+  # -m32 (the pty shim, the i386 probe): gcc-12-multilib and the kernel headers of i386 through
+  # multiarch, not gcc-multilib, which cannot be installed beside Debian's cross compilers.
+  gcc-12-multilib linux-libc-dev:i386
   libcli11-dev nlohmann-json3-dev
   wixl msitools zip unzip dpkg-dev help2man lintian man-db
   python3-pyvisa python3-pyvisa-py
+  chromium chromium-driver python3-selenium
   libavahi-client-dev avahi-daemon avahi-utils dbus iproute2 systemd
 )
 
@@ -24,15 +28,19 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
 
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
-echo "setup: installing ${missing[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  echo "setup: installing ${missing[*]}" >&2
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi
-"${sudo_cmd[@]}" apt-get update -qq >/dev/null
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-  "${missing[@]}" >/dev/null
+
+# cpp-httplib's single header, from Debian's source package (never committed).
+bash "$(dirname "$0")/fetch-httplib.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up everything and runs every VARNOLT test: the formatting of every C and C++ file, the
 # native build's tests, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# server's tests under ThreadSanitizer (the web panel runs threads of its own), the
 # fuzzers for a bounded time, and the tests of both Windows builds under Wine (unit tests, the
 # device link against the virtual generator, the whole program under Xvfb, varnoltctl.exe): the
 # 32-bit build (the product) where this machine runs 32-bit programs, the 64-bit build under wine64
@@ -128,7 +129,7 @@ else
 fi
 
 native_built=1
-for preset in native native-asan fuzz; do
+for preset in native native-asan native-tsan fuzz; do
   if step "$preset: build" build_preset "$preset"; then
     run_ctest "$preset" "$preset"
   elif [ "$preset" = native ]; then

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -366,6 +367,92 @@ TEST(ScpiLineReader, LinesBlocksCarriageReturnsAndTheLimit) {
       EXPECT_EQ(ReadLines(c.bytes, chunk), c.lines) << c.bytes.substr(0, 30) << " in " << chunk;
     }
   }
+}
+
+TEST(ScpiLineReader, AnHttpRequestLineIsKnownAndNoCommandIs) {
+  for (const char *szLine :
+       {"GET / HTTP/1.1", "POST /x?y=1 HTTP/1.0", "OPTIONS * HTTP/1.1", "PUT /%20 HTTP/1.1"}) {
+    EXPECT_TRUE(IsHttpRequestLine(szLine, strlen(szLine))) << szLine;
+  }
+  for (const char *szLine :
+       {"get / HTTP/1.1", "GET  / HTTP/1.1", "GET / HTTP/2.0", "GET / HTTP/1.", "GET / HTTP/1.1 ",
+        "GET /", "*IDN?", "OUTP ON", "FREQ 1 HTTP/1.1x", " GET / HTTP/1.1", ""}) {
+    EXPECT_FALSE(IsHttpRequestLine(szLine, strlen(szLine))) << szLine;
+  }
+}
+
+// A panel action and the command it stands for leave the same instrument, the same bytes sent and,
+// where the command queues an error, that error's number as its result and an empty queue.
+TEST(ScpiPanel, EachActionIsItsCommand) {
+  using Action = std::function<int32_t(ScpiInstrument *, const ScpiGeneratorActions &)>;
+  const struct {
+    std::string before;  // lines run on both benches first
+    Action action;
+    const char *szCommand;
+  } kCases[] = {
+      {"", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelFrequency, 2500.0); },
+       "FREQ 2500"},
+      {"FREQ:SPW 24", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelFrequency, 10.0); },
+       "FREQ 10"},
+      {"", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelOffset, -0.25); },
+       "VOLT:OFFS -0.25"},
+      {"VOLT:JUMP J4", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelAmplitude, 1.5); },
+       "VOLT 1.5"},
+      {"", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelAmplitude, 7.0); }, "VOLT 7"},
+      {"FREQ 50", [](auto *i, auto &a) { return ChoosePanelSpw(i, a, 1); }, "FREQ:SPW 180"},
+      {"FREQ 50000", [](auto *i, auto &a) { return ChoosePanelSpw(i, a, 0); }, "FREQ:SPW 360"},
+      {"FUNC NRAMP", [](auto *i, auto &a) { return ChoosePanelWave(i, a, 3); },
+       "FUNC:RAMP:SYMM 100;:FUNC RAMP"},
+      {"", [](auto *i, auto &a) { return ChoosePanelWave(i, a, 4); }, "FUNC NRAMP"},
+      {"", [](auto *i, auto &a) { return ChoosePanelWave(i, a, 7); }, "FUNC USER"},
+      {"DATA:DAC VOLATILE,#3720" + std::string(720, '\x01'),
+       [](auto *i, auto &a) { return ChoosePanelWave(i, a, 7); }, "FUNC USER"},
+      {"", [](auto *i, auto &a) { return SetPanelDuty(i, a, 30); }, "FUNC:SQU:DCYC 30"},
+      {"", [](auto *i, auto &a) { return SetPanelDuty(i, a, 101); }, "FUNC:SQU:DCYC 101"},
+      {"", [](auto *i, auto &a) { return SetPanelJumper(i, a, 1); }, "VOLT:JUMP J2"},
+      {"", [](auto *i, auto &a) { return PressPanelRun(i, a); }, "OUTP ON"},
+      {"OUTP ON", [](auto *i, auto &a) { return PressPanelRun(i, a); }, "OUTP OFF"},
+      // a change while the output is on: a stop, then a start with it
+      {"OUTP ON", [](auto *i, auto &a) { return SetPanelDuty(i, a, 20); }, "FUNC:SQU:DCYC 20"},
+  };
+  for (const auto &c : kCases) {
+    Bench panel;
+    Bench command;
+    panel.Run(c.before);
+    command.Run(c.before);
+    panel.generator.log.clear();
+    command.generator.log.clear();
+    const int32_t result = c.action(&panel.instrument, panel.actions);
+    command.Run(c.szCommand);
+    const std::string queued = command.Errors();
+    EXPECT_EQ(std::to_string(result), queued.empty() ? "0" : queued) << c.szCommand;
+    EXPECT_EQ(panel.instrument.errorCount, 0) << c.szCommand;
+    EXPECT_EQ(panel.generator.log, command.generator.log) << c.szCommand;
+    EXPECT_EQ(panel.Run("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;:VOLT:JUMP?;"
+                        ":OUTP?;:FUNC:RAMP:SYMM?"),
+              command.Run("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;:VOLT:JUMP?;"
+                          ":OUTP?;:FUNC:RAMP:SYMM?"))
+        << c.szCommand;
+  }
+}
+
+// The steppers' code rules are the signal model's; here: each field steps, a running output
+// takes the new code at once, and a later change of mode keeps the frequency stepped to.
+TEST(ScpiPanel, StepsChangeTheirFieldAndRestartARunningOutput) {
+  Bench bench;
+  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelFrequency, true, false), 0);
+  EXPECT_EQ(bench.instrument.settings.frequencyCode, 99);
+  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelOffset, false, false), 0);
+  EXPECT_EQ(bench.instrument.settings.offsetCode, 30);
+  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelAmplitude, false, true), 0);
+  EXPECT_LT(bench.instrument.settings.amplitudeCode, 32767);
+  EXPECT_EQ(bench.generator.log, "");
+  bench.Run("OUTP ON");
+  bench.generator.log.clear();
+  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelFrequency, false, true), 0);
+  EXPECT_EQ(bench.generator.log.substr(0, 13), "stop wait:aa ");
+  EXPECT_EQ(bench.Run("FREQ?;:FREQ:SPW 180;:FREQ?"), bench.Run("FREQ?") + ";" + bench.Run("FREQ?"));
+  EXPECT_EQ(bench.Errors(), "");
 }
 
 }  // namespace

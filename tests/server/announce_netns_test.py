@@ -224,34 +224,37 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         server = self.server()
         self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
         version = run(varnoltctl_test.TOOL, "--version").stdout.split()[-1]
+        host = run("hostname").stdout.strip() + ".local"
         texts = ("FirmwareVersion=" + version, "Manufacturer=VARNOLT", "Model=DDS generator",
                  "SerialNumber=SN0001", "txtvers=1")
-        self.assertEqual(browse(), [("va", NAME, run("hostname").stdout.strip() + ".local",
-                                     ADDRESS, server.port, texts)])
-        # No web listener: no panel; then a panel of that name appears.
+        self.assertEqual(browse(), [("va", NAME, host, ADDRESS, server.port, texts)])
+        # The web panel's listener: _http._tcp and _lxi._tcp with the page's path.
+        for service_type in ("_http._tcp", "_lxi._tcp"):
+            self.assertEqual(browse(service_type), [("va", NAME, host, ADDRESS, server.web_port,
+                                                     tuple(sorted(texts + ("path=/",))))])
+        resource = f"TCPIP::{ADDRESS}::{server.port}::SOCKET"
+        panel = f"http://{ADDRESS}:{server.web_port}/"
         code, out, err = self.discover("--json")
         self.assertEqual(code, 0, err)
-        resource = f"TCPIP::{ADDRESS}::{server.port}::SOCKET"
-        instrument = json.loads(out)["instruments"]
-        self.assertEqual([(i["name"], i["address"], i["scpiPort"], i["resource"], i["panelUrl"])
-                          for i in instrument], [(NAME, ADDRESS, server.port, resource, None)])
-        panel = subprocess.Popen(["avahi-publish", "-s", NAME, "_http._tcp", "8025", "path=/"],
-                                 preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL)
-        self.addCleanup(panel.wait)
-        self.addCleanup(panel.terminate)
-        deadline = time.monotonic() + 10
-        while not browse("_http._tcp") and time.monotonic() < deadline:
-            time.sleep(0.1)
+        self.assertEqual(json.loads(out), {"instruments": [{
+            "name": NAME, "host": host, "address": ADDRESS, "scpiPort": server.port,
+            "resource": resource, "panelUrl": panel}]})
         code, out, err = self.discover()
-        self.assertEqual(code, 0, err)
+        self.assertEqual((code, err), (0, ""))
         self.assertEqual(out.splitlines(), ["  ".join(
-            [NAME, instrument[0]["host"], ADDRESS, str(server.port), resource,
-             f"http://{ADDRESS}:8025/"])])
+            [NAME, host, ADDRESS, str(server.port), resource, panel])])
+        # Without the web panel: no panel.
+        server.stop()
+        server = self.server("--http", "off")
+        self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+        code, out, err = self.discover("--json")
+        self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]], [None])
+        self.assertEqual(browse("_http._tcp") + browse("_lxi._tcp"), [])
         # The resource string as discover gives it opens the instrument.
         resources = pyvisa.ResourceManager("@py")
         self.addCleanup(resources.close)
-        scpi = resources.open_resource(resource, read_termination="\n", write_termination="\n",
+        scpi = resources.open_resource(json.loads(out)["instruments"][0]["resource"],
+                                       read_termination="\n", write_termination="\n",
                                        timeout=5000)
         self.addCleanup(scpi.close)
         self.assertEqual(scpi.query("*IDN?"), f"VARNOLT,DDS generator,SN0001,{version}")

@@ -24,14 +24,17 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import varnoltctl_test  # noqa: E402
 
 TOOL = None
-SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)$")
+SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)"
+                     r"(?: \(SCPI\) and http://(\S+):(\d+)/ \(web panel\))?$")
 
 
 class Server:
     """varnoltctl serve on a free loopback port; its stderr lines are collected as they come."""
 
     def __init__(self, env, *options, listen="127.0.0.1:0"):
-        self.process = subprocess.Popen([TOOL, "serve", "--listen", listen, *options],
+        # The web panel on a free port too, unless the test says where: its own is 8025.
+        web = () if any(option.startswith("--http") for option in options) else ("--http", "0")
+        self.process = subprocess.Popen([TOOL, "serve", "--listen", listen, *web, *options],
                                         env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.lines = []
@@ -41,6 +44,7 @@ class Server:
         match = self.wait_for(SERVING)
         if match:
             self.port = int(match.group(3))
+            self.web_port = int(match.group(5)) if match.group(5) else None
 
     def _collect(self):
         for line in self.process.stderr:
@@ -335,7 +339,8 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))
         self.assertEqual(server.stop(), 0)
         # Its log is no condition of serving: a reader of stderr that goes away costs nothing.
-        process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--verbose"],
+        process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "off",
+                                    "--verbose"],
                                    env=self.env, stderr=subprocess.PIPE)
         port = int(SERVING.search(process.stderr.readline().decode().strip()).group(3))
         process.stderr.close()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe serve
 # under Wine holds the virtual generator's COM5; PyVISA on Linux drives it over loopback, and the
-# start that APPLy sends arrives as start --dry-run prints it; Ctrl+C then ends the server with 0.
+# start that APPLy sends arrives as start --dry-run prints it; the web panel's page and its
+# identification document load from Linux, and the page shows the change; Ctrl+C then ends the
+# server with 0.
 set -euo pipefail
 exe=$1 python=$4
 export RIG_NATIVE_BUILD=$2
@@ -29,11 +31,12 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 
 # The loader itself in the background (rig_start_generator set WINELOADER), so that its process
 # is the one to end.
-"$WINELOADER" "$exe" serve --listen 127.0.0.1:0 2>"$work/serve.err" &
+"$WINELOADER" "$exe" serve --listen 127.0.0.1:0 --http 0 2>"$work/serve.err" &
 server=$!
-port=
+port= web=
+serving='s/^varnoltctl: serving COM5 on 127\.0\.0\.1:([0-9]+) \(SCPI\) and http:\/\/127\.0\.0\.1:([0-9]+)\/ \(web panel\)\r?$/\1 \2/p'
 for _ in $(seq 1 200); do
-  port=$(sed -nE 's/^varnoltctl: serving COM5 on 127\.0\.0\.1:([0-9]+)\r?$/\1/p' "$work/serve.err")
+  read -r port web < <(sed -nE "$serving" "$work/serve.err") || true
   [ -n "$port" ] && break
   kill -0 "$server" 2>/dev/null || fail "the server ended at once"
   sleep 0.1
@@ -65,6 +68,23 @@ for record in map(json.loads, open(sys.argv[1])):
         print(record["bytes"])' "$RIG_GENERATOR_LOG")
 [ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
   fail "the generator received other bytes than --dry-run prints"
+
+# The web panel of the Windows build: the page, and the state and identification it serves.
+"$python" - "$web" <<'EOF' || fail "the web panel did not answer as it should"
+import json, sys, urllib.request
+import xml.etree.ElementTree as ElementTree
+
+base = f"http://127.0.0.1:{sys.argv[1]}"
+with urllib.request.urlopen(base + "/") as page:
+    assert page.headers["Content-Type"].startswith("text/html"), page.headers["Content-Type"]
+    assert b"/panel.js" in page.read()
+state = json.load(urllib.request.urlopen(base + "/api/state"))
+assert (state["wave"], state["frequency"], state["jumper"], state["button"]) == (2, "2500.", 1, "STOP"), state
+with urllib.request.urlopen(base + "/lxi/identification") as answer:
+    lxi = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
+    document = ElementTree.fromstring(answer.read())
+assert document.find(lxi + "SerialNumber").text == "SN0001"
+EOF
 # Wine hands SIGINT to the program as Ctrl+C (CTRL_C_EVENT); the server closes everything and
 # exits 0.
 kill -INT "$server"
@@ -77,4 +97,4 @@ status=0
 wait "$server" || status=$?
 server=
 [ "$status" -eq 0 ] || fail "the server exited $status after Ctrl+C"
-echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; Ctrl+C ended it"
+echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; Ctrl+C ended it"

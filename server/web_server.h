@@ -1,0 +1,36 @@
+#pragma once
+// The web panel's HTTP side (cpp-httplib, on threads of its own). Its threads never touch the
+// instrument: an action is queued for the server's one loop, which is woken to run it and
+// publishes the state that follows; the threads only hand out the published state, the page's
+// files and the identification document. Portable: the library covers both platforms.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "server/web_panel.h"
+
+struct WebServerConfig {
+  std::string host;  // the numeric address to listen on
+  int32_t port;      // 0: any free port
+  WebNames names;    // the names a Host may carry (its port is set once bound)
+  void (*wake)();    // wakes the server's loop from any thread: an action waits
+};
+
+// Binds the listening socket. kExitOk with *pPort, or an exit code with *pMessage.
+int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string *pMessage);
+
+// Starts answering requests, with this identification document.
+void RunWebServer(const std::string &identificationXml);
+
+// Stops answering; open event streams end. Waits for nothing that a client holds.
+void StopWebServer();
+
+// The loop's side. Runs every queued action with run(context, action), publishing state(context)
+// after each before its request is answered.
+using WebRunFn = int32_t (*)(void *context, const WebAction &action);
+using WebStateFn = std::string (*)(void *context);
+void ServeWebActions(WebRunFn run, WebStateFn state, void *context);
+
+// Makes this state (without its sequence number) the one pages show; open pages get it at once
+// when it differs from the last one. Returns it with its sequence number.
+std::string PublishWebState(const std::string &state);

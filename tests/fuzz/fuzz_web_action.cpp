@@ -1,0 +1,55 @@
+// A web page's request body and Host through the web panel's pure half: whatever arrives, an
+// action that parses runs by the panel's rules and leaves codes the generator takes, the state
+// that follows is JSON, and the checks of Host and Origin neither crash nor read past their text.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "server/web_panel.h"
+
+namespace {
+
+bool EnsureOpen(void *) {
+  return true;
+}
+
+bool Write(void *, const WriteSequence &sequence) {
+  if (sequence.count != 1 && (sequence.count != kStartWrites || sequence.totalBytes != 741)) {
+    std::abort();
+  }
+  return true;
+}
+
+WaitOutcome WaitReport(void *, uint8_t, int32_t) {
+  return kWaitReport;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
+  const char *pText = reinterpret_cast<const char *>(pData);
+  const std::string text(pText, size);
+  const WebNames names = {{"127.0.0.1", "localhost", "::1"}, 8025};
+  IsOwnHost(names, text.c_str());
+  IsOwnOrigin(names, text.c_str());
+
+  WebAction action = {};
+  if (!ParseWebAction(pText, size, &action)) return 0;
+  ScpiInstrument instrument;
+  ResetScpiInstrument(&instrument, 0, "SN", "1.0.0");
+  const ScpiGeneratorActions actions = {nullptr, EnsureOpen, Write, WaitReport};
+  for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, actions, action);
+  const GeneratorSettings &settings = instrument.settings;
+  if (settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||
+      settings.amplitudeCode > 32767 || settings.dutyPercent > 100 || settings.spwIndex < 0 ||
+      settings.spwIndex > 4 || settings.jumperIndex < 0 || settings.jumperIndex > 3 ||
+      settings.waveformIndex < 0 || settings.waveformIndex > 6 || instrument.errorCount != 0) {
+    std::abort();
+  }
+  const std::string state = WebStateJson(instrument, {true, true, "COM5"}, {"SN", "1.0.0", {}, ""});
+  if (!nlohmann::json::accept(state)) std::abort();
+  return 0;
+}

@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""varnoltctl serve's web panel over plain HTTP on loopback: what reaches the generator only when
+the user sent it (an HTTP request on the SCPI port, a foreign Host, a foreign Origin, a GET), bad
+input and many idle connections, the live state, and the --http option.
+
+Usage: web_http_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import http.client
+import json
+import os
+import socket
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scpi_serve_test  # noqa: E402
+from scpi_serve_test import Server  # noqa: E402
+
+
+class WebHttpTest(scpi_serve_test.ServeTest):
+    def web(self, method, path, body=None, headers=None, server=None):
+        """(status, headers, body) of one request to the web panel."""
+        server = server or self.served
+        connection = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
+        self.addCleanup(connection.close)
+        connection.request(method, path, body=body, headers=headers or {})
+        response = connection.getresponse()
+        return response.status, response.headers, response.read()
+
+    def action(self, body, headers=None):
+        status, _, answer = self.web("POST", "/api/action", json.dumps(body).encode(),
+                                     {"Content-Type": "application/json", **(headers or {})})
+        return status, json.loads(answer) if answer.startswith(b"{") else answer
+
+    def state(self):
+        return json.loads(self.web("GET", "/api/state")[2])
+
+    def start_serving(self, *options):
+        self.generator_ = self.generator()
+        self.served = self.server(*options)
+        self.assertIsNotNone(self.served.web_port, self.served.lines)
+
+    def test_an_http_request_on_the_scpi_port_runs_nothing(self):
+        self.start_serving()
+        # What a browser sends when a page of any site posts a form to the instrument's port.
+        request = (b"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\n"
+                   b"Content-Length: 8\r\n\r\nOUTP ON\n")
+        with socket.create_connection(("127.0.0.1", self.served.port)) as client:
+            client.sendall(request)
+            client.settimeout(5)
+            self.assertEqual(client.recv(100), b"")  # closed at once, nothing answered
+        self.assertIsNotNone(self.served.wait_for(r"127\.0\.0\.1:\d+ closed: it sent an HTTP"))
+        scpi = self.client(self.served)
+        self.assertEqual(scpi.query("OUTP?;:SYST:ERR?"), '0;0,"No error"')
+        self.assertEqual(self.received(self.generator_), [])
+
+    def test_only_the_servers_own_names_and_pages_change_anything(self):
+        self.start_serving()
+        port = self.served.web_port
+        run = json.dumps({"do": "run"}).encode()
+        refused = [
+            ("POST", "/api/action", {"Host": f"evil.example:{port}"}),  # DNS rebinding
+            ("GET", "/api/state", {"Host": "evil.example"}),
+            ("POST", "/api/action", {"Origin": "http://evil.example"}),  # another site's form
+            ("POST", "/api/action", {"Origin": f"http://127.0.0.1:{port + 1}"}),
+            ("POST", "/api/action", {"Origin": "null"}),
+        ]
+        for method, path, headers in refused:
+            status, answer_headers, _ = self.web(method, path, run, headers)
+            self.assertEqual(status, 403, headers)
+            self.assertNotIn("Access-Control-Allow-Origin", answer_headers)
+        # GET never changes anything, whatever it names.
+        for path in ("/api/action", "/api/action?do=run", "/api/state?do=run", "/events/run"):
+            self.assertIn(self.web("GET", path)[0], (200, 404), path)
+        status, headers, _ = self.web("GET", "/api/action")
+        self.assertEqual(status, 404)
+        self.assertEqual(headers["Content-Security-Policy"],
+                         "default-src 'self'; frame-ancestors 'none'")
+        self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
+        self.assertEqual(self.received(self.generator_), [])
+        self.assertFalse(self.state()["running"])
+        # The page's own origin, a script without one, and localhost's name all may.
+        for headers in ({"Origin": f"http://127.0.0.1:{port}"}, {},
+                        {"Host": f"localhost:{port}", "Origin": f"http://localhost:{port}"}):
+            status, answer = self.action({"do": "run"}, headers)
+            self.assertEqual(status, 200, headers)
+        self.assertEqual(len(self.received(self.generator_)), 14 + 1 + 14)
+        self.assertEqual(answer["state"]["button"], "STOP")
+
+    def test_bad_input_gets_a_clear_answer_and_costs_nothing(self):
+        self.start_serving()
+        before = self.state()
+        for body in (b"", b"OUTP ON", b"[]", b'{"do":"fly"}', b'{"do":"set","field":"wave"}',
+                     b'{"do":"step","field":"duty","dir":"up"}', b"[" * 100000,
+                     b'{"do":"set","field":"spw","value":"2"}'):
+            status, _, _ = self.web("POST", "/api/action", body,
+                                    {"Content-Type": "application/json"})
+            self.assertEqual(status, 400, body[:40])
+        status, _, _ = self.web("POST", "/api/action", b" " * (1024 * 1024 + 1))
+        self.assertEqual(status, 413)
+        self.assertEqual(self.web("GET", "/no/such/page")[0], 404)
+        # Out of range: the instrument's error text, nothing changed, nothing queued for SCPI.
+        status, answer = self.action({"do": "set", "field": "frequency", "text": "1M"})
+        self.assertEqual((status, answer["field"], answer["error"]),
+                         (422, "frequency", '-222,"Data out of range"'))
+        status, answer = self.action({"do": "set", "field": "offset", "text": "volts"})
+        self.assertEqual((status, answer["error"]), (422, '-104,"Data type error"'))
+        after = self.state()
+        self.assertEqual({k: v for k, v in after.items() if k != "seq"},
+                         {k: v for k, v in before.items() if k != "seq"})
+        self.assertEqual(self.client(self.served).query("SYST:ERR?"), '0,"No error"')
+
+    def test_a_scpi_change_reaches_an_open_event_stream(self):
+        self.start_serving()
+        stream = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=10)
+        self.addCleanup(stream.close)
+        stream.request("GET", "/events")
+        events = stream.getresponse()
+        self.assertEqual(events.headers["Content-Type"], "text/event-stream")
+
+        def next_state():
+            while True:
+                line = events.fp.readline().decode()
+                if line.startswith("data: "):
+                    return json.loads(line[6:])
+
+        first = next_state()
+        self.client(self.served).write("FREQ 2KHZ")
+        changed = next_state()
+        self.assertGreater(changed["seq"], first["seq"])
+        self.assertEqual((first["frequency"], changed["frequency"]), ("1000.", "2000."))
+        # A typed value goes to the nearest code, as FREQ does.
+        self.assertEqual(self.action({"do": "set", "field": "frequency", "text": " 2.5kHz"})[0], 200)
+        self.assertEqual(next_state()["frequency"], "2500.")
+        self.assertEqual(self.client(self.served).query("FREQ?"), "+2.50000000000000E+03")
+
+    def test_many_idle_connections_leave_scpi_and_the_page_served(self):
+        self.start_serving()
+        idle = []
+        for _ in range(200):
+            connection = socket.create_connection(("127.0.0.1", self.served.web_port))
+            self.addCleanup(connection.close)
+            idle.append(connection)
+        opened = time.monotonic()
+        idle[0].sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")  # headers that never end
+        scpi = self.client(self.served, timeout_ms=3000)
+        self.assertTrue(scpi.query("*IDN?").startswith("VARNOLT,"))
+        status, _, page = self.web("GET", "/")
+        self.assertEqual(status, 200)
+        self.assertIn(b"/panel.js", page)
+        # Their headers did not come within 10 s: every one of them is closed.
+        time.sleep(max(0.0, opened + 11.5 - time.monotonic()))
+        for connection in idle:
+            connection.settimeout(5)
+            self.assertEqual(connection.recv(100), b"")
+
+    def test_the_http_option(self):
+        self.generator()
+        with socket.socket() as holder:
+            holder.bind(("127.0.0.1", 0))
+            holder.listen()
+            taken = holder.getsockname()[1]
+            for options, code, message in (
+                    (("--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: cannot listen"),
+                    (("--http", "127.0.0.1:x"), 64, "--http 127.0.0.1:x: not PORT"),
+                    (("--http", "localhost:80"), 64, "--http localhost:80: not PORT")):
+                process = subprocess.run([scpi_serve_test.TOOL, "serve", "--listen", "127.0.0.1:0",
+                                          *options], env=self.env, capture_output=True, text=True,
+                                         timeout=10)
+                self.assertEqual(process.returncode, code, process.stderr)
+                self.assertIn("varnoltctl: " + message, process.stderr)
+                self.assertNotIn("serving", process.stderr)
+        # off: the serving line as without the web panel; a wildcard address warns.
+        server = Server(self.env, "--http", "off")
+        self.assertIsNone(server.web_port)
+        self.assertEqual(server.stop(), 0)
+        server = Server(self.env, "--http", "0.0.0.0:0")
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.wait_for(r"warning: serving the web panel on 0\.0\.0\.0:\d+"))
+        self.assertEqual(server.stop(), 0)
+
+
+if __name__ == "__main__":
+    scpi_serve_test.TOOL = sys.argv[1]
+    scpi_serve_test.varnoltctl_test.GENERATOR = sys.argv[2]
+    # This class's own tests, not those it inherits from the SCPI server's.
+    own = [f"WebHttpTest.{name}" for name in unittest.TestLoader().getTestCaseNames(WebHttpTest)
+           if name in WebHttpTest.__dict__]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], defaultTest=own)

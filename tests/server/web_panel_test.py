@@ -1,0 +1,438 @@
+#!/usr/bin/env python3
+"""The web panel of varnoltctl serve, driven through the page alone in headless Chromium, on the
+virtual generator found in a fake sysfs tree (as scpi_serve_test.py runs it). Controls are found
+by their accessible names; what the page shows is checked against a SCPI client of the same
+server and `varnoltctl show` run with the same settings.
+
+Usage: web_panel_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import json
+import os
+import re
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scpi_serve_test  # noqa: E402
+from scpi_serve_test import varnoltctl_test  # noqa: E402
+
+TOOL = None
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+) \(SCPI\) and "
+                     r"(http://\S+/) \(web panel\)$")
+LOST = "Device NOT connected->Connection lost"
+# Every accessible name the page has, with the role it must have.
+NAMES = {"Waveform": "combobox", "Samples per wave": "combobox", "Frequency": "textbox",
+         "Offset": "textbox", "Amplitude": "textbox", "Duty": "spinbutton",
+         "Frequency up, coarse": "button", "Frequency up": "button",
+         "Frequency down, coarse": "button", "Frequency down": "button", "Offset up": "button",
+         "Offset down": "button", "Amplitude up, coarse": "button", "Amplitude up": "button",
+         "Amplitude down, coarse": "button", "Amplitude down": "button", "Jumper": "group",
+         "J1(x2)": "radio", "J2(x1.5)": "radio", "J3(x1)": "radio", "J4(x0.5)": "radio",
+         "START": "button", "Maximum": "status", "DC level": "status", "Minimum": "status",
+         "Period": "status"}
+# SCPI's function names as varnoltctl's --wave takes them.
+WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
+               "NRAM": "reversed-saw", "NOIS": "random", "DC": "zero"}
+
+
+class PanelServer(scpi_serve_test.Server):
+    """varnoltctl serve with the SCPI listener and the page both on free loopback ports."""
+
+    def __init__(self, env, *options, http="127.0.0.1:0"):
+        self.process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--http",
+                                         http, *options], env=env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE)
+        self.lines = []
+        self.reader = threading.Thread(target=self._collect, daemon=True)
+        self.reader.start()
+        match = self.wait_for(SERVING)
+        self.device, self.port, self.url = ((match.group(1), int(match.group(3)), match.group(4))
+                                            if match else (None, None, None))
+
+
+class Scpi:
+    """A raw SCPI client: one line out, one answer line back."""
+
+    def __init__(self, port):
+        self.socket = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.file = self.socket.makefile("rb")
+
+    def write(self, line):
+        self.socket.sendall(line.encode() + b"\n")
+
+    def query(self, line):
+        self.write(line)
+        return self.file.readline().decode().rstrip("\n")
+
+    def close(self):
+        self.file.close()
+        self.socket.close()
+
+
+class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+    browser = None
+
+    @classmethod
+    def setUpClass(cls):
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+
+    def setUp(self):
+        super().setUp()
+        self.generator = self.plug_in()
+        self.server = PanelServer(self.env)
+        self.addCleanup(self.server.stop)
+        self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
+        self.scpi = Scpi(self.server.port)
+        self.addCleanup(self.scpi.close)
+        self.open_page()
+
+    # --- the generator and the tools ---
+
+    def plug_in(self, *options):
+        """A virtual generator as ttyACM0 of a USB device 1209:7A3C (a second call replugs)."""
+        generator = varnoltctl_test.Generator(*options)
+        self.addCleanup(generator.stop)
+        if not os.path.exists(self.path("sys/class/tty/ttyACM0")):
+            self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
+        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+        return generator
+
+    def unplug(self):
+        self.generator.process.terminate()
+        self.generator.process.wait()
+        os.remove(self.path("dev/ttyACM0"))
+
+    def received(self, after=0):
+        """The bytes of each message the generator read, from message `after` on."""
+        with open(self.generator.log_path) as log_file:
+            return [r["bytes"] for r in map(json.loads, log_file)
+                    if r["kind"] in ("block", "settings", "run", "stop", "unknown")][after:]
+
+    def tool(self, *args):
+        result = subprocess.run([TOOL, *args], capture_output=True, text=True, check=True)
+        return result.stdout
+
+    def show(self, *settings):
+        return json.loads(self.tool("show", "--json", *settings))
+
+    def instrument_settings(self):
+        """The instrument's settings as SCPI answers them, as varnoltctl's options."""
+        answer = self.scpi.query("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;"
+                                 ":VOLT:JUMP?").split(";")
+        return ["--wave", WAVE_OPTION[answer[0]], "--freq", answer[1], "--spw", answer[2],
+                "--vpp", answer[3], "--offset", answer[4], "--duty", answer[5],
+                "--jumper", answer[6]]
+
+    # --- the page, through accessible names only ---
+
+    def open_page(self):
+        self.named = {}
+        self.browser.get_log("browser")  # what earlier pages logged
+        self.browser.get(self.server.url)
+        self.wait_until(lambda: self.control("Frequency").get_attribute("value") != "")
+
+    def control(self, name):
+        """The one element whose accessible name is name (the names are read once a page and
+        again when one is not found where it was)."""
+        for fresh in (False, True):
+            if fresh or not self.named.get(name):
+                self.named = {}
+                for element in self.browser.find_elements(
+                        By.CSS_SELECTOR, "button, input, select, output, fieldset, [role]"):
+                    self.named.setdefault(element.accessible_name, []).append(element)
+            found = self.named.get(name, [])
+            if len(found) == 1 and (not fresh and found[0].accessible_name == name or fresh):
+                return found[0]
+        self.assertEqual(len(found), 1, f"elements named {name!r}")
+        return found[0]
+
+    def status_line(self):
+        lines = [element for element in self.browser.find_elements(By.CSS_SELECTOR, "[role]")
+                 if element.aria_role == "status" and element.tag_name != "output"]
+        self.assertEqual(len(lines), 1)
+        return lines[0].text
+
+    def status_after(self, text, limit=5.0):
+        """The status line once it reads text, or as it is at the time limit."""
+        self.wait_until(lambda: self.status_line() == text, limit)
+        return self.status_line()
+
+    def run_button(self):
+        return self.control("STOP" if self.browser.find_elements(
+            By.XPATH, "//button[normalize-space()='STOP']") else "START")
+
+    def field_error(self, name):
+        """The text shown beside a field (the element that describes it)."""
+        field = self.control(name)
+        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
+
+    def type_into(self, name, text):
+        field = self.control(name)
+        field.click()
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(text, Keys.ENTER)
+
+    def shown(self):
+        """What the page shows, in the words of varnoltctl show --json."""
+        names = ["Waveform", "Samples per wave", "Duty", "Frequency", "Offset", "Amplitude",
+                 "Maximum", "DC level", "Minimum", "Period", "J1(x2)", "J2(x1.5)", "J3(x1)",
+                 "J4(x0.5)"]
+        values = self.browser.execute_script(
+            "const e = Array.from(arguments);"
+            "return [e[0].selectedIndex, e[1].selectedIndex, Number(e[2].value)]"
+            ".concat(e.slice(3, 10).map(x => x.value), [e.slice(10).map(x => x.checked)]);",
+            *[self.control(name) for name in names])
+        jumpers = values[10]
+        return dict(zip(("waveformIndex", "spwIndex", "dutyPercent", "frequencyText",
+                         "offsetText", "vppText", "maxText", "dcText", "minText", "periodText",
+                         "jumperIndex"),
+                        values[:10] + [jumpers.index(True) if jumpers.count(True) == 1 else None]))
+
+    def expected(self, *settings):
+        return {key: value for key, value in self.show(*settings).items()
+                if key in ("waveformIndex", "spwIndex", "dutyPercent", "jumperIndex",
+                           "frequencyText", "offsetText", "vppText", "maxText", "dcText",
+                           "minText", "periodText")}
+
+    def wait_until(self, condition, limit=5.0):
+        try:
+            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
+        except Exception:
+            pass
+        return condition()
+
+    def assert_page_shows(self, *settings):
+        """The page comes to show what varnoltctl show gives for these settings."""
+        expected = self.expected(*settings)
+        self.wait_until(lambda: self.shown() == expected)
+        self.assertEqual(self.shown(), expected)
+
+    # --- the tests ---
+
+    def test_defaults_names_and_identity(self):
+        for name, role in NAMES.items():
+            self.assertEqual(self.control(name).aria_role, role, name)
+        self.assert_page_shows()
+        self.assertEqual([o.text for o in Select(self.control("Waveform")).options][:7],
+                         ["Sine Wave", "Square Wave", "Triangle Wave", "Saw Tooth Wave",
+                          "Reversed Saw Wave", "Random Wave", "Zero Calibration"])
+        self.assertEqual(len(Select(self.control("Samples per wave")).options), 5)
+        self.assertIn(self.status_line(),
+                      ("Device is STOPPED!", "Device is connected as " + self.server.device))
+        duty = self.control("Duty")
+        self.assertEqual([duty.get_attribute(a) for a in ("type", "min", "max", "step")],
+                         ["number", "0", "100", "1"])
+        # The identity, as *IDN? gives it, and the VISA resource of the SCPI socket.
+        _, model, serial, version = self.scpi.query("*IDN?").split(",")
+        page = self.browser.find_element(By.TAG_NAME, "body").text
+        for text in (model, serial, version,
+                     f"TCPIP::127.0.0.1::{self.server.port}::SOCKET"):
+            self.assertIn(text, page)
+        # The preview is drawn, and nothing of the page was refused (CSP, scripts); the
+        # browser's own look for an icon may find none.
+        self.assertTrue(self.browser.execute_script(
+            "return document.querySelector('main svg') !== null"))
+        self.assertEqual([entry for entry in self.browser.get_log("browser")
+                          if entry["level"] == "SEVERE" and "/favicon.ico" not in
+                          entry["message"]], [])
+
+    def test_each_kind_of_control_sets_the_instrument(self):
+        def choose(name, text):
+            return lambda: Select(self.control(name)).select_by_visible_text(text)
+
+        def typed(name, text):
+            return lambda: self.type_into(name, text)
+
+        fixed = ["--wave", "square", "--spw", "90", "--duty", "25", "--jumper", "J2"]
+        # (what the user does, the query, its answer then or None for any other than before,
+        # the settings whose value varnoltctl show must give for the typed field)
+        cases = [
+            (lambda: self.control("Frequency up, coarse").click(), "FREQ?", None, None),
+            (choose("Samples per wave", "90SPW ->56kHz max"), "FREQ:SPW?", "90", None),
+            (choose("Waveform", "Square Wave"), "FUNC?", "SQU", None),
+            (lambda: self.control("J2(x1.5)").click(), "VOLT:JUMP?", "J2", None),
+            (lambda: self.control("Duty").send_keys(Keys.ARROW_UP), "FUNC:SQU:DCYC?", "51",
+             None),
+            (typed("Duty", "25"), "FUNC:SQU:DCYC?", "25", None),
+            (typed("Amplitude", "1.5"), "VOLT?", None, ("vppText", "--vpp", "1.5")),
+            (typed("Frequency", "2.5k"), "FREQ?", None, ("frequencyText", "--freq", "2.5k")),
+            (typed("Offset", "-500m"), "VOLT:OFFS?", None, ("offsetText", "--offset", "-500m")),
+        ]
+        for index, (act, query, answer, typed_value) in enumerate(cases):
+            before = self.scpi.query(query)
+            act()
+            deadline = time.monotonic() + 5
+            while self.scpi.query(query) == before and time.monotonic() < deadline:
+                time.sleep(0.02)
+            after = self.scpi.query(query)
+            self.assertNotEqual(after, before, f"case {index}: {query}")
+            if answer is not None:
+                self.assertEqual(after, answer, f"case {index}: {query}")
+            self.assert_page_shows(*self.instrument_settings())
+            if typed_value:
+                key, option, text = typed_value
+                self.assertEqual(self.shown()[key], self.show(*fixed, option, text)[key])
+        self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
+
+    def test_steppers_step_their_field_each_way(self):
+        # (button, query, direction, coarse): a coarse step moves further than a fine one.
+        buttons = [("Frequency up", "FREQ?", 1, False), ("Frequency up, coarse", "FREQ?", 1, True),
+                   ("Frequency down", "FREQ?", -1, False),
+                   ("Frequency down, coarse", "FREQ?", -1, True),
+                   ("Offset up", "VOLT:OFFS?", 1, False), ("Offset down", "VOLT:OFFS?", -1, False),
+                   ("Amplitude down", "VOLT?", -1, False),
+                   ("Amplitude down, coarse", "VOLT?", -1, True),
+                   ("Amplitude up", "VOLT?", 1, False), ("Amplitude up, coarse", "VOLT?", 1, True)]
+        fine = {}
+        for name, query, direction, coarse in buttons:
+            before = float(self.scpi.query(query))
+            self.control(name).click()
+            deadline = time.monotonic() + 5
+            while float(self.scpi.query(query)) == before and time.monotonic() < deadline:
+                time.sleep(0.02)
+            step = (float(self.scpi.query(query)) - before) * direction
+            self.assertGreater(step, 0, name)
+            if coarse:
+                self.assertGreater(step, fine[query, direction], name)
+            else:
+                fine[query, direction] = step
+        self.assert_page_shows(*self.instrument_settings())
+
+    def test_start_and_stop_deliver_the_bytes(self):
+        settings = ["--wave", "triangle", "--duty", "30", "--jumper", "J3", "--freq", "2.5k",
+                    "--vpp", "1.5"]
+        Select(self.control("Waveform")).select_by_visible_text("Triangle Wave")
+        self.type_into("Duty", "30")
+        self.control("J3(x1)").click()
+        self.type_into("Frequency", "2.5k")
+        self.type_into("Amplitude", "1.5")
+        self.assert_page_shows(*settings)
+        picture = self.browser.execute_script("return document.querySelector('main svg').outerHTML")
+        self.assertEqual(self.received(), [])
+        self.control("START").click()
+        self.assertEqual(self.status_after("Device is RUNNING!"), "Device is RUNNING!")
+        self.assertEqual(self.run_button().text, "STOP")
+        start = self.received()
+        dry_run = self.tool("start", "--dry-run", *settings).replace(" ", "").splitlines()
+        self.assertEqual(start, dry_run)
+        self.assertEqual(sum(len(message) // 2 for message in start), 741)
+        # The running trace is another picture (its colour).
+        self.assertNotEqual(self.browser.execute_script(
+            "return document.querySelector('main svg').outerHTML"), picture)
+        os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
+        self.browser.save_screenshot(os.path.join(ROOT, "build", "web-panel.png"))
+        self.control("STOP").click()
+        self.assertEqual(self.status_after("Device is STOPPED!"), "Device is STOPPED!")
+        self.assertEqual(self.run_button().text, "START")
+        self.assertEqual(self.received(len(start)),
+                         ["aa"])
+
+    def test_a_scpi_change_shows_without_reload(self):
+        self.browser.execute_script("window.notReloaded = true")
+        self.scpi.write("FREQ 2000;:VOLT:JUMP J4;:FUNC TRI;:VOLT:OFFS -0.1;:FUNC:SQU:DCYC 75")
+        self.assert_page_shows(*self.instrument_settings())
+        self.assertEqual(self.shown()["jumperIndex"], 3)
+        self.scpi.write("OUTP ON")
+        self.assertEqual(self.status_after("Device is RUNNING!"), "Device is RUNNING!")
+        self.assertEqual(self.run_button().text, "STOP")
+        # A user table makes an eighth waveform entry, chosen from SCPI.
+        self.scpi.write("DATA:DAC VOLATILE," + ",".join(str(i * 181) for i in range(360)) +
+                        ";:FUNC USER")
+        waveform = Select(self.control("Waveform"))
+        self.wait_until(lambda: waveform.first_selected_option.text == "User table")
+        self.assertEqual([option.text for option in waveform.options][7:], ["User table"])
+        self.assertEqual(waveform.first_selected_option.text, "User table")
+        self.assertTrue(self.browser.execute_script("return window.notReloaded === true"))
+
+    def test_the_generator_unplugged_and_back(self):
+        self.unplug()
+        self.assertEqual(self.status_after(LOST), LOST)
+        self.generator = self.plug_in()
+        # Back without any command: the server looks for it by itself.
+        self.wait_until(lambda: self.status_line() != LOST)
+        self.assertIn(self.status_line(),
+                      ("Device is STOPPED!", "Device is connected as " + self.server.device))
+        self.control("START").click()
+        self.assertEqual(self.status_after("Device is RUNNING!"), "Device is RUNNING!")
+        self.assertEqual(len(self.generator.log("start")), 1)
+
+    def test_the_server_lost_and_back(self):
+        port = int(self.server.url.rsplit(":", 1)[1].strip("/"))
+        self.server.stop()
+        self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
+                        self.status_line())
+        # The page's own words, none of the server's.
+        self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
+        self.server = PanelServer(self.env, http=f"127.0.0.1:{port}")
+        self.addCleanup(self.server.stop)
+        self.assertIsNotNone(self.server.url, self.server.lines)
+        self.assertIn(self.wait_until(lambda: "lost" not in self.status_line().lower(), 10) and
+                      self.status_line(),
+                      ("Device is STOPPED!", "Device is connected as " + self.server.device))
+
+    def test_phone_width_has_no_horizontal_scrolling(self):
+        self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": 390, "height": 844, "deviceScaleFactor": 3, "mobile": True})
+        self.addCleanup(self.browser.execute_cdp_cmd, "Emulation.clearDeviceMetricsOverride", {})
+        self.open_page()
+        width, scroll = self.browser.execute_script(
+            "return [window.innerWidth, document.documentElement.scrollWidth]")
+        self.assertEqual(width, 390)
+        self.assertLessEqual(scroll, width)
+        # One column: the fields stand one below the other, each within the screen.
+        boxes = {name: self.control(name).rect for name in
+                 ("Waveform", "Samples per wave", "Duty", "Frequency", "Offset",
+                  "Amplitude", "START")}
+        for name, box in boxes.items():
+            self.assertGreaterEqual(box["x"], 0, name)
+            self.assertLessEqual(box["x"] + box["width"], width, name)
+        tops = [box["y"] for box in boxes.values()]
+        self.assertEqual(tops, sorted(tops))
+        self.assertEqual(len(set(tops)), len(tops))
+
+    def test_a_typed_value_out_of_range(self):
+        # (field, what is typed, the SCPI command that is refused the same way)
+        cases = [("Frequency", "300k", "FREQ 300000"), ("Amplitude", "99", "VOLT 99"),
+                 ("Offset", "1k", "VOLT:OFFS 1000"), ("Duty", "150", "FUNC:SQU:DCYC 150")]
+        for name, typed, command in cases:
+            before = self.shown()
+            self.type_into(name, typed)
+            self.wait_until(lambda: self.field_error(name) != "")
+            # Nothing changed, nothing queued for SCPI clients; the instrument's own error text.
+            self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"', name)
+            self.assertEqual(self.show(*self.instrument_settings()), self.show(), name)
+            self.assertEqual(self.field_error(name), self.scpi.query(command + ";:SYST:ERR?"))
+            self.assertEqual(self.shown(), before, name)
+            self.assertEqual(self.control(name).get_attribute("aria-invalid"), "true")
+        # A good value clears the error beside its field.
+        self.type_into("Frequency", "2k")
+        self.wait_until(lambda: self.field_error("Frequency") == "")
+        self.assertEqual(self.field_error("Frequency"), "")
+        self.assertEqual(self.scpi.query("FREQ?"), "+2.00000000000000E+03")
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv[1]
+    varnoltctl_test.GENERATOR = sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
