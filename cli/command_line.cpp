@@ -176,7 +176,8 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   app.footer(
       "Values take the SI suffixes k, M, m and u (2.5k, 500m); each becomes the nearest code.\n"
       "Exit codes: 0 success, 64 usage, 65 bad value or table file, 66 unreadable table file,\n"
-      "69 no generator, 73 output not writable, 74 port failed or device gone, 75 no report,\n"
+      "69 no generator (discover: no mDNS responder), 73 output not writable, 74 port failed or "
+      "device gone, 75 no report,\n"
       "port busy or listen address in use, 77 permission denied.");
 
   std::vector<OptionBinding> bindings;
@@ -223,9 +224,18 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
                     "another name the web panel answers to (a site's DNS name; repeatable)");
   serve->add_flag("--verbose", request.verbose,
                   "log each command and answer on stderr with the client's address");
+  serve->add_flag("--no-announce", request.noAnnounce,
+                  "do not announce the instrument on the network (DNS-SD)");
+
+  CLI::App *discover = app.add_subcommand(
+      "discover", "list the generators that varnoltctl serve announces on the network (DNS-SD)");
+  AddText(discover, &bindings, "--timeout", &request.timeout,
+          "seconds to listen for answers (default 2)");
+  discover->add_flag("--json", request.json, "print one JSON object on stdout");
 
   // CLI11 would only say that a subcommand is required.
-  const std::vector<std::string> subcommands = {"list", "show", "table", "start", "stop", "serve"};
+  const std::vector<std::string> subcommands = {"list", "show",  "table",   "start",
+                                                "stop", "serve", "discover"};
   if (argc > 1 && argv[1][0] != '-' &&
       std::find(subcommands.begin(), subcommands.end(), argv[1]) == subcommands.end()) {
     *pMessage = std::string("unknown subcommand \"") + argv[1] + "\" (see varnoltctl --help)";
@@ -239,7 +249,7 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   } catch (const CLI::CallForAllHelp &) {
     // A subcommand's --help shows that subcommand; the program's shows everything.
     const CLI::App *helped = &app;
-    for (const CLI::App *sub : {list, show, table, start, stop, serve}) {
+    for (const CLI::App *sub : {list, show, table, start, stop, serve, discover}) {
       if (sub->parsed()) helped = sub;
     }
     printf("%s", helped->help("", CLI::AppFormatMode::All).c_str());
@@ -261,6 +271,7 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   if (start->parsed()) request.command = kCommandStart;
   if (stop->parsed()) request.command = kCommandStop;
   if (serve->parsed()) request.command = kCommandServe;
+  if (discover->parsed()) request.command = kCommandDiscover;
   return kParseRun;
 }
 

@@ -13,7 +13,8 @@ enum Subcommand : int32_t {
   kCommandTable,
   kCommandStart,
   kCommandStop,
-  kCommandServe
+  kCommandServe,
+  kCommandDiscover
 };
 
 // A value as typed: `given` tells whether the option was on the command line at all.
@@ -28,6 +29,7 @@ struct CommandRequest {
   bool dryRun;
   bool noWait;
   bool verbose;
+  bool noAnnounce;
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
   OptionText tableFile, output, port, timeout, listen, http;
   std::vector<std::string> httpHosts;

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_line.h"
+#include "cli/discover.h"
 #include "cli/table_file.h"
 #include "link/exit_codes.h"
 #include "link/port_choice.h"
@@ -278,12 +279,44 @@ int32_t RunServe(const CommandRequest &request) {
   serve.http = request.http.given ? request.http.text : "";
   serve.httpHosts = request.httpHosts;
   serve.verbose = request.verbose;
+  serve.announce = !request.noAnnounce;
   std::string host;
   std::string port;
   if (!SplitListenAddress(serve.listen, &host, &port)) {
     return Fail(false, kExitUsage, "--listen " + serve.listen + ": not ADDR:PORT (127.0.0.1:5025)");
   }
   return RunScpiServer(serve);
+}
+
+// Text: each generator as soon as its panel is known, so that a script may stop reading early.
+void PrintReady(DiscoverState *state, void *) {
+  for (const DiscoveredInstrument &instrument : TakeReadyInstruments(state, false)) {
+    printf("%s\n", InstrumentLine(instrument).c_str());
+    fflush(stdout);
+  }
+}
+
+void KeepGoing(DiscoverState *, void *) {}
+
+int32_t RunDiscover(const CommandRequest &request) {
+  std::string message;
+  int32_t timeoutMs = kDiscoverDefaultMs;
+  int32_t status = ResolveTimeout(request, &timeoutMs, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+  DiscoverState state = {};
+  status = BrowseInstruments(timeoutMs, &state, request.json ? KeepGoing : PrintReady, nullptr,
+                             &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
+  std::vector<DiscoveredInstrument> rest = TakeReadyInstruments(&state, true);
+  if (request.json) {
+    // Every one of them: none was taken before the end.
+    printf("%s\n", InstrumentsJson(rest).c_str());
+  } else {
+    for (const DiscoveredInstrument &instrument : rest) {
+      printf("%s\n", InstrumentLine(instrument).c_str());
+    }
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -305,6 +338,7 @@ int main(int argc, char **argv) {
     case kCommandStart: return RunStart(request);
     case kCommandStop: return RunStop(request);
     case kCommandServe: return RunServe(request);
+    case kCommandDiscover: return RunDiscover(request);
   }
   return kExitUsage;
 }

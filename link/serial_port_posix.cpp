@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -42,6 +44,28 @@ std::string PermissionText(const std::string &port) {
          " (for example: sudo usermod -aG GROUP $USER, then log in again)";
 }
 
+// A port that another program holds. The package's service (varnoltctl-serve@.service) keeps
+// /run/varnoltctl/NAME while it serves /dev/NAME: then the message names it and how to stop it.
+std::string HeldText(const std::string &port) {
+  const char *szRun = getenv("VARNOLT_RUN");
+  std::string runtime = std::string(szRun != nullptr ? szRun : "/run") + "/varnoltctl/";
+  char szResolved[PATH_MAX];
+  std::string names[2] = {port.substr(port.rfind('/') + 1), ""};
+  if (realpath(port.c_str(), szResolved) != nullptr) {
+    names[1] = szResolved;
+    names[1] = names[1].substr(names[1].rfind('/') + 1);
+  }
+  for (const std::string &name : names) {
+    struct stat folder;
+    if (name.empty() || stat((runtime + name).c_str(), &folder) != 0) continue;
+    const std::string unit = "varnoltctl-serve@" + name + ".service";
+    return port + ": held by " + unit + ", which serves it over the network (stop it: sudo " +
+           "systemctl stop " + unit + "; keep it from starting: sudo systemctl disable " +
+           "varnoltctl-serve@.service)";
+  }
+  return port + ": held by another program";
+}
+
 }  // namespace
 
 int32_t OpenSerialPort(const std::string &port, int32_t writeTimeoutMs, SerialPort **ppPort,
@@ -54,7 +78,7 @@ int32_t OpenSerialPort(const std::string &port, int32_t writeTimeoutMs, SerialPo
       return kExitNoPermission;
     }
     if (error == EBUSY) {
-      *pMessage = port + ": held by another program";
+      *pMessage = HeldText(port);
       return kExitTryAgain;
     }
     *pMessage = ErrorText(port, "cannot open", error);
@@ -64,7 +88,7 @@ int32_t OpenSerialPort(const std::string &port, int32_t writeTimeoutMs, SerialPo
     int error = errno;
     close(fd);
     if (error == EWOULDBLOCK) {
-      *pMessage = port + ": held by another program";
+      *pMessage = HeldText(port);
       return kExitTryAgain;
     }
     *pMessage = ErrorText(port, "cannot lock", error);

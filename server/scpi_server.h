@@ -28,6 +28,7 @@ struct ServeRequest {
   std::string http;    // the web panel's "ADDR:PORT" or "PORT" (on the listen address), or "off"
   std::vector<std::string> httpHosts;  // more names the web panel answers to (--http-host)
   bool verbose;
+  bool announce;  // DNS-SD (server/announce.h); --no-announce turns it off
 };
 
 struct ScpiClient {
@@ -44,7 +45,8 @@ struct ScpiServer {
   std::string portName;
   bool heard;  // a report came since the port was opened: the status line shows it
   ScpiClient aClients[kScpiMaxClients];
-  bool web;  // the web panel is served
+  bool web;              // the web panel is served
+  std::string webBound;  // its listener's bound "ADDR:PORT" (announced with DNS-SD), else empty
   WebIdentity identity;
   std::string previewKey;  // what the preview below was drawn from
   std::string previewSvg;

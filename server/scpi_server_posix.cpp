@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "link/exit_codes.h"
+#include "server/announce.h"
 #include "server/scpi_server.h"
 
 namespace {
@@ -197,6 +198,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
                       ": anyone who can reach it can drive the generator");
   }
   for (const std::string &line : lines) PrintServeMessage(line);
+  StartAnnouncing(server, bound, server.webBound);
 
   enum : nfds_t { kSignalSlot = 0, kListenerSlot = 1, kWakeSlot = 2, kFixedSlots = 3 };
   for (;;) {
@@ -248,6 +250,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
   for (int32_t i = 0; i < kScpiMaxClients; i++) {
     if (server.aClients[i].used) CloseClient(i);
   }
+  StopAnnouncing();
   close(listener);
   CloseScpiServer(&server);
   if (signalFd >= 0) close(signalFd);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/exit_codes.h"
+#include "server/announce.h"
 #include "server/scpi_server.h"
 
 namespace {
@@ -243,6 +244,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
                       ": anyone who can reach it can drive the generator");
   }
   for (const std::string &line : lines) PrintServeMessage(line);
+  StartAnnouncing(server, bound, server.webBound);
 
   for (;;) {
     HANDLE aHandles[4 + kScpiMaxClients];
@@ -288,6 +290,7 @@ int32_t RunScpiServer(const ServeRequest &request) {
   for (int32_t i = 0; i < kScpiMaxClients; i++) {
     if (server.aClients[i].used) CloseClient(i);
   }
+  StopAnnouncing();
   closesocket(listener);
   WSACloseEvent(listenEvent);
   CloseScpiServer(&server);

@@ -198,6 +198,7 @@ int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wa
   }
   server->identity.panelUrl = "http://" + urlHost + ":" + std::to_string(port) + "/";
   server->web = true;
+  server->webBound = webBound;
   if (!IsLoopbackHost(config.host)) {
     pLines->push_back("warning: serving the web panel on " + webBound +
                       ": anyone who can reach it can drive the generator");

@@ -104,7 +104,13 @@ help2man --no-info --section=1 --include=packaging/debian/varnoltctl.h2m \
   --output="$man/varnoltctl.1" "$man/varnoltctl"
 gzip -9n <"$man/varnoltctl.1" >"$deb/usr/share/man/man1/varnoltctl.1.gz"
 
-install -m 755 packaging/debian/postinst "$deb/DEBIAN/postinst"
+install -m 755 packaging/debian/postinst packaging/debian/prerm "$deb/DEBIAN/"
+
+# The service that serves a plugged-in generator (off until enabled) and its settings, a conffile.
+install -D -m 644 packaging/debian/varnoltctl-serve@.service \
+  "$deb/usr/lib/systemd/system/varnoltctl-serve@.service"
+install -D -m 644 packaging/debian/varnoltctl.default "$deb/etc/default/varnoltctl"
+echo /etc/default/varnoltctl >"$deb/DEBIAN/conffiles"
 
 # The libraries the binary needs, as dpkg-shlibdeps finds them (it wants a debian/control).
 shlibs="$work/shlibdeps"

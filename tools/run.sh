@@ -104,6 +104,14 @@ if [ -n "$device" ]; then
       "tools/udev/70-varnolt.rules (README)" >&2
     exit 77
   fi
+  # The package's service holds the port while it serves it (and keeps /run/varnoltctl/NAME).
+  if [ -d "${VARNOLT_RUN:-/run}/varnoltctl/$(basename "$node")" ]; then
+    unit="varnoltctl-serve@$(basename "$node").service"
+    echo "run: $device is held by $unit, which serves it over the network; stop it:" \
+      "sudo systemctl stop $unit (keep it from starting: sudo systemctl disable" \
+      "varnoltctl-serve@.service)" >&2
+    exit 75
+  fi
 fi
 # The 32-bit panel is the product; where this machine runs no 32-bit programs (and so no 32-bit
 # Wine), the 64-bit one from the same sources.

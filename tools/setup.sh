@@ -18,6 +18,7 @@ packages=(
   wixl msitools zip unzip dpkg-dev help2man lintian man-db
   python3-pyvisa python3-pyvisa-py
   chromium chromium-driver python3-selenium
+  libavahi-client-dev avahi-daemon avahi-utils dbus iproute2 systemd
 )
 
 missing=()

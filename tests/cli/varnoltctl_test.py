@@ -188,6 +188,15 @@ class ToolTest(DeviceTree, unittest.TestCase):
             fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
             self.expect_failure(75, generator.pty + ": held by another program",
                                 "stop", "--port", generator.pty)
+            # Held by the package's service: the message names it and how to stop it.
+            self.env["VARNOLT_RUN"] = self.path("run")
+            os.makedirs(self.path("run/varnoltctl/ttyACM0"))
+            unit = "varnoltctl-serve@ttyACM0.service"
+            self.expect_failure(75, self.path("dev/ttyACM0") + f": held by {unit}, which serves "
+                                f"it over the network (stop it: sudo systemctl stop {unit}; keep "
+                                "it from starting: sudo systemctl disable "
+                                "varnoltctl-serve@.service)", "start")
+            del self.env["VARNOLT_RUN"]
         self.assertEqual(generator.log("stop", limit=0.3), [])
         self.assertEqual(self.run_tool("stop", "--json"), 0, self.stderr)
         self.assertEqual(json.loads(self.stdout), {"port": self.path("dev/ttyACM0"),

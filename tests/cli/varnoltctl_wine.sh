@@ -31,4 +31,14 @@ for record in map(json.loads, open(sys.argv[1])):
 # The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
 [ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
   fail "the generator received other bytes than --dry-run prints"
-echo "varnoltctl_wine.sh: list, start and its 14 writes as expected"
+
+# Wine has no DNS-SD (DnsServiceBrowse): discover says so and exits 69, and the program still
+# loads, since the call is looked up at run time.
+set +e
+found=$(rig_wine "$exe" discover --timeout 0.2 --json 2>"$work/discover.err" | tr -d '\r')
+status=$?
+set -e
+message="this system has no DNS-SD to ask (DnsServiceBrowse: Windows 10 1809 or later is needed)"
+[ "$status" -eq 69 ] && [ "$found" = "{\"error\":\"$message\",\"exitCode\":69}" ] ||
+  fail "discover ended with $status: $found $(cat "$work/discover.err")"
+echo "varnoltctl_wine.sh: list, start and its 14 writes, discover without DNS-SD as expected"

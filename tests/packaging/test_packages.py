@@ -105,10 +105,20 @@ class DebianPackageTest(unittest.TestCase):
         self.assertEqual({path for path in files if not path.startswith(doc)},
                          {"usr/bin/varnoltctl", "usr/lib/udev/rules.d/70-varnolt.rules",
                           "usr/share/man/man1/varnoltctl.1.gz",
-                          "usr/share/bash-completion/completions/varnoltctl"})
+                          "usr/share/bash-completion/completions/varnoltctl",
+                          "usr/lib/systemd/system/varnoltctl-serve@.service",
+                          "etc/default/varnoltctl"})
         self.assertLessEqual({doc + "copyright", doc + "changelog.gz"}, files)
         self.assertEqual({owner for _, owner in entries.values()}, {"root/root"})
         self.assertEqual(entries["usr/bin/varnoltctl"][0], "-rwxr-xr-x")
+
+    def test_service_settings_are_a_conffile_and_the_responder_recommended(self):
+        with tempfile.TemporaryDirectory() as control:
+            run(["dpkg-deb", "--control", self.deb, control], check=True)
+            with open(os.path.join(control, "conffiles")) as conffiles:
+                self.assertEqual(conffiles.read().split(), ["/etc/default/varnoltctl"])
+        recommends = run(["dpkg-deb", "-f", self.deb, "Recommends"], check=True).stdout.strip()
+        self.assertEqual(recommends, "avahi-daemon")
 
     def test_lintian_finds_no_error(self):
         # lintian fails on an error tag (and when it cannot run at all); warnings pass.
@@ -121,6 +131,14 @@ class DebianPackageTest(unittest.TestCase):
         self.assertEqual(control["Version"], VERSION)  # no Debian revision: a native package
         depends = {re.match(r"\s*([^\s(]+)", part).group(1)
                    for part in control["Depends"].split(",")}
+        # What the packages named depend on comes with them (libavahi-client3 brings libdbus-1-3).
+        brought, pending = set(), set(depends)
+        while pending:
+            package = pending.pop()
+            brought.add(package)
+            said = run(["dpkg-query", "-W", "-f=${Depends}, ${Pre-Depends}", package]).stdout
+            pending |= {re.match(r"\s*([^\s(:|]+)", part).group(1)
+                        for part in said.split(",") if part.strip()} - brought
         binary = os.path.join(self.root, "usr/bin/varnoltctl")
         loaded = re.findall(r"=> (/\S+)", run(["ldd", binary], check=True).stdout)
         self.assertTrue(loaded)
@@ -132,7 +150,7 @@ class DebianPackageTest(unittest.TestCase):
             said = run(["dpkg", "-S", *forms]).stdout.splitlines()
             found = {package.split(":")[0] for line in said
                      for package in line.split(": ", 1)[0].split(", ")}
-            self.assertTrue(found & depends, f"{library} comes from {found}, not in {depends}")
+            self.assertTrue(found & brought, f"{library} comes from {found}, not with {depends}")
 
     def test_installed_command_prints_the_version_and_its_page_renders(self):
         binary = os.path.join(self.root, "usr/bin/varnoltctl")

@@ -1,0 +1,117 @@
+#include "cli/discover.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+const char kScpiType[] = "_scpi-raw._tcp";
+const char kHttpType[] = "_http._tcp";
+
+bool IsIpv6(const std::string &address) {
+  return address.find(':') != std::string::npos;
+}
+
+std::string UrlHost(const std::string &address) {
+  return IsIpv6(address) ? "[" + address + "]" : address;
+}
+
+// The service of this type and name to use: the one at preferredAddress, else the first over
+// IPv4, else the first. Null when there is none.
+const FoundService *PickService(const std::vector<FoundService> &services, const char *szType,
+                                const std::string &name, const std::string &preferredAddress) {
+  const FoundService *pFirst = nullptr;
+  const FoundService *pIpv4 = nullptr;
+  for (const FoundService &service : services) {
+    if (service.type != szType || service.name != name) continue;
+    if (!preferredAddress.empty() && service.address == preferredAddress) return &service;
+    if (pFirst == nullptr) pFirst = &service;
+    if (pIpv4 == nullptr && !IsIpv6(service.address)) pIpv4 = &service;
+  }
+  return pIpv4 != nullptr ? pIpv4 : pFirst;
+}
+
+bool IsGenerator(const FoundService &service) {
+  std::string maker;
+  return service.type == kScpiType && FindText(service.texts, "Manufacturer", &maker) &&
+         maker == "VARNOLT";
+}
+
+}  // namespace
+
+bool FindText(const std::vector<std::string> &texts, const char *szKey, std::string *pValue) {
+  const std::string key = szKey;
+  for (const std::string &text : texts) {
+    size_t equals = text.find('=');
+    std::string textKey = text.substr(0, equals);
+    if (textKey.size() != key.size() ||
+        !std::equal(textKey.begin(), textKey.end(), key.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        })) {
+      continue;
+    }
+    *pValue = equals == std::string::npos ? "" : text.substr(equals + 1);
+    return true;
+  }
+  return false;
+}
+
+std::string VisaResource(const std::string &address, uint16_t port) {
+  return "TCPIP::" + UrlHost(address) + "::" + std::to_string(port) + "::SOCKET";
+}
+
+std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, bool final) {
+  std::vector<DiscoveredInstrument> ready;
+  for (const FoundService &found : state->services) {
+    if (!IsGenerator(found)) continue;
+    std::vector<std::string> &reported = state->reported;
+    if (std::find(reported.begin(), reported.end(), found.name) != reported.end()) continue;
+    const FoundService *pScpi = PickService(state->services, kScpiType, found.name, "");
+    // Only generators' services: a stranger's with the same name over another address is not it.
+    if (!IsGenerator(*pScpi)) pScpi = &found;
+    const FoundService *pHttp = PickService(state->services, kHttpType, found.name, pScpi->address);
+    if (pHttp == nullptr && !state->httpComplete && !final) continue;
+    // A panel known only at another address of the instrument's: the one at its own address
+    // may still come.
+    if (pHttp != nullptr && pHttp->address != pScpi->address && !final) continue;
+    DiscoveredInstrument instrument;
+    instrument.name = found.name;
+    instrument.host = pScpi->host;
+    instrument.address = pScpi->address;
+    instrument.scpiPort = pScpi->port;
+    instrument.resource = VisaResource(pScpi->address, pScpi->port);
+    if (pHttp != nullptr) {
+      std::string path;
+      if (!FindText(pHttp->texts, "path", &path) || path.empty() || path[0] != '/') path = "/";
+      instrument.panelUrl =
+          "http://" + UrlHost(pHttp->address) + ":" + std::to_string(pHttp->port) + path;
+    }
+    reported.push_back(found.name);
+    ready.push_back(instrument);
+  }
+  return ready;
+}
+
+std::string InstrumentLine(const DiscoveredInstrument &instrument) {
+  return instrument.name + "  " + instrument.host + "  " + instrument.address + "  " +
+         std::to_string(instrument.scpiPort) + "  " + instrument.resource + "  " +
+         (instrument.panelUrl.empty() ? "-" : instrument.panelUrl);
+}
+
+std::string InstrumentsJson(const std::vector<DiscoveredInstrument> &instruments) {
+  using Json = nlohmann::ordered_json;
+  Json list = Json::array();
+  for (const DiscoveredInstrument &instrument : instruments) {
+    list.push_back(
+        {{"name", instrument.name},
+         {"host", instrument.host},
+         {"address", instrument.address},
+         {"scpiPort", instrument.scpiPort},
+         {"resource", instrument.resource},
+         {"panelUrl", instrument.panelUrl.empty() ? Json(nullptr) : Json(instrument.panelUrl)}});
+  }
+  return Json{{"instruments", list}}.dump(-1, ' ', false, Json::error_handler_t::replace);
+}

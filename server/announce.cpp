@@ -1,0 +1,79 @@
+#include "server/announce.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+// The comma-separated field of *IDN?'s answer at this position, empty when there is none.
+std::string IdentityField(const char *szIdentity, int32_t position) {
+  std::string field;
+  int32_t at = 0;
+  for (const char *p = szIdentity; *p != '\0'; p++) {
+    if (*p == ',') {
+      at++;
+    } else if (at == position) {
+      field.push_back(*p);
+    }
+  }
+  return field;
+}
+
+bool IsLoopbackAddress(const std::string &host) {
+  // The server prints its bound addresses in their numeric, canonical form.
+  return host.compare(0, 4, "127.") == 0 || host == "::1" ||
+         host.compare(0, 11, "::ffff:127.") == 0;
+}
+
+// Adds the service for a listener bound to "ADDR:PORT", unless it is on loopback or no address.
+void AddService(AnnouncePlan *plan, const char *szType, const std::string &bound,
+                const char *const *aszTexts, int32_t textCount) {
+  std::string host;
+  std::string port;
+  if (plan->count >= kAnnounceMaxServices || !SplitListenAddress(bound, &host, &port) ||
+      IsLoopbackAddress(host) || port == "0" || host.size() >= kAnnounceAddressSize) {
+    return;
+  }
+  AnnouncedService &service = plan->aServices[plan->count++];
+  snprintf(service.szType, std::size(service.szType), "%s", szType);
+  service.port = static_cast<uint16_t>(std::stoul(port));
+  service.wildcard = host == "0.0.0.0" || host == "::";
+  service.ipv6 = host.find(':') != std::string::npos;
+  snprintf(service.szAddress, std::size(service.szAddress), "%s", host.c_str());
+  service.textCount = textCount;
+  for (int32_t i = 0; i < textCount; i++) {
+    snprintf(service.aszTexts[i], std::size(service.aszTexts[i]), "%s", aszTexts[i]);
+  }
+}
+
+}  // namespace
+
+AnnouncePlan PlanAnnouncement(const char *szIdentity, const std::string &scpiBound,
+                              const std::string &webBound) {
+  AnnouncePlan plan = {};
+  const std::string maker = IdentityField(szIdentity, 0);
+  const std::string model = IdentityField(szIdentity, 1);
+  const std::string serial = IdentityField(szIdentity, 2);
+  const std::string version = IdentityField(szIdentity, 3);
+  // A label over 63 bytes would be refused: a long serial number is cut.
+  snprintf(plan.szName, std::size(plan.szName), "%s %s %s", maker.c_str(), model.c_str(),
+           serial.c_str());
+  char aszTexts[kAnnounceMaxTexts][kAnnounceTextSize];
+  snprintf(aszTexts[0], std::size(aszTexts[0]), "txtvers=1");
+  snprintf(aszTexts[1], std::size(aszTexts[1]), "Manufacturer=%s", maker.c_str());
+  snprintf(aszTexts[2], std::size(aszTexts[2]), "Model=%s", model.c_str());
+  snprintf(aszTexts[3], std::size(aszTexts[3]), "SerialNumber=%s", serial.c_str());
+  snprintf(aszTexts[4], std::size(aszTexts[4]), "FirmwareVersion=%s", version.c_str());
+  snprintf(aszTexts[5], std::size(aszTexts[5]), "path=/");
+  const char *const aszScpiTexts[] = {aszTexts[0], aszTexts[1], aszTexts[2], aszTexts[3],
+                                      aszTexts[4]};
+  const char *const aszWebTexts[] = {aszTexts[0], aszTexts[1], aszTexts[2],
+                                     aszTexts[3], aszTexts[4], aszTexts[5]};
+  AddService(&plan, "_scpi-raw._tcp", scpiBound, aszScpiTexts, 5);
+  if (!webBound.empty()) {
+    AddService(&plan, "_http._tcp", webBound, aszWebTexts, 6);
+    AddService(&plan, "_lxi._tcp", webBound, aszWebTexts, 6);
+  }
+  return plan;
+}

@@ -1,0 +1,114 @@
+// discover's matching of the generators' services and panels, and its line and JSON formats.
+#include "cli/discover.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::vector<std::string> kGeneratorTexts = {"txtvers=1", "Manufacturer=VARNOLT",
+                                                  "SerialNumber=SN1"};
+
+FoundService Service(const char *szType, const char *szName, const char *szAddress, uint16_t port,
+                     std::vector<std::string> texts = kGeneratorTexts) {
+  return FoundService{szType, szName, "bench.local", szAddress, port, texts};
+}
+
+std::vector<std::string> Lines(DiscoverState *state, bool final) {
+  std::vector<std::string> lines;
+  for (const DiscoveredInstrument &instrument : TakeReadyInstruments(state, final)) {
+    lines.push_back(InstrumentLine(instrument));
+  }
+  return lines;
+}
+
+TEST(Discover, OnlyGeneratorsEachNameOnceIpv4First) {
+  DiscoverState state = {};
+  state.httpComplete = true;
+  state.services = {
+      Service("_scpi-raw._tcp", "Other maker", "10.0.0.9", 5025, {"Manufacturer=ACME"}),
+      Service("_scpi-raw._tcp", "No TXT", "10.0.0.8", 5025, {}),
+      Service("_scpi-raw._tcp", "Gen A", "fe80::1", 5025),
+      Service("_scpi-raw._tcp", "Gen A", "10.0.0.1", 5025),
+      Service("_scpi-raw._tcp", "Gen B", "10.0.0.2", 5026, {"MANUFACTURER=VARNOLT"}),
+      Service("_scpi-raw._tcp", "Gen C", "fe80::3", 5025, {"manufacturer=VARNOLT"}),
+      Service("_scpi-raw._tcp", "Gen D", "10.0.0.4", 5025, {"Manufacturer=varnolt"}),
+  };
+  EXPECT_EQ(Lines(&state, false),
+            (std::vector<std::string>{
+                "Gen A  bench.local  10.0.0.1  5025  TCPIP::10.0.0.1::5025::SOCKET  -",
+                "Gen B  bench.local  10.0.0.2  5026  TCPIP::10.0.0.2::5026::SOCKET  -",
+                "Gen C  bench.local  fe80::3  5025  TCPIP::[fe80::3]::5025::SOCKET  -"}));
+  EXPECT_EQ(Lines(&state, true), std::vector<std::string>{});  // each once
+}
+
+TEST(Discover, APanelBelongsToTheSameInstanceName) {
+  DiscoverState state = {};
+  state.services = {
+      Service("_scpi-raw._tcp", "Gen A", "10.0.0.1", 5025),
+      Service("_scpi-raw._tcp", "Gen B", "10.0.0.2", 5025),
+      Service("_http._tcp", "Gen A", "fe80::1", 8080, {}),
+      Service("_http._tcp", "Gen A", "10.0.0.1", 8025, {"path=/panel/"}),
+      Service("_http._tcp", "Gen", "10.0.0.2", 80, {}),
+      Service("_http._tcp", "Gen B extra", "10.0.0.2", 81, {}),
+      Service("_scpi-raw._tcp", "Gen C", "10.0.0.3", 5025),
+      Service("_http._tcp", "Gen C", "10.0.1.3", 8025, {}),
+  };
+  // Gen A's panel is known; Gen B's may still come while the browse goes on, and Gen C's at its
+  // own address.
+  EXPECT_EQ(Lines(&state, false),
+            std::vector<std::string>{"Gen A  bench.local  10.0.0.1  5025  "
+                                     "TCPIP::10.0.0.1::5025::SOCKET  http://10.0.0.1:8025/panel/"});
+  state.httpComplete = true;
+  EXPECT_EQ(Lines(&state, false),
+            std::vector<std::string>{
+                "Gen B  bench.local  10.0.0.2  5025  TCPIP::10.0.0.2::5025::SOCKET  -"});
+  EXPECT_EQ(Lines(&state, true),
+            std::vector<std::string>{"Gen C  bench.local  10.0.0.3  5025  "
+                                     "TCPIP::10.0.0.3::5025::SOCKET  http://10.0.1.3:8025/"});
+}
+
+TEST(Discover, PanelPathAndAddressForms) {
+  struct Case {
+    const char *szAddress;
+    std::vector<std::string> texts;
+    const char *szUrl;
+  };
+  const Case aCases[] = {
+      {"10.0.0.1", {}, "http://10.0.0.1:8025/"},
+      {"10.0.0.1", {"path="}, "http://10.0.0.1:8025/"},
+      {"10.0.0.1", {"PATH=/x"}, "http://10.0.0.1:8025/x"},
+      {"10.0.0.1", {"path=evil.example/"}, "http://10.0.0.1:8025/"},
+      {"fe80::1", {"path=/"}, "http://[fe80::1]:8025/"},
+  };
+  for (const Case &c : aCases) {
+    DiscoverState state = {};
+    state.services = {Service("_scpi-raw._tcp", "Gen", "10.0.0.1", 5025),
+                      Service("_http._tcp", "Gen", c.szAddress, 8025, c.texts)};
+    std::vector<DiscoveredInstrument> found = TakeReadyInstruments(&state, true);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].panelUrl, c.szUrl);
+  }
+}
+
+TEST(Discover, Json) {
+  DiscoveredInstrument withPanel = {"Gen \"A\"",
+                                    "a.local",
+                                    "10.0.0.1",
+                                    5025,
+                                    "TCPIP::10.0.0.1::5025::SOCKET",
+                                    "http://10.0.0.1:8025/"};
+  DiscoveredInstrument without = {
+      "Gen B", "b.local", "fe80::2", 5026, "TCPIP::[fe80::2]::5026::SOCKET", ""};
+  EXPECT_EQ(InstrumentsJson({}), R"({"instruments":[]})");
+  EXPECT_EQ(InstrumentsJson({withPanel, without}),
+            R"({"instruments":[{"name":"Gen \"A\"","host":"a.local","address":"10.0.0.1",)"
+            R"("scpiPort":5025,"resource":"TCPIP::10.0.0.1::5025::SOCKET",)"
+            R"("panelUrl":"http://10.0.0.1:8025/"},{"name":"Gen B","host":"b.local",)"
+            R"("address":"fe80::2","scpiPort":5026,"resource":"TCPIP::[fe80::2]::5026::SOCKET",)"
+            R"("panelUrl":null}]})");
+}
+
+}  // namespace

@@ -1,0 +1,379 @@
+#!/usr/bin/env python3
+"""varnoltctl serve announced with DNS-SD, and varnoltctl discover finding it, inside a network and
+a mount namespace of the test's own: a veth pair va/vb (10.231.0.1/10.231.0.2), a private /run
+(so a private /run/dbus and /run/avahi-daemon), a D-Bus system bus and an avahi-daemon that use
+only that pair. Nothing is announced or browsed on the machine's own interfaces, and the machine's own
+bus and responder are never reached. Needs root; every process it starts dies with it.
+
+Usage: announce_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import ctypes
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import pyvisa
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "cli"))
+import varnoltctl_test  # noqa: E402
+import scpi_serve_test  # noqa: E402
+
+ADDRESS = "10.231.0.1"
+NAME = "VARNOLT DDS generator SN0001"
+ANNOUNCED = re.compile(r'^varnoltctl: announced as "(.+)"$')
+ABSENT = re.compile(r"^varnoltctl: no mDNS responder \(start avahi-daemon\)")
+AVAHI_CONF = """[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces={}
+enable-dbus=yes
+[publish]
+publish-workstation=no
+"""
+PR_SET_PDEATHSIG = 1
+libc = ctypes.CDLL(None, use_errno=True)
+
+
+def die_with_parent():
+    """In a child before exec: killed when the test's process ends, however it ends."""
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def run(*command, timeout=10):
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
+                          preexec_fn=die_with_parent)
+
+
+def enter_namespaces():
+    """Runs this program again in a new network and mount namespace (unshare execs it: ctest's
+    time-out ends the very process that owns the namespaces and, through PDEATHSIG, its children).
+    """
+    if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") == "1":
+        return
+    if os.geteuid() != 0:
+        sys.exit("announce_netns_test.py: needs root (network and mount namespaces)")
+    os.environ["VARNOLT_IN_TEST_NAMESPACE"] = "1"
+    os.execvp("unshare", ["unshare", "--net", "--mount", "--propagation", "private",
+                          sys.executable, *sys.argv])
+
+
+def make_network():
+    for command in (["ip", "link", "set", "lo", "up"],
+                    ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
+                    ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
+                    ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
+                    ["ip", "link", "set", "va", "up", "multicast", "on"],
+                    ["ip", "link", "set", "vb", "up", "multicast", "on"],
+                    # A private /run: the bus's and the responder's sockets are the test's own.
+                    ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"]):
+        subprocess.run(command, check=True, timeout=10)
+    for folder in ("/run/dbus", "/run/avahi-daemon"):
+        os.makedirs(folder)
+
+
+class Responder:
+    """A D-Bus system bus and an avahi-daemon on these interfaces, in the namespaces that `enter`
+    (an nsenter command) leads to, or in the test's own; the daemon may be stopped and started
+    again. root: where that namespace's / is seen from here."""
+
+    def __init__(self, folder, interfaces="va,vb", enter=(), root="/"):
+        self.enter, self.root = list(enter), root
+        self.conf = os.path.join(folder, "avahi-daemon-" + interfaces.replace(",", "-") + ".conf")
+        with open(self.conf, "w") as conf:
+            conf.write(AVAHI_CONF.format(interfaces))
+        self.bus = subprocess.Popen([*self.enter, "dbus-daemon", "--system", "--nofork",
+                                     "--nopidfile"], preexec_fn=die_with_parent,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(os.path.join(root, "run/dbus/system_bus_socket")):
+            if time.monotonic() > deadline or self.bus.poll() is not None:
+                raise RuntimeError("the test's D-Bus system bus did not start")
+            time.sleep(0.02)
+        self.daemon = None
+
+    def start(self):
+        pid_file = os.path.join(self.root, "run/avahi-daemon/pid")
+        if os.path.exists(pid_file):
+            os.remove(pid_file)
+        self.daemon = subprocess.Popen(
+            [*self.enter, "avahi-daemon", "-f", self.conf, "--no-drop-root", "--no-rlimits",
+             "--no-chroot"], preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        # Running once it owns its name on the bus (avahi-browse fails before).
+        deadline = time.monotonic() + 10
+        while run(*self.enter, "avahi-browse", "-atp", "-k").returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError("the test's avahi-daemon did not start")
+            time.sleep(0.1)
+
+    def stop(self, signal_number=signal.SIGTERM):
+        if self.daemon is not None and self.daemon.poll() is None:
+            self.daemon.send_signal(signal_number)
+            self.daemon.wait(timeout=10)
+        self.daemon = None
+
+    def close(self):
+        self.stop()
+        self.bus.terminate()
+        self.bus.wait(timeout=10)
+
+
+class Neighbour:
+    """Another machine on the wire: vb moved into a network and mount namespace of its own, with
+    its own /run, bus and responder. close() brings vb back."""
+
+    def __init__(self, folder):
+        self.holder = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private",
+                                        "sleep", "600"], preexec_fn=die_with_parent)
+        own = os.readlink("/proc/self/ns/net")
+        pid = str(self.holder.pid)
+        deadline = time.monotonic() + 10
+        while os.readlink(f"/proc/{pid}/ns/net") == own:  # until unshare has made it
+            if time.monotonic() > deadline:
+                raise RuntimeError("no namespace for the neighbour")
+            time.sleep(0.01)
+        self.enter = ["nsenter", "-t", pid, "-n", "-m", "--"]
+        subprocess.run(["ip", "link", "set", "vb", "netns", pid], check=True, timeout=10)
+        self.responder = None
+        for command in (["ip", "link", "set", "lo", "up"],
+                        ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
+                        ["ip", "link", "set", "vb", "up", "multicast", "on"],
+                        ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"],
+                        ["mkdir", "/run/dbus", "/run/avahi-daemon"]):
+            subprocess.run([*self.enter, *command], check=True, timeout=10)
+        self.responder = Responder(folder, "vb", self.enter, f"/proc/{pid}/root")
+        self.responder.start()
+
+    def close(self):
+        if self.responder is not None:
+            self.responder.close()
+        run(*self.enter, "ip", "link", "set", "vb", "netns", str(os.getpid()))
+        self.holder.kill()
+        self.holder.wait(timeout=10)
+        subprocess.run(["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"], timeout=10)
+        subprocess.run(["ip", "link", "set", "vb", "up", "multicast", "on"], timeout=10)
+
+
+def browse(service_type="_scpi-raw._tcp"):
+    """avahi-browse's resolved services of the type: (interface, name, host, address, port, TXT)."""
+    result = run("avahi-browse", "-rtp", "-k", service_type, timeout=30)
+    found = []
+    for line in result.stdout.splitlines():
+        fields = line.split(";")
+        if fields[0] == "=" and fields[2] == "IPv4":
+            texts = re.findall(r'"((?:[^"\\]|\\.)*)"', fields[9])
+            # -p escapes a name's dots, backslashes and blanks as \DDD (decimal).
+            name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), fields[3])
+            found.append((fields[1], name, fields[6], fields[7], int(fields[8]), sorted(texts)))
+    return sorted(set((i, n, h, a, p, tuple(t)) for i, n, h, a, p, t in found))
+
+
+class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+    responder = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.responder = Responder(cls.folder.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.responder.close()
+        cls.folder.cleanup()
+
+    def setUp(self):
+        super().setUp()
+        if self.responder.daemon is None:
+            self.responder.start()
+        # The last test's services are withdrawn (a goodbye leaves the cache within a second).
+        deadline = time.monotonic() + 5
+        while browse() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        generator = varnoltctl_test.Generator()
+        self.addCleanup(generator.stop)
+        self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
+        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+
+    def server(self, *options, listen=ADDRESS + ":0", env=None):
+        server = scpi_serve_test.Server(env or self.env, *options, listen=listen)
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.port, "\n".join(server.lines))
+        return server
+
+    def query(self, server, line):
+        resources = pyvisa.ResourceManager("@py")
+        self.addCleanup(resources.close)
+        scpi = resources.open_resource(f"TCPIP::{ADDRESS}::{server.port}::SOCKET",
+                                       read_termination="\n", write_termination="\n", timeout=5000)
+        self.addCleanup(scpi.close)
+        return scpi.query(line)
+
+    def discover(self, *options):
+        result = run(varnoltctl_test.TOOL, "discover", *options, timeout=30)
+        return result.returncode, result.stdout, result.stderr
+
+    def test_found_by_avahi_browse_and_discover_and_driven_by_pyvisa(self):
+        server = self.server()
+        self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
+        version = run(varnoltctl_test.TOOL, "--version").stdout.split()[-1]
+        host = run("hostname").stdout.strip() + ".local"
+        texts = ("FirmwareVersion=" + version, "Manufacturer=VARNOLT", "Model=DDS generator",
+                 "SerialNumber=SN0001", "txtvers=1")
+        self.assertEqual(browse(), [("va", NAME, host, ADDRESS, server.port, texts)])
+        # The web panel's listener: _http._tcp and _lxi._tcp with the page's path.
+        for service_type in ("_http._tcp", "_lxi._tcp"):
+            self.assertEqual(browse(service_type), [("va", NAME, host, ADDRESS, server.web_port,
+                                                     tuple(sorted(texts + ("path=/",))))])
+        resource = f"TCPIP::{ADDRESS}::{server.port}::SOCKET"
+        panel = f"http://{ADDRESS}:{server.web_port}/"
+        code, out, err = self.discover("--json")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(json.loads(out), {"instruments": [{
+            "name": NAME, "host": host, "address": ADDRESS, "scpiPort": server.port,
+            "resource": resource, "panelUrl": panel}]})
+        code, out, err = self.discover()
+        self.assertEqual((code, err), (0, ""))
+        self.assertEqual(out.splitlines(), ["  ".join(
+            [NAME, host, ADDRESS, str(server.port), resource, panel])])
+        # Without the web panel: no panel.
+        server.stop()
+        server = self.server("--http", "off")
+        self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+        code, out, err = self.discover("--json")
+        self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]], [None])
+        self.assertEqual(browse("_http._tcp") + browse("_lxi._tcp"), [])
+        # The resource string as discover gives it opens the instrument.
+        resources = pyvisa.ResourceManager("@py")
+        self.addCleanup(resources.close)
+        scpi = resources.open_resource(json.loads(out)["instruments"][0]["resource"],
+                                       read_termination="\n", write_termination="\n",
+                                       timeout=5000)
+        self.addCleanup(scpi.close)
+        self.assertEqual(scpi.query("*IDN?"), f"VARNOLT,DDS generator,SN0001,{version}")
+
+    def test_one_address_on_its_interface_a_wildcard_on_all(self):
+        for listen, interfaces in ((ADDRESS + ":0", ["va"]), ("0.0.0.0:0", ["va", "vb"])):
+            with self.subTest(listen=listen):
+                server = self.server(listen=listen)
+                try:
+                    self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+                    deadline = time.monotonic() + 5
+                    while len(browse()) < len(interfaces) and time.monotonic() < deadline:
+                        time.sleep(0.1)
+                    self.assertEqual([entry[0] for entry in browse()], interfaces)
+                finally:  # the next case needs the generator's port
+                    server.stop()
+                deadline = time.monotonic() + 5
+                while browse() and time.monotonic() < deadline:
+                    time.sleep(0.1)
+
+    def test_nothing_announced_on_loopback_or_when_told_not_to(self):
+        for listen, options in (("127.0.0.1:0", ()), (ADDRESS + ":0", ("--no-announce",))):
+            with self.subTest(listen=listen, options=options):
+                server = self.server(*options, listen=listen)
+                try:
+                    # A name would be established within a second; none may be found after 2 s.
+                    code, out, err = self.discover("--json")
+                    self.assertEqual((code, out), (0, '{"instruments":[]}\n'), err)
+                    self.assertEqual(browse(), [])
+                    self.assertFalse([line for line in server.lines if "announced" in line])
+                finally:  # the next case needs the generator's port
+                    server.stop()
+
+    def test_responder_gone_and_back(self):
+        server = self.server()
+        self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+        self.responder.stop(signal.SIGKILL)
+        self.assertTrue(server.wait_for(ABSENT), server.lines)
+        # Serving goes on without it; discover has no one to ask.
+        self.assertEqual(self.query(server, "*IDN?").split(",")[2], "SN0001")
+        code, out, err = self.discover()
+        self.assertEqual(code, 69, (out, err))
+        self.assertEqual(err, "varnoltctl: no mDNS responder to ask (Daemon not running): start "
+                              "avahi-daemon (sudo systemctl start avahi-daemon)\n")
+        code, out, _ = self.discover("--json")
+        self.assertEqual(json.loads(out)["exitCode"], 69)
+        self.responder.start()
+        deadline = time.monotonic() + 10
+        while len([line for line in server.lines if ANNOUNCED.match(line)]) < 2:
+            self.assertLess(time.monotonic(), deadline, server.lines)
+            time.sleep(0.05)
+        self.assertEqual(len([line for line in server.lines if ABSENT.match(line)]), 1)
+        self.assertEqual([entry[1] for entry in browse()], [NAME])
+
+    def test_started_before_the_responder(self):
+        self.responder.stop()
+        server = self.server()
+        self.assertTrue(server.wait_for(ABSENT), server.lines)
+        self.responder.start()
+        self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
+
+    def test_two_servers_with_one_serial_get_two_names(self):
+        first = self.server()
+        self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
+        # The same generator's tree, a second pty: another generator with the same serial.
+        generator = varnoltctl_test.Generator()
+        self.addCleanup(generator.stop)
+        os.remove(self.path("dev/ttyACM0"))
+        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+        second = self.server()
+        match = second.wait_for(ANNOUNCED)
+        self.assertIsNotNone(match, second.lines)
+        self.assertNotEqual(match.group(1), NAME)
+        self.assertTrue(match.group(1).startswith(NAME), match.group(1))
+        code, out, err = self.discover("--json")
+        self.assertEqual(sorted((i["name"], i["scpiPort"]) for i in json.loads(out)["instruments"]),
+                         sorted([(NAME, first.port), (match.group(1), second.port)]))
+
+    def test_a_name_taken_on_the_network_gets_the_alternative(self):
+        first = self.server("--port", self.path("dev/ttyACM0"))
+        self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
+        neighbour = Neighbour(self.folder.name)
+        self.addCleanup(neighbour.close)
+        # A generator of the same serial at the neighbour's, served on its address.
+        generator = varnoltctl_test.Generator()
+        self.addCleanup(generator.stop)
+        self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("1209", "7a3c"), "SN0001")
+        os.symlink(generator.pty, self.path("dev/ttyACM1"))
+        wrapper = self.path("serve-there")
+        with open(wrapper, "w") as script:
+            script.write("#!/bin/sh\nexec " + " ".join(neighbour.enter) + " " +
+                         os.path.abspath(varnoltctl_test.TOOL) + ' "$@"\n')
+        os.chmod(wrapper, 0o755)
+        scpi_serve_test.TOOL = wrapper
+        try:
+            second = self.server("--port", self.path("dev/ttyACM1"), listen="10.231.0.2:0")
+        finally:
+            scpi_serve_test.TOOL = varnoltctl_test.TOOL
+        match = second.wait_for(ANNOUNCED)
+        self.assertIsNotNone(match, second.lines)
+        self.assertNotEqual(match.group(1), NAME)
+        self.assertTrue(match.group(1).startswith(NAME + " #"), match.group(1))
+        self.assertEqual([line for line in first.lines if ANNOUNCED.match(line)],
+                         [f'varnoltctl: announced as "{NAME}"'])
+        deadline = time.monotonic() + 10
+        while len(browse()) < 2 and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(sorted(entry[1] for entry in browse()), sorted([NAME, match.group(1)]))
+
+    def test_discover_finds_nothing(self):
+        code, out, err = self.discover("--timeout", "0.5")
+        self.assertEqual((code, out, err), (0, "", ""))
+        code, out, err = self.discover("--timeout", "0.5", "--json")
+        self.assertEqual((code, json.loads(out)), (0, {"instruments": []}), err)
+
+
+if __name__ == "__main__":
+    enter_namespaces()
+    make_network()
+    varnoltctl_test.TOOL = scpi_serve_test.TOOL = sys.argv[1]
+    varnoltctl_test.GENERATOR = sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])

@@ -1,0 +1,74 @@
+// What serve announces: which listeners get services, the instance name and the TXT records.
+#include "server/announce.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kIdentity[] = "VARNOLT,DDS generator,SN0001,1.2.3";
+
+std::vector<std::string> Texts(const AnnouncedService &service) {
+  return std::vector<std::string>(service.aszTexts, service.aszTexts + service.textCount);
+}
+
+TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
+  struct Case {
+    const char *szScpi;
+    const char *szWeb;
+    std::vector<std::string> types;
+    bool wildcard;
+    bool ipv6;
+    const char *szAddress;
+  };
+  const Case aCases[] = {
+      {"127.0.0.1:5025", "", {}, false, false, ""},
+      {"127.8.9.1:5025", "127.0.0.1:8025", {}, false, false, ""},
+      {"[::1]:5025", "[::1]:8025", {}, false, false, ""},
+      {"[::ffff:127.0.0.1]:5025", "", {}, false, false, ""},
+      {"10.0.0.5:5025", "", {"_scpi-raw._tcp"}, false, false, "10.0.0.5"},
+      {"0.0.0.0:5025", "127.0.0.1:8025", {"_scpi-raw._tcp"}, true, false, "0.0.0.0"},
+      {"[::]:5025", "[::]:8025", {"_scpi-raw._tcp", "_http._tcp", "_lxi._tcp"}, true, true, "::"},
+      {"127.0.0.1:5025", "[fe80::1]:8025", {"_http._tcp", "_lxi._tcp"}, false, true, "fe80::1"},
+      {"not an address", "10.0.0.5:", {}, false, false, ""},
+  };
+  for (const Case &c : aCases) {
+    AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb);
+    std::vector<std::string> types;
+    for (int32_t i = 0; i < plan.count; i++) {
+      types.push_back(plan.aServices[i].szType);
+      EXPECT_EQ(plan.aServices[i].wildcard, c.wildcard) << c.szScpi;
+      EXPECT_EQ(plan.aServices[i].ipv6, c.ipv6) << c.szScpi;
+      EXPECT_STREQ(plan.aServices[i].szAddress, c.szAddress) << c.szScpi;
+    }
+    EXPECT_EQ(types, c.types) << c.szScpi << " " << c.szWeb;
+  }
+}
+
+TEST(AnnouncePlan, NamePortsAndTexts) {
+  AnnouncePlan plan = PlanAnnouncement(kIdentity, "10.0.0.5:5025", "0.0.0.0:8025");
+  EXPECT_STREQ(plan.szName, "VARNOLT DDS generator SN0001");
+  ASSERT_EQ(plan.count, 3);
+  const std::vector<std::string> common = {"txtvers=1", "Manufacturer=VARNOLT",
+                                           "Model=DDS generator", "SerialNumber=SN0001",
+                                           "FirmwareVersion=1.2.3"};
+  std::vector<std::string> web = common;
+  web.push_back("path=/");
+  EXPECT_EQ(plan.aServices[0].port, 5025);
+  EXPECT_EQ(Texts(plan.aServices[0]), common);
+  for (int32_t i = 1; i < 3; i++) {
+    EXPECT_EQ(plan.aServices[i].port, 8025);
+    EXPECT_EQ(Texts(plan.aServices[i]), web);
+  }
+}
+
+TEST(AnnouncePlan, ALongSerialIsCutToOneLabel) {
+  const std::string identity = "VARNOLT,DDS generator," + std::string(80, 'S') + ",1.2.3";
+  AnnouncePlan plan = PlanAnnouncement(identity.c_str(), "10.0.0.5:5025", "");
+  EXPECT_EQ(std::string(plan.szName), "VARNOLT DDS generator " + std::string(41, 'S'));
+  EXPECT_EQ(std::string(plan.aServices[0].aszTexts[3]), "SerialNumber=" + std::string(80, 'S'));
+}
+
+}  // namespace

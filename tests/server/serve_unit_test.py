@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""The package's systemd service for serving a plugged-in generator: its unit passes
+`systemd-analyze verify` and the offline security check, the name the udev rule asks for is the
+alias that turning the service on makes, and the unit's command line, expanded from the default
+/etc/default/varnoltctl as systemd expands it, serves the virtual generator on loopback only (in
+a network namespace of the test's own, so that port 5025 is the test's). Needs root.
+
+Usage: serve_unit_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import os
+import re
+import shlex
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, "..", "..")
+sys.path.insert(0, os.path.join(HERE, "..", "cli"))
+import varnoltctl_test  # noqa: E402
+
+UNIT = os.path.join(ROOT, "packaging", "debian", "varnoltctl-serve@.service")
+DEFAULTS = os.path.join(ROOT, "packaging", "debian", "varnoltctl.default")
+RULE = os.path.join(ROOT, "tools", "udev", "70-varnolt.rules")
+TOOL = None
+
+
+def unit_settings():
+    """The [Service] section's settings, each key with its values in order."""
+    settings, section = {}, None
+    with open(UNIT) as unit:
+        for line in unit:
+            line = line.strip()
+            if line.startswith("["):
+                section = line
+            elif line and not line.startswith("#"):
+                key, _, value = line.partition("=")
+                settings.setdefault((section, key), []).append(value)
+    return settings
+
+
+def environment(settings):
+    """Environment= and then the EnvironmentFile, as systemd reads them (the file wins)."""
+    values = {}
+    for line in settings[("[Service]", "Environment")]:
+        values.update(word.split("=", 1) for word in shlex.split(line))
+    with open(DEFAULTS) as defaults:
+        for line in defaults:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                key, _, value = line.partition("=")
+                values[key] = " ".join(shlex.split(value))
+    return values
+
+
+def command_line(settings, instance, values):
+    """ExecStart for an instance: %I and %i, then ${VAR} as one word and $VAR split at blanks."""
+    words = []
+    escaped = instance.replace("/", "-")
+    for word in shlex.split(settings[("[Service]", "ExecStart")][0]):
+        word = word.replace("%I", instance).replace("%i", escaped)
+        whole = re.fullmatch(r"\$([A-Za-z_][A-Za-z0-9_]*)", word)
+        if whole:
+            words += values.get(whole.group(1), "").split()
+        else:
+            words.append(re.sub(r"\$\{([A-Za-z_][A-Za-z0-9_]*)\}",
+                                lambda m: values.get(m.group(1), ""), word))
+    return words
+
+
+class ServeUnitTest(unittest.TestCase):
+    def test_verify_and_security(self):
+        with tempfile.TemporaryDirectory() as folder:
+            # verify checks that the program exists: the built one stands in for /usr/bin's.
+            copy = os.path.join(folder, "varnoltctl-serve@.service")
+            with open(UNIT) as unit, open(copy, "w") as out:
+                out.write(unit.read().replace("/usr/bin/varnoltctl", os.path.abspath(TOOL)))
+            result = subprocess.run(["systemd-analyze", "verify", "--man=no", copy],
+                                    capture_output=True, text=True, timeout=60)
+            # An unknown or misspelt key is only a warning: nothing may be said at all.
+            self.assertEqual((result.returncode, result.stderr, result.stdout), (0, "", ""))
+        # The exposure score, in tenths (1.9 printed is 19): 2.5 at most.
+        result = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--threshold=25",
+                                 UNIT], capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout[-2000:] + result.stderr)
+
+    def test_the_rule_starts_it_only_once_turned_on(self):
+        with open(RULE) as rule:
+            wanted = re.findall(r'ENV\{SYSTEMD_WANTS\}\+="([^"@]+)@%k\.service"', rule.read())
+        self.assertEqual(len(wanted), 1)
+        with tempfile.TemporaryDirectory() as root:
+            units = os.path.join(root, "usr/lib/systemd/system")
+            os.makedirs(units)
+            os.makedirs(os.path.join(root, "etc/systemd/system"))
+            subprocess.run(["cp", UNIT, units], check=True)
+            alias = os.path.join(root, "etc/systemd/system", wanted[0] + "@.service")
+            self.assertFalse(os.path.lexists(alias))
+            for action, exists in (("enable", True), ("disable", False)):
+                subprocess.run(["systemctl", "--root=" + root, action,
+                                "varnoltctl-serve@.service"], check=True, capture_output=True,
+                               timeout=60)
+                self.assertEqual(os.path.lexists(alias), exists, action)
+            self.assertEqual(os.path.basename(UNIT), "varnoltctl-serve@.service")
+
+    def test_restart_policy(self):
+        settings = unit_settings()
+        self.assertEqual(settings[("[Service]", "Restart")], ["on-failure"])
+        kept = settings[("[Service]", "RestartPreventExitStatus")][0].split()
+        for code in ("64", "75"):
+            self.assertIn(code, kept)
+        self.assertNotIn("74", kept)  # a generator that hung up is worth another try
+
+    def test_command_line_with_the_default_file(self):
+        settings = unit_settings()
+        values = environment(settings)
+        first = varnoltctl_test.Generator()
+        self.addCleanup(first.stop)
+        # The instance is the device's name below /dev: the pty's.
+        instance = os.path.relpath(first.pty, "/dev")
+        words = command_line(settings, instance, values)
+        self.assertEqual(words[0], "/usr/bin/varnoltctl")
+        words[0] = TOOL
+        self.assertEqual(words[1:], ["serve", "--port", first.pty, "--listen", "127.0.0.1:5025"])
+        server = subprocess.Popen(words, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE, text=True)
+        self.addCleanup(server.wait)
+        self.addCleanup(lambda: server.poll() is None and server.terminate())
+        line = server.stderr.readline()
+        self.assertTrue(line.startswith(f"varnoltctl: serving {first.pty} on 127.0.0.1:5025"), line)
+        with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
+            client.sendall(b"*IDN?\n")
+            self.assertTrue(client.makefile().readline().startswith("VARNOLT,DDS generator,"))
+        # A second generator's instance: one line, and an exit code that is not restarted.
+        second = varnoltctl_test.Generator()
+        self.addCleanup(second.stop)
+        words = command_line(settings, os.path.relpath(second.pty, "/dev"), values)
+        words[0] = TOOL
+        result = subprocess.run(words, capture_output=True, text=True, timeout=30)
+        self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+        self.assertIn("127.0.0.1:5025", result.stderr)
+        self.assertIn(str(result.returncode),
+                      settings[("[Service]", "RestartPreventExitStatus")][0].split())
+        # The first goes on serving, and ends with 0 on SIGTERM (systemctl stop); nothing was
+        # announced from loopback.
+        with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
+            client.sendall(b"*IDN?\n")
+            self.assertTrue(client.makefile().readline().startswith("VARNOLT,"))
+        server.send_signal(signal.SIGTERM)
+        self.assertEqual(server.wait(timeout=10), 0)
+        self.assertEqual(server.stderr.read(), "")
+        server.stderr.close()
+
+
+if __name__ == "__main__":
+    if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") != "1":
+        if os.geteuid() != 0:
+            sys.exit("serve_unit_test.py: needs root (a network namespace)")
+        os.environ["VARNOLT_IN_TEST_NAMESPACE"] = "1"
+        os.execvp("unshare", ["unshare", "--net", sys.executable, *sys.argv])
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=10)
+    TOOL = varnoltctl_test.TOOL = sys.argv[1]
+    varnoltctl_test.GENERATOR = sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
