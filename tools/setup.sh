@@ -10,10 +10,16 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-apps x11-utils xdotool imagemagick
   fonts-wine fonts-freefont-ttf
-  gcc-multilib socat python3 procps
+  socat python3 procps
+  # -m32 (the pty shim, the i386 probe): gcc-12-multilib and the kernel headers of i386 through
+  # multiarch, not gcc-multilib, which cannot be installed beside Debian's cross compilers.
+  gcc-12-multilib linux-libc-dev:i386
   libcli11-dev nlohmann-json3-dev
-  wixl msitools zip unzip dpkg-dev help2man lintian man-db
+  wixl msitools zip unzip dpkg-dev help2man lintian man-db devscripts
   python3-pyvisa python3-pyvisa-py
+  # arm64: Debian's cross compilers, the arm64 libraries through multiarch (dpkg-shlibdeps finds
+  # the package's dependencies among them) and qemu-user to run the tests on the arm64 build.
+  g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64
 )
 
 missing=()
@@ -29,9 +35,11 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 echo "setup: installing ${missing[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
-fi
+for architecture in i386 arm64; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$architecture"; then
+    "${sudo_cmd[@]}" dpkg --add-architecture "$architecture"
+  fi
+done
 "${sudo_cmd[@]}" apt-get update -qq >/dev/null
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null
