@@ -21,14 +21,16 @@ umask 022
 bash tools/setup.sh
 
 jobs=$(nproc)
+# arm64 first, right after the set-up: where another checkout's set-up installs gcc-multilib, which
+# Debian's cross compilers cannot stand beside, they may not stay for long.
+cmake --preset linux-arm64 >/dev/null
+cmake --build --preset linux-arm64 -j "$jobs" --target varnoltctl
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs" --target varnoltctl
 for preset in windows windows-x64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs" --target varnolt varnoltctl
 done
-cmake --preset linux-arm64 >/dev/null
-cmake --build --preset linux-arm64 -j "$jobs" --target varnoltctl
 
 # The version as CMake read it from the project() call.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)

@@ -146,7 +146,9 @@ fi
 
 # The arm64 build (Debian's aarch64 cross compilers): the portable unit tests and varnoltctl's
 # tests against the native virtual generator, under qemu-aarch64; no sanitizers there.
-if step "linux-arm64: build" build_preset linux-arm64; then
+# The set-up again first: the cross compilers go when another checkout's older set-up installs
+# gcc-multilib, which cannot stand beside them (this one installs gcc-12-multilib instead).
+if step "linux-arm64: build" eval 'bash tools/setup.sh && build_preset linux-arm64'; then
   run_ctest linux-arm64 linux-arm64
 fi
 
