@@ -17,6 +17,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 umask 022
+# One locale and one time zone, whatever the caller's: sorting, dates and help2man's texts.
+export LC_ALL=C.UTF-8 TZ=UTC
+unset LANGUAGE
 
 bash tools/setup.sh
 
@@ -97,9 +100,11 @@ build/native/cli/varnoltctl --help | awk '
 printf '#!/bin/sh\ncase $1 in --help) cat "%s/help.txt" ;; --version) cat "%s/version.txt" ;; esac\n' \
   "$man" "$man" >"$man/varnoltctl"
 chmod 755 "$man/varnoltctl"
-help2man --no-info --section=1 --include=packaging/debian/varnoltctl.h2m \
+# help2man runs the program through the shell: by a relative name, so that a folder with a space
+# in its name does no harm.
+(cd "$man" && help2man --no-info --section=1 --include="$root/packaging/debian/varnoltctl.h2m" \
   --name="drive the VARNOLT signal generator from the command line" \
-  --output="$man/varnoltctl.1" "$man/varnoltctl"
+  --output=varnoltctl.1 ./varnoltctl)
 
 # ARCHITECTURE BUILD STRIP: the package of the build's varnoltctl for that Debian architecture.
 make_deb() {

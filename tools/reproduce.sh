@@ -41,14 +41,16 @@ package_clone() {
 
 package_clone "$first" first USER=root LOGNAME=root TZ=UTC LANG=C.UTF-8 \
   bash -c 'umask 022; exec "$@"' umask
-# The second: another user name, time zone, locale and umask, and, where this shell may make a
+# The second: another user name, home, time zone and umask, and, where this shell may make a
 # UTS namespace (as root), another host name.
 other_host=(env)
 if [ "$(id -u)" -eq 0 ] && unshare --uts true 2>/dev/null; then
   other_host=(unshare --uts sh -c 'hostname varnolt-rebuild && exec "$@"' host)
 fi
+# A locale other than C where one is installed (sorting and messages differ there).
+locale=$(locale -a 2>/dev/null | grep -viE '^(C|POSIX)(\.|$)' | head -n 1 || true)
 package_clone "$second" second USER=builder LOGNAME=builder TZ=Pacific/Auckland \
-  LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8 "${other_host[@]}" bash -c 'umask 077; exec "$@"' umask
+  ${locale:+LANG="$locale" LC_ALL="$locale"} "${other_host[@]}" bash -c 'umask 077; exec "$@"' umask
 
 passed=0 failed=0
 names=$( (ls "$first/dist"; ls "$second/dist") | LC_ALL=C sort -u)
