@@ -146,8 +146,9 @@ make_deb() {
   sed -e "s/@VERSION@/$version/" -e "s/@ARCHITECTURE@/$arch/" \
     -e "s/@INSTALLED_SIZE@/$installed_size/" -e "s/@DEPENDS@/$depends/" \
     packaging/debian/control >"$deb/DEBIAN/control"
-  (cd "$deb" && find . -mindepth 1 -path ./DEBIAN -prune -o -type f -printf '%P\0' |
-    LC_ALL=C sort -z | xargs -0 md5sum) >"$deb/DEBIAN/md5sums"
+  # Conffiles (etc/) have their sums in dpkg's own records, as dh_md5sums leaves them out.
+  (cd "$deb" && find . -mindepth 1 \( -path ./DEBIAN -o -path ./etc \) -prune -o -type f \
+    -printf '%P\0' | LC_ALL=C sort -z | xargs -0 md5sum) >"$deb/DEBIAN/md5sums"
   set_dates "$deb"
   dpkg-deb --root-owner-group -Zxz --build "$deb" "dist/varnoltctl_${version}_$arch.deb" >/dev/null
 }
