@@ -9,7 +9,7 @@
 # Prints each file's size and SHA-256 from both, and ends with `reproduce: N passed, N failed`
 # (a file that differs counts as failed); exits non-zero when any differs or a packaging fails.
 # The clones are in a folder of its own under ${TMPDIR:-/tmp}, removed at the end unless
-# VARNOLT_KEEP=1. On a machine of 2 cores it takes about six minutes.
+# VARNOLT_KEEP=1. On a machine of 2 cores it takes 3 to 6 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
