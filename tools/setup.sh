@@ -15,10 +15,14 @@ packages=(
   # multiarch, not gcc-multilib, which cannot be installed beside Debian's cross compilers.
   gcc-12-multilib linux-libc-dev:i386
   libcli11-dev nlohmann-json3-dev
-  wixl msitools zip unzip dpkg-dev help2man lintian man-db
+  wixl msitools zip unzip dpkg-dev help2man lintian man-db devscripts
   python3-pyvisa python3-pyvisa-py
   chromium chromium-driver python3-selenium
-  libavahi-client-dev avahi-daemon avahi-utils dbus iproute2 systemd
+  libavahi-client-dev pkg-config avahi-daemon avahi-utils dbus iproute2 systemd
+  # arm64: Debian's cross compilers, the arm64 libraries through multiarch (dpkg-shlibdeps finds
+  # the package's dependencies among them) and qemu-user to run the tests on the arm64 build.
+  g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64
+  libavahi-client-dev:arm64 libavahi-client3:arm64
 )
 
 missing=()
@@ -34,9 +38,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
   echo "setup: installing ${missing[*]}" >&2
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
-  fi
+  for architecture in i386 arm64; do
+    if ! dpkg --print-foreign-architectures | grep -qx "$architecture"; then
+      "${sudo_cmd[@]}" dpkg --add-architecture "$architecture"
+    fi
+  done
   "${sudo_cmd[@]}" apt-get update -qq >/dev/null
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Sets up everything and runs every VARNOLT test: the formatting of every C and C++ file, the
 # native build's tests, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# server's tests under ThreadSanitizer (the web panel runs threads of its own), the
-# fuzzers for a bounded time, and the tests of both Windows builds under Wine (unit tests, the
-# device link against the virtual generator, the whole program under Xvfb, varnoltctl.exe): the
-# 32-bit build (the product) where this machine runs 32-bit programs, the 64-bit build under wine64
-# everywhere; then the release files (tools/package.sh) and their tests. Where 32-bit programs
-# cannot run, the 32-bit build is still built and its files are checked, and one line says why its
-# Wine tests did not run.
+# server's tests under ThreadSanitizer (the web panel runs threads of its own), the fuzzers for a
+# bounded time, the arm64 build's tests under qemu-aarch64, and the tests of both Windows builds
+# under Wine (unit tests, the device link against the virtual generator, the whole program under
+# Xvfb, varnoltctl.exe): the 32-bit build (the product) where this machine runs 32-bit programs,
+# the 64-bit build under wine64 everywhere; then the release files (tools/package.sh), their tests,
+# and a second packaging that must give the same bytes. Where 32-bit programs cannot run, the
+# 32-bit build is still built and its files are checked, and one line says why its Wine tests did
+# not run.
 #
 # Ends, on every way out, with one line `total: N passed, N failed` (`, N skipped` when a part did
 # not run); a step that fails names itself and its error in one line before that. Exits non-zero
@@ -144,6 +145,14 @@ if [ "$native_built" -eq 0 ]; then
   exit
 fi
 
+# The arm64 build (Debian's aarch64 cross compilers): the portable unit tests and varnoltctl's
+# tests against the native virtual generator, under qemu-aarch64; no sanitizers there.
+# The set-up again first: the cross compilers go when another checkout's older set-up installs
+# gcc-multilib, which cannot stand beside them (this one installs gcc-12-multilib instead).
+if step "linux-arm64: build" eval 'bash tools/setup.sh && build_preset linux-arm64'; then
+  run_ctest linux-arm64 linux-arm64
+fi
+
 # shellcheck source=wine/arch.sh
 source tools/wine/arch.sh
 x86_runs=1
@@ -174,6 +183,22 @@ fi
 # The release files and their tests: the zips, the Debian package, and the installers under Wine
 # (the x86 one only where 32-bit programs run).
 if step "packaging: build" bash tools/package.sh; then
+  rm -rf build/dist-first
+  cp -a dist build/dist-first
   run_unittest packaging env VARNOLT_HOST_RUNS_I386="$x86_runs" \
     python3 tests/packaging/test_packages.py dist
+  # The same bytes again: a second packaging, minutes later, reusing the builds, compared file by
+  # file with the first (tools/reproduce.sh does it from two fresh clones in two folders).
+  if step "reproducible: second packaging" bash tools/package.sh; then
+    same=0 differ=0
+    for name in $( (ls build/dist-first; ls dist) | sort -u); do
+      if cmp -s "build/dist-first/$name" "dist/$name"; then
+        same=$((same + 1))
+      else
+        echo "reproducible: $name: not the same bytes in the second packaging" | tee -a "$summary"
+        differ=$((differ + 1))
+      fi
+    done
+    record reproducible "$same" "$differ"
+  fi
 fi

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks a built Windows program from its file alone, with mingw-w64's binutils (no Windows
 process runs, so it works on hosts that run no 32-bit programs): its machine type and PE format,
-that it imports only DLLs that come with Windows, its version block and its manifest's version,
-and whether it is stripped.
+that it imports only DLLs that come with Windows (it is linked statically), the PE header's
+exploit mitigations (ASLR with its relocations kept, DEP, and for x86-64 high-entropy ASLR), its
+version block and its manifest's version, and whether it is stripped.
 
 usage: check_program_file.py PROGRAM --machine i386|x86-64 [--version X.Y.Z]
        [--description TEXT] [--original NAME] [--stripped]
@@ -14,6 +15,10 @@ import sys
 
 TOOLS = {"i386": "i686-w64-mingw32", "x86-64": "x86_64-w64-mingw32"}
 FORMATS = {"i386": ("pei-i386", "PE32"), "x86-64": ("pei-x86-64", "PE32+")}
+# The DllCharacteristics flags that Windows' exploit mitigations need: ASLR (DYNAMIC_BASE), DEP
+# (NX_COMPAT) and, for 64-bit programs, ASLR over the whole address space (HIGH_ENTROPY_VA).
+MITIGATIONS = {"i386": ["DYNAMIC_BASE", "NX_COMPAT"],
+               "x86-64": ["HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT"]}
 # DLLs that every Windows has; anything else (libstdc++-6.dll, libwinpthread-1.dll, ...) would
 # have to be shipped beside the program.
 WINDOWS_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
@@ -36,6 +41,7 @@ def check(args):
         return [f"not a {magic} {args.machine} program ({tools}-objdump: {seen})"]
     if not re.search(rf"^Magic\s+\w+\s+\({re.escape(magic)}\)$", headers, re.M):
         problems.append(f"optional header is not {magic}")
+    problems += check_mitigations(headers, args.machine)
     imports = sorted(set(re.findall(r"^\s*DLL Name: (\S+)$", headers, re.M)))
     if not imports:
         problems.append("no imports found")
@@ -48,6 +54,20 @@ def check(args):
             problems.append("not stripped: it carries a symbol table")
     if args.version:
         problems += check_version_block(args, tools)
+    return problems
+
+
+def check_mitigations(headers, machine):
+    """ASLR, DEP and high-entropy ASLR from the optional header, as objdump -p lists them."""
+    found = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)\n((?:\t+\S+\n)*)", headers, re.M)
+    if found is None:
+        return ["no DllCharacteristics in the optional header"]
+    flags = found.group(2).split()
+    problems = [f"PE header lacks {flag}" for flag in MITIGATIONS[machine] if flag not in flags]
+    # ASLR moves a program only if it keeps its base relocations.
+    characteristics = re.search(r"^Characteristics 0x[0-9a-fA-F]+\n((?:\t.*\n)*)", headers, re.M)
+    if characteristics and "relocations stripped" in characteristics.group(1):
+        problems.append("base relocations stripped: ASLR cannot move it")
     return problems
 
 

@@ -4,7 +4,8 @@ and the installers, installed, upgraded and removed under Wine.
 
     VARNOLT_HOST_RUNS_I386=1|0 python3 tests/packaging/test_packages.py DIST [unittest options]
 
-DIST is the folder with the five files. The installers run in one throwaway 64-bit Wine prefix of
+DIST is the folder with the release files (the zips, the installers, the Debian packages for
+amd64 and arm64, the buildinfo file). The installers run in one throwaway 64-bit Wine prefix of
 the run's own, made while the other tests run: the x64 installer always, the x86 one only where
 this host runs 32-bit programs (VARNOLT_HOST_RUNS_I386=1; unset, the i386 probe decides). The
 installed panel's start-up check (tests/e2e) runs once: on the x86 program where it can, else on
@@ -12,6 +13,7 @@ the x64 one. The builds under build/ must be configured (tools/package.sh does t
 """
 
 import glob
+import hashlib
 import os
 import re
 import shutil
@@ -85,32 +87,78 @@ def zip_path(arch):
 # ---------------------------------------------------------------------------------------------
 # The Debian package
 
-class DebianPackageTest(unittest.TestCase):
+NATIVE_ARCH = run(["dpkg", "--print-architecture"], check=True).stdout.strip()
+# Per Debian architecture: the multiarch triplet, readelf's machine, and how this host runs the
+# program (arm64 under qemu-user, on the cross toolchain's runtime).
+DEB_ARCHES = {
+    "amd64": {"multiarch": "x86_64-linux-gnu", "machine": "Advanced Micro Devices X86-64",
+              "emulator": []},
+    "arm64": {"multiarch": "aarch64-linux-gnu", "machine": "AArch64",
+              "emulator": ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu"]}}
+FOREIGN_ARCH = "arm64"
+
+
+def deb_path(arch):
+    return os.path.join(DIST, f"varnoltctl_{VERSION}_{arch}.deb")
+
+
+def deb_entries(deb):
+    """Path -> (mode, owner) of each entry of a package."""
+    listing = run(["dpkg-deb", "--contents", deb], check=True).stdout.splitlines()
+    return {line.split()[-1].removeprefix("./"): line.split()[:2] for line in listing}
+
+
+def listed_contents():
+    """The package's files from the sources, as packaging/debian/varnoltctl.install lists them:
+    path in the package -> source."""
+    listed = {}
+    with open(os.path.join(ROOT, "packaging/debian/varnoltctl.install")) as install:
+        for line in install:
+            words = line.split("#")[0].split()
+            if words:
+                listed[words[1]] = words[0]
+    return listed
+
+
+class DebianPackage:
+    """What both architectures' packages are checked for, as a mixin of a TestCase per
+    architecture: contents, lintian, the program's machine, dependencies and hardening."""
+    arch = None
+
     @classmethod
     def setUpClass(cls):
-        cls.arch = run(["dpkg", "--print-architecture"], check=True).stdout.strip()
-        cls.deb = os.path.join(DIST, f"varnoltctl_{VERSION}_{cls.arch}.deb")
-        cls.root = tempfile.mkdtemp(prefix="varnolt-deb-")
+        cls.deb = deb_path(cls.arch)
+        cls.facts = DEB_ARCHES[cls.arch]
+        cls.root = tempfile.mkdtemp(prefix=f"varnolt-deb-{cls.arch}-")
         run(["dpkg", "-x", cls.deb, cls.root], check=True)
+        cls.binary = os.path.join(cls.root, "usr/bin/varnoltctl")
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.root)
 
-    def test_contents_are_the_command_its_page_completion_and_rule_owned_by_root(self):
-        listing = run(["dpkg-deb", "--contents", self.deb], check=True).stdout.splitlines()
-        entries = {line.split()[-1].removeprefix("./"): line.split()[:2] for line in listing}
+    def entries(self):
+        return deb_entries(self.deb)
+
+    def test_contents_are_the_command_its_page_and_the_listed_files_owned_by_root(self):
+        entries = self.entries()
         files = {path for path, (mode, _) in entries.items() if not mode.startswith("d")}
-        doc = "usr/share/doc/varnoltctl/"
-        self.assertEqual({path for path in files if not path.startswith(doc)},
-                         {"usr/bin/varnoltctl", "usr/lib/udev/rules.d/70-varnolt.rules",
-                          "usr/share/man/man1/varnoltctl.1.gz",
-                          "usr/share/bash-completion/completions/varnoltctl",
-                          "usr/lib/systemd/system/varnoltctl-serve@.service",
-                          "etc/default/varnoltctl"})
-        self.assertLessEqual({doc + "copyright", doc + "changelog.gz"}, files)
+        listed = listed_contents()
+        self.assertEqual(files, set(listed) | {"usr/bin/varnoltctl",
+                                               "usr/share/man/man1/varnoltctl.1.gz",
+                                               "usr/share/doc/varnoltctl/changelog.gz"})
+        self.assertLessEqual({"usr/lib/udev/rules.d/70-varnolt.rules",
+                              "usr/share/bash-completion/completions/varnoltctl",
+                              "usr/share/doc/varnoltctl/copyright"}, files)
+        for path, source in listed.items():
+            with open(os.path.join(self.root, path), "rb") as packaged, \
+                    open(os.path.join(ROOT, source), "rb") as original:
+                self.assertEqual(packaged.read(), original.read(), path)
         self.assertEqual({owner for _, owner in entries.values()}, {"root/root"})
         self.assertEqual(entries["usr/bin/varnoltctl"][0], "-rwxr-xr-x")
+        control = run(["dpkg-deb", "-f", self.deb, "Architecture", "Version"], check=True).stdout
+        # No Debian revision: a native package.
+        self.assertEqual(control, f"Architecture: {self.arch}\nVersion: {VERSION}\n")
 
     def test_service_settings_are_a_conffile_and_the_responder_recommended(self):
         with tempfile.TemporaryDirectory() as control:
@@ -120,41 +168,64 @@ class DebianPackageTest(unittest.TestCase):
         recommends = run(["dpkg-deb", "-f", self.deb, "Recommends"], check=True).stdout.strip()
         self.assertEqual(recommends, "avahi-daemon")
 
-    def test_lintian_finds_no_error(self):
-        # lintian fails on an error tag (and when it cannot run at all); warnings pass.
-        said = run(["lintian", "--tag-display-limit", "0", self.deb])
+    def test_lintian_finds_no_error_and_no_hardening_tag(self):
+        # lintian fails on an error tag (and when it cannot run at all); warnings pass, but none
+        # about hardening, even among the pedantic and informational tags.
+        said = run(["lintian", "--pedantic", "-I", "--tag-display-limit", "0", self.deb])
+        self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
+        self.assertNotIn("hardening", said.stdout)
+
+    def readelf(self, *options):
+        return run(["readelf", "--wide", *options, self.binary], check=True).stdout
+
+    def test_program_is_of_the_architecture_and_depends_on_every_library_it_needs(self):
+        self.assertRegex(self.readelf("-h"), rf"Machine:\s+{re.escape(self.facts['machine'])}\n")
+        depends = {re.match(r"\s*([^\s(]+)", part).group(1)
+                   for part in run(["dpkg-deb", "-f", self.deb, "Depends"],
+                                   check=True).stdout.split(",")}
+        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(\S+)\]", self.readelf("-d"))
+        self.assertTrue(needed)
+        triplet = self.facts["multiarch"]
+        for library in needed:
+            # The installed copy of that architecture (through multiarch for arm64), and the
+            # Debian package of that architecture that ships it.
+            paths = [path for folder in (f"/usr/lib/{triplet}", f"/lib/{triplet}")
+                     for path in [os.path.join(folder, library)] if os.path.exists(path)]
+            self.assertTrue(paths, f"{library}: no {self.arch} copy installed")
+            forms = {form for path in paths for real in (path, os.path.realpath(path))
+                     for form in (real, real.removeprefix("/usr"))}
+            said = run(["dpkg", "-S", *forms]).stdout.splitlines()
+            found = {package for line in said for package in line.split(": ", 1)[0].split(", ")}
+            names = {package.split(":")[0] for package in found
+                     if package.endswith(":" + self.arch) or ":" not in package}
+            self.assertTrue(names & depends, f"{library} comes from {found}, not in {depends}")
+
+    def test_installed_command_prints_the_version(self):
+        said = run([*self.facts["emulator"], self.binary, "--version"], check=True)
+        self.assertEqual(said.stdout, f"varnoltctl {VERSION}\n")
+
+    def test_program_is_hardened(self):
+        """What dpkg-buildflags' hardening=+all gives, read from the file: PIE, RELRO, immediate
+        binding, the stack protector and fortified functions."""
+        self.assertRegex(self.readelf("-h"), r"Type:\s+DYN ")
+        self.assertIn("GNU_RELRO", self.readelf("-l"))
+        dynamic = self.readelf("-d")
+        self.assertRegex(dynamic, r"\(FLAGS_1\)\s+Flags: .*\bNOW\b")
+        self.assertRegex(dynamic, r"\(FLAGS\)\s+.*\bBIND_NOW\b")
+        symbols = self.readelf("--dyn-syms")
+        self.assertIn("__stack_chk_fail", symbols)
+        self.assertRegex(symbols, r"__\w+_chk\b(?<!__stack_chk)")
+
+
+class DebianPackageNativeTest(DebianPackage, unittest.TestCase):
+    arch = NATIVE_ARCH
+
+    def test_hardening_check_passes(self):
+        # Debian's own check, control-flow protection included (an x86-64 check).
+        said = run(["hardening-check", self.binary])
         self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
 
-    def test_native_version_and_dependencies_on_every_library_it_loads(self):
-        control = {field: run(["dpkg-deb", "-f", self.deb, field], check=True).stdout.strip()
-                   for field in ("Version", "Depends")}
-        self.assertEqual(control["Version"], VERSION)  # no Debian revision: a native package
-        depends = {re.match(r"\s*([^\s(]+)", part).group(1)
-                   for part in control["Depends"].split(",")}
-        # What the packages named depend on comes with them (libavahi-client3 brings libdbus-1-3).
-        brought, pending = set(), set(depends)
-        while pending:
-            package = pending.pop()
-            brought.add(package)
-            said = run(["dpkg-query", "-W", "-f=${Depends}, ${Pre-Depends}", package]).stdout
-            pending |= {re.match(r"\s*([^\s(:|]+)", part).group(1)
-                        for part in said.split(",") if part.strip()} - brought
-        binary = os.path.join(self.root, "usr/bin/varnoltctl")
-        loaded = re.findall(r"=> (/\S+)", run(["ldd", binary], check=True).stdout)
-        self.assertTrue(loaded)
-        for library in loaded:
-            # dpkg knows a library by the path its package ships (with or without /usr, merged
-            # or not).
-            forms = {form for path in (library, os.path.realpath(library))
-                     for form in (path, path.removeprefix("/usr"))}
-            said = run(["dpkg", "-S", *forms]).stdout.splitlines()
-            found = {package.split(":")[0] for line in said
-                     for package in line.split(": ", 1)[0].split(", ")}
-            self.assertTrue(found & brought, f"{library} comes from {found}, not with {depends}")
-
-    def test_installed_command_prints_the_version_and_its_page_renders(self):
-        binary = os.path.join(self.root, "usr/bin/varnoltctl")
-        self.assertEqual(run([binary, "--version"], check=True).stdout, f"varnoltctl {VERSION}\n")
+    def test_page_renders(self):
         page = run(["man", "--warnings", "-l",
                     os.path.join(self.root, "usr/share/man/man1/varnoltctl.1.gz")],
                    env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8", MANPAGER="cat"))
@@ -177,7 +248,7 @@ class DebianPackageTest(unittest.TestCase):
 
     def test_completion_offers_what_the_program_accepts(self):
         self.assertEqual(self.complete("varnoltctl", "st"), ["start", "stop"])
-        binary = os.path.join(self.root, "usr/bin/varnoltctl")
+        binary = self.binary
         helped = run([binary, "--help"], check=True).stdout
         subcommands = re.findall(r"^([a-z]+)$", helped.split("Subcommands:")[1], re.M)
         self.assertEqual(self.complete("varnoltctl", ""), subcommands + ["--help", "--version"])
@@ -209,6 +280,69 @@ class DebianPackageTest(unittest.TestCase):
             called = open(calls).read().split() if os.path.exists(calls) else []
         udev_runs = os.path.exists("/run/udev/control")
         self.assertEqual(called, ["control", "trigger"] if udev_runs else [])
+
+
+class DebianPackageForeignTest(DebianPackage, unittest.TestCase):
+    arch = FOREIGN_ARCH
+
+    def test_everything_but_the_program_is_the_native_packages(self):
+        # The same listed files, page, changelog and maintainer scripts, so that what the native
+        # package's tests show holds for this one too.
+        native, foreign = deb_path(NATIVE_ARCH), self.deb
+        with tempfile.TemporaryDirectory() as work:
+            for name, deb in (("native", native), ("foreign", foreign)):
+                run(["dpkg-deb", "-R", deb, os.path.join(work, name)], check=True)
+            for folder, _, names in os.walk(os.path.join(work, "native")):
+                for name in names:
+                    path = os.path.relpath(os.path.join(folder, name), os.path.join(work, "native"))
+                    if path in ("usr/bin/varnoltctl", "DEBIAN/control", "DEBIAN/md5sums"):
+                        continue
+                    with open(os.path.join(folder, name), "rb") as one, \
+                            open(os.path.join(work, "foreign", path), "rb") as other:
+                        self.assertEqual(one.read(), other.read(), path)
+        self.assertEqual(deb_entries(foreign), deb_entries(native))
+
+
+# ---------------------------------------------------------------------------------------------
+# The buildinfo file
+
+class BuildinfoTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(os.path.join(DIST, f"varnolt-{VERSION}.buildinfo")) as buildinfo:
+            cls.text = buildinfo.read()
+
+    def field(self, name):
+        found = re.search(rf"^{name}:(.*(?:\n .*)*)", self.text, re.M)
+        self.assertIsNotNone(found, name)
+        return found.group(1)
+
+    def test_it_holds_every_other_release_file_and_its_checksum(self):
+        listed = dict((name, digest) for digest, _, name in
+                      (line.split() for line in self.field("Checksums-Sha256").splitlines()[1:]))
+        names = sorted(name for name in os.listdir(DIST) if not name.endswith(".buildinfo"))
+        self.assertEqual(sorted(listed), names)
+        for name in names:
+            with open(os.path.join(DIST, name), "rb") as release_file:
+                self.assertEqual(listed[name], hashlib.sha256(release_file.read()).hexdigest(),
+                                 name)
+
+    def test_it_names_the_installed_version_of_each_tool_and_library(self):
+        depends = dict(re.findall(r"^ (\S+) \(= (\S+)\),?$", self.field(
+            "Installed-Build-Depends"), re.M))
+        for package in ("g++-12", "binutils", "g++-12-aarch64-linux-gnu",
+                        "binutils-aarch64-linux-gnu", "gcc-mingw-w64-i686-posix",
+                        "gcc-mingw-w64-x86-64-posix", "binutils-mingw-w64-i686",
+                        "mingw-w64-i686-dev", "wixl", "libmsi0", "libgcab-1.0-0", "dpkg",
+                        "dpkg-dev", "zip", "libc6-dev", "libstdc++-12-dev", "libc6:arm64",
+                        "libstdc++6:arm64", "libcli11-dev", "nlohmann-json3-dev"):
+            with self.subTest(package=package):
+                installed = run(["dpkg-query", "-W", "-f", "${Version}", package], check=True)
+                self.assertEqual(depends.get(package), installed.stdout)
+
+    def test_no_build_path_user_or_host(self):
+        for word in (ROOT, os.environ.get("USER", "root"), os.uname().nodename):
+            self.assertNotIn(f"{word}", self.text.replace("root/root", ""))
 
 
 # ---------------------------------------------------------------------------------------------
