@@ -112,30 +112,6 @@ class WebHttpTest(scpi_serve_test.ServeTest):
                          {k: v for k, v in before.items() if k != "seq"})
         self.assertEqual(self.client(self.served).query("SYST:ERR?"), '0,"No error"')
 
-    def test_a_scpi_change_reaches_an_open_event_stream(self):
-        self.start_serving()
-        stream = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=10)
-        self.addCleanup(stream.close)
-        stream.request("GET", "/events")
-        events = stream.getresponse()
-        self.assertEqual(events.headers["Content-Type"], "text/event-stream")
-
-        def next_state():
-            while True:
-                line = events.fp.readline().decode()
-                if line.startswith("data: "):
-                    return json.loads(line[6:])
-
-        first = next_state()
-        self.client(self.served).write("FREQ 2KHZ")
-        changed = next_state()
-        self.assertGreater(changed["seq"], first["seq"])
-        self.assertEqual((first["frequency"], changed["frequency"]), ("1000.", "2000."))
-        # A typed value goes to the nearest code, as FREQ does.
-        self.assertEqual(self.action({"do": "set", "field": "frequency", "text": " 2.5kHz"})[0], 200)
-        self.assertEqual(next_state()["frequency"], "2500.")
-        self.assertEqual(self.client(self.served).query("FREQ?"), "+2.50000000000000E+03")
-
     def test_many_idle_connections_leave_scpi_and_the_page_served(self):
         self.start_serving()
         idle = []
