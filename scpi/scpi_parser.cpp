@@ -41,7 +41,7 @@ void SkipBlanks(const char *pLine, size_t dwLength, size_t *pPosition) {
 
 // The error for a character that cannot stand where it is.
 int32_t Misplaced(char c) {
-  return IsText(c) ? kScpiSyntaxError : kScpiInvalidCharacter;
+  return IsText(c) ? kErrorSyntax : kErrorInvalidCharacter;
 }
 
 // Whether the typed mnemonic is the long one's short form (its leading capitals, digits and '*')
@@ -113,8 +113,8 @@ int32_t ParseString(const char *pLine, size_t dwLength, size_t *pPosition, ScpiP
   size_t position = *pPosition + 1;
   pParam->dwOffset = static_cast<uint32_t>(position);
   for (;;) {
-    if (position >= dwLength) return kScpiInvalidStringData;
-    if (!IsText(pLine[position])) return kScpiInvalidCharacter;
+    if (position >= dwLength) return kErrorInvalidStringData;
+    if (!IsText(pLine[position])) return kErrorInvalidCharacter;
     if (pLine[position] == quote) {
       if (position + 1 < dwLength && pLine[position + 1] == quote) {
         position += 2;
@@ -127,28 +127,28 @@ int32_t ParseString(const char *pLine, size_t dwLength, size_t *pPosition, ScpiP
   pParam->type = kParamString;
   pParam->dwLength = static_cast<uint32_t>(position - pParam->dwOffset);
   *pPosition = position + 1;
-  return kScpiNoError;
+  return kErrorNone;
 }
 
 // "#3720" and 720 bytes, whatever they are.
 int32_t ParseBlock(const char *pLine, size_t dwLength, size_t *pPosition, ScpiParam *pParam) {
   size_t position = *pPosition + 1;
   if (position >= dwLength || pLine[position] < '1' || pLine[position] > '9') {
-    return kScpiInvalidBlockData;
+    return kErrorInvalidBlockData;
   }
   const int32_t digits = pLine[position] - '0';
   position++;
   uint64_t blockLength = 0;
   for (int32_t i = 0; i < digits; i++, position++) {
-    if (position >= dwLength || !IsDigit(pLine[position])) return kScpiInvalidBlockData;
+    if (position >= dwLength || !IsDigit(pLine[position])) return kErrorInvalidBlockData;
     blockLength = blockLength * 10 + static_cast<uint64_t>(pLine[position] - '0');
   }
-  if (blockLength > dwLength - position) return kScpiInvalidBlockData;
+  if (blockLength > dwLength - position) return kErrorInvalidBlockData;
   pParam->type = kParamBlock;
   pParam->dwOffset = static_cast<uint32_t>(position);
   pParam->dwLength = static_cast<uint32_t>(blockLength);
   *pPosition = position + static_cast<size_t>(blockLength);
-  return kScpiNoError;
+  return kErrorNone;
 }
 
 // A decimal number (NR1, NR2 or NR3) and, after optional blanks, a suffix of letters.
@@ -161,7 +161,7 @@ int32_t ParseNumber(const char *pLine, size_t dwLength, size_t *pPosition, ScpiP
     position++;
     while (position < dwLength && IsDigit(pLine[position])) position++, digits++;
   }
-  if (digits == 0) return kScpiSyntaxError;
+  if (digits == 0) return kErrorSyntax;
   // An exponent only where digits follow the E; else the letters are a suffix.
   if (position < dwLength && Upper(pLine[position]) == 'E') {
     size_t exponent = position + 1;
@@ -174,7 +174,7 @@ int32_t ParseNumber(const char *pLine, size_t dwLength, size_t *pPosition, ScpiP
   pParam->type = kParamNumber;
   pParam->dwOffset = static_cast<uint32_t>(*pPosition);
   pParam->dwLength = static_cast<uint32_t>(position - *pPosition);
-  if (pParam->dwLength > kMaxNumberText) return kScpiTooManyDigits;
+  if (pParam->dwLength > kMaxNumberText) return kErrorTooManyDigits;
   size_t suffix = position;
   SkipBlanks(pLine, dwLength, &suffix);
   pParam->dwSuffixOffset = static_cast<uint32_t>(suffix);
@@ -182,11 +182,11 @@ int32_t ParseNumber(const char *pLine, size_t dwLength, size_t *pPosition, ScpiP
   if (suffix < dwLength && IsLetter(pLine[suffix])) {
     while (suffix < dwLength && IsLetter(pLine[suffix])) suffix++;
     pParam->dwSuffixLength = static_cast<uint32_t>(suffix - pParam->dwSuffixOffset);
-    if (pParam->dwSuffixLength > kScpiMnemonicChars) return kScpiSuffixTooLong;
+    if (pParam->dwSuffixLength > kScpiMnemonicChars) return kErrorSuffixTooLong;
     position = suffix;
   }
   *pPosition = position;
-  return kScpiNoError;
+  return kErrorNone;
 }
 
 int32_t ParseParam(const char *pLine, size_t dwLength, size_t *pPosition, ScpiParam *pParam) {
@@ -207,10 +207,10 @@ int32_t ParseParam(const char *pLine, size_t dwLength, size_t *pPosition, ScpiPa
     pParam->dwOffset = static_cast<uint32_t>(*pPosition);
     pParam->dwLength = static_cast<uint32_t>(position - *pPosition);
     *pPosition = position;
-    return pParam->dwLength > kScpiMnemonicChars ? kScpiCharacterDataTooLong : kScpiNoError;
+    return pParam->dwLength > kScpiMnemonicChars ? kErrorCharacterDataTooLong : kErrorNone;
   }
   // Nothing before the next ',' or ';' or the end: the parameter is missing.
-  if (c == ',' || c == ';') return kScpiMissingParameter;
+  if (c == ',' || c == ';') return kErrorMissingParameter;
   return Misplaced(c);
 }
 
@@ -221,7 +221,7 @@ int32_t ParseHeader(const char *pLine, size_t dwLength, size_t *pPosition, ScpiU
     pUnit->common = true;
     position++;
     if (position >= dwLength || !IsLetter(pLine[position])) {
-      return position < dwLength ? Misplaced(pLine[position]) : kScpiSyntaxError;
+      return position < dwLength ? Misplaced(pLine[position]) : kErrorSyntax;
     }
   } else if (pLine[position] == ':') {
     pUnit->absolute = true;
@@ -231,15 +231,15 @@ int32_t ParseHeader(const char *pLine, size_t dwLength, size_t *pPosition, ScpiU
   int32_t mnemonics = 0;
   for (;;) {
     if (position >= dwLength || !IsLetter(pLine[position])) {
-      return position < dwLength ? Misplaced(pLine[position]) : kScpiSyntaxError;
+      return position < dwLength ? Misplaced(pLine[position]) : kErrorSyntax;
     }
     size_t start = position;
     while (position < dwLength &&
            (IsLetter(pLine[position]) || IsDigit(pLine[position]) || pLine[position] == '_')) {
       position++;
     }
-    if (position - start > kScpiMnemonicChars) return kScpiMnemonicTooLong;
-    if (++mnemonics > kScpiMaxMnemonics) return kScpiUndefinedHeader;
+    if (position - start > kScpiMnemonicChars) return kErrorMnemonicTooLong;
+    if (++mnemonics > kScpiMaxMnemonics) return kErrorUndefinedHeader;
     if (pUnit->common || position >= dwLength || pLine[position] != ':') break;
     position++;
   }
@@ -249,7 +249,7 @@ int32_t ParseHeader(const char *pLine, size_t dwLength, size_t *pPosition, ScpiU
     position++;
   }
   *pPosition = position;
-  return kScpiNoError;
+  return kErrorNone;
 }
 
 }  // namespace
@@ -262,10 +262,10 @@ int32_t ParseScpiUnit(const char *pLine, size_t dwLength, size_t *pPosition, Scp
   SkipBlanks(pLine, dwLength, &position);
   if (position >= dwLength || pLine[position] == ';') {
     *pPosition = position < dwLength ? position + 1 : position;
-    return kScpiNoError;  // an empty unit
+    return kErrorNone;  // an empty unit
   }
   int32_t error = ParseHeader(pLine, dwLength, &position, pUnit);
-  if (error != kScpiNoError) return error;
+  if (error != kErrorNone) return error;
 
   // The header ends the unit, or blanks part it from its parameters.
   if (position < dwLength && pLine[position] != ';' && !IsBlank(pLine[position])) {
@@ -276,20 +276,20 @@ int32_t ParseScpiUnit(const char *pLine, size_t dwLength, size_t *pPosition, Scp
   while (more) {
     ScpiParam param;
     error = ParseParam(pLine, dwLength, &position, &param);
-    if (error != kScpiNoError) return error;
+    if (error != kErrorNone) return error;
     if (pUnit->paramCount < kScpiMaxParams) pUnit->aParams[pUnit->paramCount] = param;
     pUnit->paramCount++;
     SkipBlanks(pLine, dwLength, &position);
     if (position >= dwLength || pLine[position] == ';') break;
     if (pLine[position] != ',') {
-      return IsText(pLine[position]) ? kScpiInvalidSeparator : kScpiInvalidCharacter;
+      return IsText(pLine[position]) ? kErrorInvalidSeparator : kErrorInvalidCharacter;
     }
     position++;
     SkipBlanks(pLine, dwLength, &position);
-    if (position >= dwLength) return kScpiMissingParameter;
+    if (position >= dwLength) return kErrorMissingParameter;
   }
   *pPosition = position < dwLength ? position + 1 : position;
-  return kScpiNoError;
+  return kErrorNone;
 }
 
 bool ScpiHeaderMatches(const char *szPattern, const char *pHeader, size_t dwLength) {
@@ -327,7 +327,7 @@ int32_t ScpiNumberValue(const char *pLine, const ScpiParam &param, ScpiUnitKind 
   };
   char siSuffix = 0;
   if (param.dwSuffixLength > 0) {
-    if (kind == kUnitNone) return kScpiSuffixNotAllowed;
+    if (kind == kUnitNone) return kErrorSuffixNotAllowed;
     const Suffix *pFound = nullptr;
     for (const Suffix &suffix : kSuffixes) {
       if (suffix.kind == kind && strlen(suffix.szName) == param.dwSuffixLength &&
@@ -336,7 +336,7 @@ int32_t ScpiNumberValue(const char *pLine, const ScpiParam &param, ScpiUnitKind 
         pFound = &suffix;
       }
     }
-    if (pFound == nullptr) return kScpiInvalidSuffix;
+    if (pFound == nullptr) return kErrorInvalidSuffix;
     siSuffix = pFound->siSuffix;
   }
   // ParseSiNumber reads the same decimal forms and shifts the exponent by its suffix, so that
@@ -347,7 +347,7 @@ int32_t ScpiNumberValue(const char *pLine, const ScpiParam &param, ScpiUnitKind 
   memcpy(szNumber, pLine + param.dwOffset, dwCopy);
   if (siSuffix != 0) szNumber[dwCopy++] = siSuffix;
   szNumber[dwCopy] = '\0';
-  return ParseSiNumber(szNumber, pValue) ? kScpiNoError : kScpiExponentTooLarge;
+  return ParseSiNumber(szNumber, pValue) ? kErrorNone : kErrorExponentTooLarge;
 }
 
 void FormatScpiNr3(double value, char *szText, size_t size) {

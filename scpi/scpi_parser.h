@@ -2,42 +2,18 @@
 // The SCPI language of `varnoltctl serve`, apart from what the commands mean: one program unit of
 // a line at a time (its header and parameters: numbers with suffixes, keywords, strings and
 // definite-length blocks), headers matched against patterns in long or short form, numbers read
-// in a unit and written in NR3. Errors are SCPI's negative numbers.
+// in a unit and written in NR3. Errors are SCPI's negative numbers, the instrument's error queue's
+// (instrument/instrument_errors.h).
 #include <cstddef>
 #include <cstdint>
+
+#include "instrument/instrument_errors.h"
 
 enum : int32_t {
   kScpiMaxParams = 362,     // DATA:DAC's keyword, 360 values and one more to tell "too many"
   kScpiMaxMnemonics = 8,    // more mnemonics in one header name no command
   kScpiMnemonicChars = 12,  // the longest mnemonic, keyword or suffix SCPI allows
   kScpiNr3Size = 24,        // "+9.99714285714286E+02" and room for a three-digit exponent
-};
-
-enum ScpiError : int32_t {
-  kScpiNoError = 0,
-  kScpiInvalidCharacter = -101,
-  kScpiSyntaxError = -102,
-  kScpiInvalidSeparator = -103,
-  kScpiDataTypeError = -104,
-  kScpiParameterNotAllowed = -108,
-  kScpiMissingParameter = -109,
-  kScpiMnemonicTooLong = -112,
-  kScpiUndefinedHeader = -113,
-  kScpiExponentTooLarge = -123,
-  kScpiTooManyDigits = -124,
-  kScpiInvalidSuffix = -131,
-  kScpiSuffixTooLong = -134,
-  kScpiSuffixNotAllowed = -138,
-  kScpiCharacterDataTooLong = -144,
-  kScpiInvalidStringData = -151,
-  kScpiInvalidBlockData = -161,
-  kScpiSettingsConflict = -221,
-  kScpiDataOutOfRange = -222,
-  kScpiTooMuchData = -223,
-  kScpiIllegalParameterValue = -224,
-  kScpiHardwareError = -240,
-  kScpiHardwareMissing = -241,
-  kScpiQueueOverflow = -350,
 };
 
 enum ScpiParamType : int32_t { kParamNumber, kParamKeyword, kParamString, kParamBlock };

@@ -5,11 +5,11 @@
 #include <iterator>
 #include <vector>
 
+#include "instrument/instrument_errors.h"
 #include "link/exit_codes.h"
 #include "link/port_choice.h"
 #include "link/wire_format.h"
 #include "res/version.h"
-#include "scpi/scpi_parser.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ std::string LogText(const char *pText, size_t dwLength) {
 }
 
 void RunClientLine(ScpiServer *server, ScpiClient *client) {
-  const ScpiGeneratorActions actions = ScpiServerActions(server);
+  const InstrumentGenerator actions = ScpiServerActions(server);
   const ScpiLineReader &reader = client->reader;
   if (server->request.verbose) {
     PrintServeMessage(std::string(client->szAddress) + " > " +
@@ -115,7 +115,7 @@ void RunClientLine(ScpiServer *server, ScpiClient *client) {
 
 }  // namespace
 
-ScpiGeneratorActions ScpiServerActions(ScpiServer *server) {
+InstrumentGenerator ScpiServerActions(ScpiServer *server) {
   return {server, EnsureOpen, WriteToGenerator, WaitForGenerator};
 }
 
@@ -135,8 +135,7 @@ int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::str
   }
   server->portName = chosen.port;
   const std::string serial = request.portGiven ? SerialOf(chosen.port) : chosen.serial;
-  ResetScpiInstrument(&server->instrument, request.jumperIndex, serial.c_str(),
-                      VARNOLT_VERSION_TEXT);
+  ResetInstrument(&server->instrument, request.jumperIndex, serial.c_str(), VARNOLT_VERSION_TEXT);
   server->identity.serial = serial;
   server->identity.version = VARNOLT_VERSION_TEXT;
   return kExitOk;
@@ -208,7 +207,7 @@ bool TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pByte
       if (server->request.verbose) {
         PrintServeMessage(std::string(client->szAddress) + " > (a line over 64 KiB, dropped)");
       }
-      QueueScpiError(&server->instrument, kScpiTooMuchData);
+      QueueInstrumentError(&server->instrument, kErrorTooMuchData);
     }
   }
   return true;

@@ -40,7 +40,7 @@ struct ScpiClient {
 
 struct ScpiServer {
   ServeRequest request;
-  ScpiInstrument instrument;
+  Instrument instrument;
   SerialPort *port;  // null while the generator is away
   std::string portName;
   bool heard;  // a report came since the port was opened: the status line shows it
@@ -62,7 +62,7 @@ int32_t RunScpiServer(const ServeRequest &request);
 int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::string *pMessage);
 
 // How commands and page actions reach the server's generator.
-ScpiGeneratorActions ScpiServerActions(ScpiServer *server);
+InstrumentGenerator ScpiServerActions(ScpiServer *server);
 
 // "127.0.0.1:5025", "[::1]:5025": false when there is no address or no port number.
 bool SplitListenAddress(const std::string &listen, std::string *pHost, std::string *pPort);

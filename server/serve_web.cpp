@@ -81,7 +81,7 @@ int32_t RunAction(void *context, const WebAction &action) {
 }
 
 // What the preview shows, as a text to compare: the settings, the user table and the output.
-std::string PreviewKey(const ScpiInstrument &instrument) {
+std::string PreviewKey(const Instrument &instrument) {
   const GeneratorSettings &settings = instrument.settings;
   char szKey[96];
   snprintf(szKey, std::size(szKey), "%d %d %d %d %d %d %d %d %d", instrument.user ? 1 : 0,
@@ -107,7 +107,7 @@ std::string StateKey(const ScpiServer *server) {
 // The preview is drawn again only when what it shows changed: the random wave's table continues
 // one sequence, which a status change alone must not move on.
 const std::string &Preview(ScpiServer *server) {
-  const ScpiInstrument &instrument = server->instrument;
+  const Instrument &instrument = server->instrument;
   const std::string key = PreviewKey(instrument);
   if (key != server->previewKey || server->previewSvg.empty()) {
     uint16_t samples[kWaveTableSamples];

@@ -6,11 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "instrument/instrument_errors.h"
 #include "link/link_texts.h"
 #include "preview/preview_model.h"
 #include "preview/settings_texts.h"
 #include "res/list_texts.h"
-#include "scpi/scpi_parser.h"
 #include "signal/si_number.h"
 
 namespace {
@@ -42,7 +42,7 @@ std::string Narrow(const char16_t *szText) {
   return text;
 }
 
-std::string StatusText(const ScpiInstrument &instrument, const WebLink &link) {
+std::string StatusText(const Instrument &instrument, const WebLink &link) {
   if (!link.connected) return Narrow(kTextConnectionLost);
   if (!link.heard) return Narrow(kTextConnectedAs) + link.portName;
   return Narrow(instrument.outputOn ? kTextRunning : kTextStopped);
@@ -80,7 +80,7 @@ int32_t IndexOf(const char *const (&aNames)[N], const std::string &name) {
 }
 
 // A typed value: blanks around it, the number with an SI suffix, then the field's unit if any.
-bool ReadTypedValue(const std::string &text, PanelField field, double *pValue) {
+bool ReadTypedValue(const std::string &text, InstrumentField field, double *pValue) {
   if (text.size() > kMaxTypedText) return false;
   size_t first = text.find_first_not_of(" \t");
   size_t last = text.find_last_not_of(" \t");
@@ -139,7 +139,7 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-std::string WebStateJson(const ScpiInstrument &instrument, const WebLink &link,
+std::string WebStateJson(const Instrument &instrument, const WebLink &link,
                          const WebIdentity &identity) {
   const GeneratorSettings &settings = instrument.settings;
   const SettingsTexts texts = BuildSettingsTexts(settings);
@@ -207,14 +207,14 @@ bool ParseWebAction(const char *pBody, size_t dwLength, WebAction *pAction) {
     auto coarse = body.find("coarse");
     if (coarse != body.end() && !coarse->is_boolean()) return false;
     action.kind = kWebStep;
-    action.field = static_cast<PanelField>(valueField);
+    action.field = static_cast<InstrumentField>(valueField);
     action.up = direction == "up";
     action.coarse = coarse != body.end() && coarse->get<bool>();
   } else if (verb == "set" && valueField >= 0) {
     auto typed = body.find("text");
     if (typed == body.end() || !typed->is_string()) return false;
     action.kind = kWebSetValue;
-    action.field = static_cast<PanelField>(valueField);
+    action.field = static_cast<InstrumentField>(valueField);
     action.numeric = ReadTypedValue(typed->get<std::string>(), action.field, &action.value);
   } else if (verb == "set" && IndexOf(kChoiceNames, field) >= 0) {
     auto value = body.find("value");
@@ -231,30 +231,31 @@ bool ParseWebAction(const char *pBody, size_t dwLength, WebAction *pAction) {
   return true;
 }
 
-int32_t RunWebAction(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+int32_t RunWebAction(Instrument *instrument, const InstrumentGenerator &actions,
                      const WebAction &action) {
   switch (action.kind) {
     case kWebStep:
-      return StepPanelField(instrument, actions, action.field, action.up, action.coarse);
+      return StepInstrumentField(instrument, actions, action.field, action.up, action.coarse);
     case kWebSetValue:
-      if (!action.numeric) return kScpiDataTypeError;
-      return SetPanelValue(instrument, actions, action.field, action.value);
+      if (!action.numeric) return kErrorDataType;
+      return SetInstrumentValue(instrument, actions, action.field, action.value);
     case kWebChoose:
       switch (action.choice) {
-        case kWebWave: return ChoosePanelWave(instrument, actions, action.position);
-        case kWebSpw: return ChoosePanelSpw(instrument, actions, action.position);
-        case kWebDuty: return SetPanelDuty(instrument, actions, action.position);
-        case kWebJumper: return SetPanelJumper(instrument, actions, action.position);
+        case kWebWave: return ChooseInstrumentWave(instrument, actions, action.position);
+        case kWebSpw: return ChooseInstrumentSpw(instrument, actions, action.position);
+        case kWebDuty: return SetInstrumentDuty(instrument, actions, action.position);
+        case kWebJumper: return SetInstrumentJumper(instrument, actions, action.position);
       }
-      return kScpiIllegalParameterValue;
-    case kWebRun: return PressPanelRun(instrument, actions);
+      return kErrorIllegalParameterValue;
+    case kWebRun: return ToggleInstrumentOutput(instrument, actions);
   }
-  return kScpiIllegalParameterValue;
+  return kErrorIllegalParameterValue;
 }
 
 std::string WebErrorText(int32_t code) {
   char szText[96];
-  snprintf(szText, std::size(szText), "%d,\"%s\"", static_cast<int>(code), ScpiErrorText(code));
+  snprintf(szText, std::size(szText), "%d,\"%s\"", static_cast<int>(code),
+           InstrumentErrorText(code));
   return szText;
 }
 

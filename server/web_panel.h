@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "scpi/scpi_commands.h"
+#include "instrument/instrument.h"
 
 // What the page tells about the instrument besides its settings.
 struct WebIdentity {
@@ -26,7 +26,7 @@ struct WebLink {
 };
 
 // The state as JSON, without its sequence number (so that two states compare as texts).
-std::string WebStateJson(const ScpiInstrument &instrument, const WebLink &link,
+std::string WebStateJson(const Instrument &instrument, const WebLink &link,
                          const WebIdentity &identity);
 
 // The state with its sequence number in front: {"seq":N,...}.
@@ -38,21 +38,21 @@ enum WebChoice : int32_t { kWebWave = 0, kWebSpw = 1, kWebDuty = 2, kWebJumper =
 
 struct WebAction {
   WebActionKind kind;
-  PanelField field;  // kWebStep, kWebSetValue
-  bool up;           // kWebStep
-  bool coarse;       // kWebStep
-  bool numeric;      // kWebSetValue: the text was a number (else -104)
-  double value;      // kWebSetValue
-  WebChoice choice;  // kWebChoose
-  int32_t position;  // kWebChoose
-  char szField[16];  // the field's name as the page sent it, for the answer
+  InstrumentField field;  // kWebStep, kWebSetValue
+  bool up;                // kWebStep
+  bool coarse;            // kWebStep
+  bool numeric;           // kWebSetValue: the text was a number (else -104)
+  double value;           // kWebSetValue
+  WebChoice choice;       // kWebChoose
+  int32_t position;       // kWebChoose
+  char szField[16];       // the field's name as the page sent it, for the answer
 };
 
 // A POST body of /api/action: true when it is one of the actions, with *pAction.
 bool ParseWebAction(const char *pBody, size_t dwLength, WebAction *pAction);
 
 // Runs an action by the panel's rules: 0, or the error the matching command would give.
-int32_t RunWebAction(ScpiInstrument *instrument, const ScpiGeneratorActions &actions,
+int32_t RunWebAction(Instrument *instrument, const InstrumentGenerator &actions,
                      const WebAction &action);
 
 // -222,"Data out of range": an error as SYSTem:ERRor? tells it.

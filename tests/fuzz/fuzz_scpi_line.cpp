@@ -65,9 +65,9 @@ void ReadLines(ScpiLineReader *reader, const uint8_t *pBytes, size_t size, size_
   }
 }
 
-void CheckState(const ScpiInstrument &instrument, const std::string &answer) {
+void CheckState(const Instrument &instrument, const std::string &answer) {
   const GeneratorSettings &settings = instrument.settings;
-  if (instrument.errorCount < 0 || instrument.errorCount > kScpiErrorQueueSize ||
+  if (instrument.errorCount < 0 || instrument.errorCount > kInstrumentErrorQueueSize ||
       settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||
       settings.amplitudeCode > 32767 || settings.dutyPercent > 100 || settings.spwIndex < 0 ||
       settings.spwIndex > 4 || settings.jumperIndex < 0 || settings.jumperIndex > 3 ||
@@ -99,9 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (bytes.size() <= kScpiLineLimit) bytes += pattern;
   }
   const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
-  static ScpiInstrument instrument;
-  ResetScpiInstrument(&instrument, data[1] >> 6, "SN", "1");
-  const ScpiGeneratorActions actions = {&generator, EnsureOpen, Write, WaitReport};
+  static Instrument instrument;
+  ResetInstrument(&instrument, data[1] >> 6, "SN", "1");
+  const InstrumentGenerator actions = {&generator, EnsureOpen, Write, WaitReport};
   // The lines after the first hundred would mostly repeat those of a repeated input.
   size_t run = 0;
   auto runLine = [&](const std::string &line) {

@@ -38,9 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
 
   WebAction action = {};
   if (!ParseWebAction(pText, size, &action)) return 0;
-  ScpiInstrument instrument;
-  ResetScpiInstrument(&instrument, 0, "SN", "1.0.0");
-  const ScpiGeneratorActions actions = {nullptr, EnsureOpen, Write, WaitReport};
+  Instrument instrument;
+  ResetInstrument(&instrument, 0, "SN", "1.0.0");
+  const InstrumentGenerator actions = {nullptr, EnsureOpen, Write, WaitReport};
   for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, actions, action);
   const GeneratorSettings &settings = instrument.settings;
   if (settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||

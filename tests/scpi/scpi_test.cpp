@@ -53,11 +53,11 @@ WaitOutcome FakeWait(void *context, uint8_t reportByte, int32_t timeoutMs) {
 }
 
 struct Bench {
-  ScpiInstrument instrument;
+  Instrument instrument;
   FakeGenerator generator;
-  ScpiGeneratorActions actions = {&generator, FakeEnsureOpen, FakeWrite, FakeWait};
+  InstrumentGenerator actions = {&generator, FakeEnsureOpen, FakeWrite, FakeWait};
 
-  Bench() { ResetScpiInstrument(&instrument, 0, "SN0001", "1.2.3"); }
+  Bench() { ResetInstrument(&instrument, 0, "SN0001", "1.2.3"); }
 
   // Runs the lines (separated by '\n'); the answers of those that answered, joined by '|'.
   std::string Run(const std::string &lines) {
@@ -192,16 +192,16 @@ TEST(ScpiCommands, StatusAndTheErrorQueue) {
   EXPECT_EQ(bench.Errors(), "-222");
 
   // *RST: the panel's defaults with the jumper the server started with; the user table is kept.
-  ResetScpiInstrument(&bench.instrument, 2, "", "1");
+  ResetInstrument(&bench.instrument, 2, "", "1");
   bench.instrument.userTableLoaded = true;
   EXPECT_EQ(bench.Run("VOLT:JUMP?;JUMP J1;:FREQ 50;:FUNC USER;:FREQ:SPW 24\n*RST;:VOLT:JUMP?;"
                       ":FREQ?;:FUNC?;:FREQ 20000;:FREQ:SPW?;:FUNC USER;FUNC?"),
             "J3|J3;+1.00000000000000E+03;SIN;180;USER");
 
   // A serial number's separators would split *IDN?'s fields; no serial answers 0.
-  ResetScpiInstrument(&bench.instrument, 0, "A,B;C\"D", "1");
+  ResetInstrument(&bench.instrument, 0, "A,B;C\"D", "1");
   EXPECT_EQ(bench.Run("*IDN?"), "VARNOLT,DDS generator,A_B_C_D,1");
-  ResetScpiInstrument(&bench.instrument, 0, "", "1");
+  ResetInstrument(&bench.instrument, 0, "", "1");
   EXPECT_EQ(bench.Run("*IDN?"), "VARNOLT,DDS generator,0,1");
 }
 
@@ -384,36 +384,37 @@ TEST(ScpiLineReader, AnHttpRequestLineIsKnownAndNoCommandIs) {
 // A panel action and the command it stands for leave the same instrument, the same bytes sent and,
 // where the command queues an error, that error's number as its result and an empty queue.
 TEST(ScpiPanel, EachActionIsItsCommand) {
-  using Action = std::function<int32_t(ScpiInstrument *, const ScpiGeneratorActions &)>;
+  using Action = std::function<int32_t(Instrument *, const InstrumentGenerator &)>;
   const struct {
     std::string before;  // lines run on both benches first
     Action action;
     const char *szCommand;
   } kCases[] = {
-      {"", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelFrequency, 2500.0); },
+      {"", [](auto *i, auto &a) { return SetInstrumentValue(i, a, kFieldFrequency, 2500.0); },
        "FREQ 2500"},
-      {"FREQ:SPW 24", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelFrequency, 10.0); },
-       "FREQ 10"},
-      {"", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelOffset, -0.25); },
+      {"FREQ:SPW 24",
+       [](auto *i, auto &a) { return SetInstrumentValue(i, a, kFieldFrequency, 10.0); }, "FREQ 10"},
+      {"", [](auto *i, auto &a) { return SetInstrumentValue(i, a, kFieldOffset, -0.25); },
        "VOLT:OFFS -0.25"},
-      {"VOLT:JUMP J4", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelAmplitude, 1.5); },
-       "VOLT 1.5"},
-      {"", [](auto *i, auto &a) { return SetPanelValue(i, a, kPanelAmplitude, 7.0); }, "VOLT 7"},
-      {"FREQ 50", [](auto *i, auto &a) { return ChoosePanelSpw(i, a, 1); }, "FREQ:SPW 180"},
-      {"FREQ 50000", [](auto *i, auto &a) { return ChoosePanelSpw(i, a, 0); }, "FREQ:SPW 360"},
-      {"FUNC NRAMP", [](auto *i, auto &a) { return ChoosePanelWave(i, a, 3); },
+      {"VOLT:JUMP J4",
+       [](auto *i, auto &a) { return SetInstrumentValue(i, a, kFieldAmplitude, 1.5); }, "VOLT 1.5"},
+      {"", [](auto *i, auto &a) { return SetInstrumentValue(i, a, kFieldAmplitude, 7.0); },
+       "VOLT 7"},
+      {"FREQ 50", [](auto *i, auto &a) { return ChooseInstrumentSpw(i, a, 1); }, "FREQ:SPW 180"},
+      {"FREQ 50000", [](auto *i, auto &a) { return ChooseInstrumentSpw(i, a, 0); }, "FREQ:SPW 360"},
+      {"FUNC NRAMP", [](auto *i, auto &a) { return ChooseInstrumentWave(i, a, 3); },
        "FUNC:RAMP:SYMM 100;:FUNC RAMP"},
-      {"", [](auto *i, auto &a) { return ChoosePanelWave(i, a, 4); }, "FUNC NRAMP"},
-      {"", [](auto *i, auto &a) { return ChoosePanelWave(i, a, 7); }, "FUNC USER"},
+      {"", [](auto *i, auto &a) { return ChooseInstrumentWave(i, a, 4); }, "FUNC NRAMP"},
+      {"", [](auto *i, auto &a) { return ChooseInstrumentWave(i, a, 7); }, "FUNC USER"},
       {"DATA:DAC VOLATILE,#3720" + std::string(720, '\x01'),
-       [](auto *i, auto &a) { return ChoosePanelWave(i, a, 7); }, "FUNC USER"},
-      {"", [](auto *i, auto &a) { return SetPanelDuty(i, a, 30); }, "FUNC:SQU:DCYC 30"},
-      {"", [](auto *i, auto &a) { return SetPanelDuty(i, a, 101); }, "FUNC:SQU:DCYC 101"},
-      {"", [](auto *i, auto &a) { return SetPanelJumper(i, a, 1); }, "VOLT:JUMP J2"},
-      {"", [](auto *i, auto &a) { return PressPanelRun(i, a); }, "OUTP ON"},
-      {"OUTP ON", [](auto *i, auto &a) { return PressPanelRun(i, a); }, "OUTP OFF"},
+       [](auto *i, auto &a) { return ChooseInstrumentWave(i, a, 7); }, "FUNC USER"},
+      {"", [](auto *i, auto &a) { return SetInstrumentDuty(i, a, 30); }, "FUNC:SQU:DCYC 30"},
+      {"", [](auto *i, auto &a) { return SetInstrumentDuty(i, a, 101); }, "FUNC:SQU:DCYC 101"},
+      {"", [](auto *i, auto &a) { return SetInstrumentJumper(i, a, 1); }, "VOLT:JUMP J2"},
+      {"", [](auto *i, auto &a) { return ToggleInstrumentOutput(i, a); }, "OUTP ON"},
+      {"OUTP ON", [](auto *i, auto &a) { return ToggleInstrumentOutput(i, a); }, "OUTP OFF"},
       // a change while the output is on: a stop, then a start with it
-      {"OUTP ON", [](auto *i, auto &a) { return SetPanelDuty(i, a, 20); }, "FUNC:SQU:DCYC 20"},
+      {"OUTP ON", [](auto *i, auto &a) { return SetInstrumentDuty(i, a, 20); }, "FUNC:SQU:DCYC 20"},
   };
   for (const auto &c : kCases) {
     Bench panel;
@@ -440,16 +441,16 @@ TEST(ScpiPanel, EachActionIsItsCommand) {
 // takes the new code at once, and a later change of mode keeps the frequency stepped to.
 TEST(ScpiPanel, StepsChangeTheirFieldAndRestartARunningOutput) {
   Bench bench;
-  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelFrequency, true, false), 0);
+  EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.actions, kFieldFrequency, true, false), 0);
   EXPECT_EQ(bench.instrument.settings.frequencyCode, 99);
-  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelOffset, false, false), 0);
+  EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.actions, kFieldOffset, false, false), 0);
   EXPECT_EQ(bench.instrument.settings.offsetCode, 30);
-  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelAmplitude, false, true), 0);
+  EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.actions, kFieldAmplitude, false, true), 0);
   EXPECT_LT(bench.instrument.settings.amplitudeCode, 32767);
   EXPECT_EQ(bench.generator.log, "");
   bench.Run("OUTP ON");
   bench.generator.log.clear();
-  EXPECT_EQ(StepPanelField(&bench.instrument, bench.actions, kPanelFrequency, false, true), 0);
+  EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.actions, kFieldFrequency, false, true), 0);
   EXPECT_EQ(bench.generator.log.substr(0, 13), "stop wait:aa ");
   EXPECT_EQ(bench.Run("FREQ?;:FREQ:SPW 180;:FREQ?"), bench.Run("FREQ?") + ";" + bench.Run("FREQ?"));
   EXPECT_EQ(bench.Errors(), "");

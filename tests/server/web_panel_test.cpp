@@ -15,18 +15,18 @@ TEST(WebPanel, ActionsOfABody) {
   const struct {
     const char *szBody;
     WebActionKind kind;
-    int32_t field;  // PanelField, or WebChoice for kWebChoose
+    int32_t field;  // InstrumentField, or WebChoice for kWebChoose
     double value;   // up (1/0) for a step, the position for a choice, NAN: no number typed
     bool coarse;
   } kGood[] = {
-      {R"({"do":"step","field":"frequency","dir":"up","coarse":true})", kWebStep, kPanelFrequency,
+      {R"({"do":"step","field":"frequency","dir":"up","coarse":true})", kWebStep, kFieldFrequency,
        1, true},
-      {R"({"do":"step","field":"offset","dir":"down"})", kWebStep, kPanelOffset, 0, false},
-      {R"({"do":"set","field":"amplitude","text":" 2.5 V "})", kWebSetValue, kPanelAmplitude, 2.5,
+      {R"({"do":"step","field":"offset","dir":"down"})", kWebStep, kFieldOffset, 0, false},
+      {R"({"do":"set","field":"amplitude","text":" 2.5 V "})", kWebSetValue, kFieldAmplitude, 2.5,
        false},
-      {R"({"do":"set","field":"frequency","text":"1.5kHz"})", kWebSetValue, kPanelFrequency, 1500,
+      {R"({"do":"set","field":"frequency","text":"1.5kHz"})", kWebSetValue, kFieldFrequency, 1500,
        false},
-      {R"({"do":"set","field":"offset","text":"1 Hz"})", kWebSetValue, kPanelOffset, NAN, false},
+      {R"({"do":"set","field":"offset","text":"1 Hz"})", kWebSetValue, kFieldOffset, NAN, false},
       {R"({"do":"set","field":"spw","value":4,"extra":[1]})", kWebChoose, kWebSpw, 4, false},
       {R"({"do":"set","field":"duty","value":-9999999999})", kWebChoose, kWebDuty, -1, false},
       {R"({"do":"run"})", kWebRun, 0, 0, false},
