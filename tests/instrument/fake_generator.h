@@ -1,0 +1,50 @@
+#pragma once
+// The generator as the instrument sees it, for the tests of the instrument and of its front ends:
+// what write and waitReport answer (ensureOpen finds it there; one that is not: the PyVISA test),
+// and a log of the writes ("start:<settings packet>" or "stop") and waits ("wait:55").
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <string>
+
+#include "instrument/instrument.h"
+
+struct FakeGenerator {
+  bool writesFail = false;
+  WaitOutcome outcome = kWaitReport;
+  std::string log;
+};
+
+inline bool FakeEnsureOpen(void *) {
+  return true;
+}
+
+inline bool FakeWrite(void *context, const WriteSequence &sequence) {
+  FakeGenerator *generator = static_cast<FakeGenerator *>(context);
+  if (generator->writesFail) return false;
+  if (sequence.count == 1) {
+    generator->log += "stop ";
+    return true;
+  }
+  char szHex[kWriteHexSize];
+  WriteHexText(sequence.aWrites[kTableBlocks], szHex, std::size(szHex));
+  std::string packet = szHex;
+  packet.erase(std::remove(packet.begin(), packet.end(), ' '), packet.end());
+  generator->log += "start:" + packet + " ";
+  return true;
+}
+
+inline WaitOutcome FakeWait(void *context, uint8_t reportByte, int32_t timeoutMs) {
+  FakeGenerator *generator = static_cast<FakeGenerator *>(context);
+  char szByte[16];
+  snprintf(szByte, std::size(szByte), "wait:%02x ", reportByte);
+  generator->log += szByte;
+  EXPECT_EQ(timeoutMs, 2000);
+  return generator->outcome;
+}
+
+inline InstrumentGenerator FakeInstrumentGenerator(FakeGenerator *generator) {
+  return {generator, FakeEnsureOpen, FakeWrite, FakeWait};
+}
