@@ -1,5 +1,5 @@
 // What serve announces: which listeners get services, the instance name and the TXT records.
-#include "server/announce.h"
+#include "dns_sd/announce.h"
 
 #include <gtest/gtest.h>
 
