@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_line.h"
-#include "cli/discover.h"
 #include "cli/table_file.h"
+#include "dns_sd/discover.h"
 #include "link/exit_codes.h"
 #include "link/port_choice.h"
 #include "link/report_wait.h"

@@ -28,7 +28,7 @@ struct ServeRequest {
   std::string http;    // the web panel's "ADDR:PORT" or "PORT" (on the listen address), or "off"
   std::vector<std::string> httpHosts;  // more names the web panel answers to (--http-host)
   bool verbose;
-  bool announce;  // DNS-SD (server/announce.h); --no-announce turns it off
+  bool announce;  // DNS-SD (dns_sd/announce.h); --no-announce turns it off
 };
 
 struct ScpiClient {

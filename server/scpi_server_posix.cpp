@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "dns_sd/announce.h"
 #include "link/exit_codes.h"
-#include "server/announce.h"
 #include "server/scpi_server.h"
 
 namespace {
@@ -198,7 +198,9 @@ int32_t RunScpiServer(const ServeRequest &request) {
                       ": anyone who can reach it can drive the generator");
   }
   for (const std::string &line : lines) PrintServeMessage(line);
-  StartAnnouncing(server, bound, server.webBound);
+  if (server.request.announce) {
+    StartAnnouncing(server.instrument.szIdentity, bound, server.webBound, PrintServeMessage);
+  }
 
   enum : nfds_t { kSignalSlot = 0, kListenerSlot = 1, kWakeSlot = 2, kFixedSlots = 3 };
   for (;;) {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "dns_sd/announce.h"
 #include "link/exit_codes.h"
-#include "server/announce.h"
 #include "server/scpi_server.h"
 
 namespace {
@@ -244,7 +244,9 @@ int32_t RunScpiServer(const ServeRequest &request) {
                       ": anyone who can reach it can drive the generator");
   }
   for (const std::string &line : lines) PrintServeMessage(line);
-  StartAnnouncing(server, bound, server.webBound);
+  if (server.request.announce) {
+    StartAnnouncing(server.instrument.szIdentity, bound, server.webBound, PrintServeMessage);
+  }
 
   for (;;) {
     HANDLE aHandles[4 + kScpiMaxClients];

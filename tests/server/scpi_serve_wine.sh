@@ -3,7 +3,7 @@
 # under Wine holds the virtual generator's COM5; PyVISA on Linux drives it over loopback, and the
 # start that APPLy sends arrives as start --dry-run prints it; the web panel's page and its
 # identification document load from Linux, and the page shows the change; Ctrl+C then ends the
-# server with 0.
+# server with 0. Served beyond loopback it says that Wine has no DNS-SD registration, and serves.
 set -euo pipefail
 exe=$1 python=$4
 export RIG_NATIVE_BUILD=$2
@@ -97,4 +97,31 @@ status=0
 wait "$server" || status=$?
 server=
 [ "$status" -eq 0 ] || fail "the server exited $status after Ctrl+C"
-echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; Ctrl+C ended it"
+
+# Beyond loopback the server would announce itself: Wine has no DNS-SD registration
+# (DnsServiceRegister), so it says so once and serves on. In a network namespace of its own, so
+# that the wildcard address reaches nothing but that namespace's loopback.
+: >"$work/serve.err"
+unshare -n "$WINELOADER" "$exe" serve --listen 0.0.0.0:0 --http off 2>"$work/serve.err" &
+server=$!
+absent="varnoltctl: this system has no DNS-SD registration (Windows 10 1809 or later): serving without announcing"
+for _ in $(seq 1 200); do
+  grep -qxF "$absent" < <(tr -d '\r' <"$work/serve.err") && break
+  kill -0 "$server" 2>/dev/null || fail "the server beyond loopback ended at once"
+  sleep 0.1
+done
+grep -qxF "$absent" < <(tr -d '\r' <"$work/serve.err") ||
+  fail "the server beyond loopback did not say that there is no DNS-SD registration"
+sleep 0.5
+kill -0 "$server" 2>/dev/null || fail "the server beyond loopback ended after its DNS-SD line"
+kill -INT "$server"
+for _ in $(seq 1 50); do
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$server" 2>/dev/null && fail "the server beyond loopback still runs 5 s after Ctrl+C"
+status=0
+wait "$server" || status=$?
+server=
+[ "$status" -eq 0 ] || fail "the server beyond loopback exited $status after Ctrl+C"
+echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; Ctrl+C ended it; beyond loopback it serves without DNS-SD"

@@ -1,5 +1,5 @@
 // discover's matching of the generators' services and panels, and its line and JSON formats.
-#include "cli/discover.h"
+#include "dns_sd/discover.h"
 
 #include <gtest/gtest.h>
 

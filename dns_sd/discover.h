@@ -1,8 +1,9 @@
 #pragma once
 // `varnoltctl discover`: the generators that `varnoltctl serve` announces on the local network
 // (DNS-SD: _scpi-raw._tcp with Manufacturer=VARNOLT), each with the panel's URL from the
-// _http._tcp service of the same instance name. This portable half matches and formats what the
-// platform's browser (discover_posix.cpp: Avahi; discover_win32.cpp: DnsServiceBrowse) resolves.
+// _http._tcp service of the same instance name. discover_match.cpp, portable, matches and formats
+// what the platform's browser (dns_sd_posix.cpp: Avahi; dns_sd_win32.cpp: DnsServiceBrowse)
+// resolves.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,14 +1,13 @@
-#include "cli/discover.h"
+#include "dns_sd/discover.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include <nlohmann/json.hpp>
 
-namespace {
+#include "dns_sd/dns_sd_names.h"
 
-const char kScpiType[] = "_scpi-raw._tcp";
-const char kHttpType[] = "_http._tcp";
+namespace {
 
 bool IsIpv6(const std::string &address) {
   return address.find(':') != std::string::npos;
@@ -35,8 +34,8 @@ const FoundService *PickService(const std::vector<FoundService> &services, const
 
 bool IsGenerator(const FoundService &service) {
   std::string maker;
-  return service.type == kScpiType && FindText(service.texts, "Manufacturer", &maker) &&
-         maker == "VARNOLT";
+  return service.type == kDnsSdScpiType && FindText(service.texts, kTxtManufacturerKey, &maker) &&
+         maker == kDnsSdGeneratorMaker;
 }
 
 }  // namespace
@@ -69,10 +68,11 @@ std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, boo
     if (!IsGenerator(found)) continue;
     std::vector<std::string> &reported = state->reported;
     if (std::find(reported.begin(), reported.end(), found.name) != reported.end()) continue;
-    const FoundService *pScpi = PickService(state->services, kScpiType, found.name, "");
+    const FoundService *pScpi = PickService(state->services, kDnsSdScpiType, found.name, "");
     // Only generators' services: a stranger's with the same name over another address is not it.
     if (!IsGenerator(*pScpi)) pScpi = &found;
-    const FoundService *pHttp = PickService(state->services, kHttpType, found.name, pScpi->address);
+    const FoundService *pHttp =
+        PickService(state->services, kDnsSdHttpType, found.name, pScpi->address);
     if (pHttp == nullptr && !state->httpComplete && !final) continue;
     // A panel known only at another address of the instrument's: the one at its own address
     // may still come.
@@ -85,7 +85,7 @@ std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, boo
     instrument.resource = VisaResource(pScpi->address, pScpi->port);
     if (pHttp != nullptr) {
       std::string path;
-      if (!FindText(pHttp->texts, "path", &path) || path.empty() || path[0] != '/') path = "/";
+      if (!FindText(pHttp->texts, kTxtPathKey, &path) || path.empty() || path[0] != '/') path = "/";
       instrument.panelUrl =
           "http://" + UrlHost(pHttp->address) + ":" + std::to_string(pHttp->port) + path;
     }

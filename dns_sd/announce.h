@@ -1,12 +1,11 @@
 #pragma once
 // What `varnoltctl serve` announces on the local network with DNS-SD, so that VISA tools and
 // `varnoltctl discover` find it: one instance name, and for each listener beyond loopback its
-// services with their TXT records. This portable half plans it from the listeners' bound
-// addresses; announce_posix.cpp (Avahi) and announce_win32.cpp (DnsServiceRegister) register it.
+// services with their TXT records. announce_plan.cpp plans it from plain values (the *IDN?
+// answer, the listeners' bound addresses); dns_sd_posix.cpp (Avahi) and dns_sd_win32.cpp
+// (DnsServiceRegister) register it.
 #include <cstdint>
 #include <string>
-
-#include "server/scpi_server.h"
 
 enum : int32_t {
   kAnnounceMaxServices = 3,  // _scpi-raw._tcp, _http._tcp, _lxi._tcp
@@ -33,6 +32,10 @@ struct AnnouncePlan {
   AnnouncedService aServices[kAnnounceMaxServices];
 };
 
+// Where the announcement's lines go (serve prints each as one line on stderr); called from the
+// responder's thread too.
+typedef void (*AnnounceMessageFunction)(const std::string &message);
+
 // The plan for an instrument whose *IDN? answers szIdentity ("maker,model,serial,version"), with
 // its SCPI listener and, when not empty, its web listener bound to these "ADDR:PORT" texts as
 // the server prints them ("0.0.0.0:5025", "[::1]:8025"). A listener on loopback, or one whose
@@ -40,10 +43,11 @@ struct AnnouncePlan {
 AnnouncePlan PlanAnnouncement(const char *szIdentity, const std::string &scpiBound,
                               const std::string &webBound);
 
-// Registers the server's services with the system's mDNS responder and keeps them registered
+// Registers the plan's services with the system's mDNS responder and keeps them registered
 // (again after a name conflict, or when the responder comes back) until StopAnnouncing. Nothing
-// when the request says --no-announce or no listener is beyond loopback. Each name established,
-// and the responder's absence, is one line on stderr; serving never waits for it.
-void StartAnnouncing(const ScpiServer &server, const std::string &scpiBound,
-                     const std::string &webBound = "");
+// when no listener is beyond loopback. Each name established, and the responder's absence, is
+// one line given to print; serving never waits for it. (--no-announce: the caller does not call
+// it.)
+void StartAnnouncing(const char *szIdentity, const std::string &scpiBound,
+                     const std::string &webBound, AnnounceMessageFunction print);
 void StopAnnouncing();

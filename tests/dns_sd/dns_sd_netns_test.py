@@ -5,7 +5,7 @@ a mount namespace of the test's own: a veth pair va/vb (10.231.0.1/10.231.0.2), 
 only that pair. Nothing is announced or browsed on the machine's own interfaces, and the machine's own
 bus and responder are never reached. Needs root; every process it starts dies with it.
 
-Usage: announce_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
+Usage: dns_sd_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
 import ctypes
 import json
@@ -21,7 +21,7 @@ import unittest
 import pyvisa
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "server"))
 sys.path.insert(0, os.path.join(HERE, "..", "cli"))
 import varnoltctl_test  # noqa: E402
 import scpi_serve_test  # noqa: E402
@@ -59,7 +59,7 @@ def enter_namespaces():
     if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") == "1":
         return
     if os.geteuid() != 0:
-        sys.exit("announce_netns_test.py: needs root (network and mount namespaces)")
+        sys.exit("dns_sd_netns_test.py: needs root (network and mount namespaces)")
     os.environ["VARNOLT_IN_TEST_NAMESPACE"] = "1"
     os.execvp("unshare", ["unshare", "--net", "--mount", "--propagation", "private",
                           sys.executable, *sys.argv])

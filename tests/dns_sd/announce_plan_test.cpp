@@ -1,5 +1,5 @@
 // What serve announces: which listeners get services, the instance name and the TXT records.
-#include "server/announce.h"
+#include "dns_sd/announce.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +33,8 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
       {"[::]:5025", "[::]:8025", {"_scpi-raw._tcp", "_http._tcp", "_lxi._tcp"}, true, true, "::"},
       {"127.0.0.1:5025", "[fe80::1]:8025", {"_http._tcp", "_lxi._tcp"}, false, true, "fe80::1"},
       {"not an address", "10.0.0.5:", {}, false, false, ""},
+      {"10.0.0.5:0", "10.0.0.5:65536", {}, false, false, ""},
+      {"fe80::1:5025", "[fe80::1:8025", {}, false, false, ""},
   };
   for (const Case &c : aCases) {
     AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb);

@@ -1,12 +1,18 @@
-// The announcement on Linux: Avahi's client library, talking to the running avahi-daemon over
-// D-Bus from a thread of its own (AvahiThreadedPoll), so that the server's wait knows nothing of
-// it. AVAHI_CLIENT_NO_FAIL keeps the client waiting for a daemon that is not there yet or went
-// away, and the services are registered again whenever it (re)appears.
+// DNS-SD on Linux: Avahi's client library, talking to the running avahi-daemon over D-Bus.
+//
+// Announcing runs from a thread of its own (AvahiThreadedPoll), so that the server's wait knows
+// nothing of it. AVAHI_CLIENT_NO_FAIL keeps the client waiting for a daemon that is not there yet
+// or went away, and the services are registered again whenever it (re)appears.
+//
+// Browsing (`varnoltctl discover`) lists _scpi-raw._tcp and _http._tcp and resolves each service
+// listed, on a simple poll in the calling thread that ends at the time-out.
 #include <avahi-client/client.h>
+#include <avahi-client/lookup.h>
 #include <avahi-client/publish.h>
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
+#include <avahi-common/simple-watch.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
 #include <arpa/inet.h>
@@ -18,7 +24,12 @@
 #include <cstring>
 #include <iterator>
 
-#include "server/announce.h"
+#include "dns_sd/announce.h"
+#include "dns_sd/discover.h"
+#include "dns_sd/dns_sd_names.h"
+#include "link/exit_codes.h"
+
+// Announcing.
 
 namespace {
 
@@ -36,6 +47,7 @@ AnnouncePlan plan;
 AvahiIfIndex aInterfaces[kAnnounceMaxServices];
 char szName[kAnnounceNameSize];  // the name asked for now: the plan's, or the alternative
 bool absenceTold = false;
+AnnounceMessageFunction printMessage = nullptr;  // the caller's, for its lines
 
 // The interface that holds a bound address, AVAHI_IF_UNSPEC for a wildcard, kNoInterface when
 // none does.
@@ -74,7 +86,7 @@ void RegisterServices(AvahiClient *pClient);
 
 void OnGroupState(AvahiEntryGroup *pGroup, AvahiEntryGroupState state, void *) {
   if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) {
-    PrintServeMessage(std::string("announced as \"") + szName + "\"");
+    printMessage(std::string("announced as \"") + szName + "\"");
   } else if (state == AVAHI_ENTRY_GROUP_COLLISION) {
     // Another instrument on the network has the name: the responder's alternative ("... #2").
     char *szAlternative = avahi_alternative_service_name(szName);
@@ -83,8 +95,8 @@ void OnGroupState(AvahiEntryGroup *pGroup, AvahiEntryGroupState state, void *) {
     avahi_entry_group_reset(pGroup);
     RegisterServices(avahi_entry_group_get_client(pGroup));
   } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
-    PrintServeMessage(std::string("announcing failed: ") +
-                      avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(pGroup))));
+    printMessage(std::string("announcing failed: ") +
+                 avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(pGroup))));
   }
 }
 
@@ -112,8 +124,7 @@ void RegisterServices(AvahiClient *pClient) {
       return;
     }
     if (error < 0) {
-      PrintServeMessage(std::string("cannot announce ") + service.szType + ": " +
-                        avahi_strerror(error));
+      printMessage(std::string("cannot announce ") + service.szType + ": " + avahi_strerror(error));
     }
   }
   if (!avahi_entry_group_is_empty(group)) avahi_entry_group_commit(group);
@@ -122,8 +133,7 @@ void RegisterServices(AvahiClient *pClient) {
 void TellAbsence() {
   if (absenceTold) return;
   absenceTold = true;
-  PrintServeMessage(
-      "no mDNS responder (start avahi-daemon): serving without announcing until it runs");
+  printMessage("no mDNS responder (start avahi-daemon): serving without announcing until it runs");
 }
 
 void OnClientState(AvahiClient *pClient, AvahiClientState state, void *) {
@@ -184,16 +194,16 @@ void ConnectClient() {
 
 }  // namespace
 
-void StartAnnouncing(const ScpiServer &server, const std::string &scpiBound,
-                     const std::string &webBound) {
-  if (!server.request.announce) return;
-  plan = PlanAnnouncement(server.instrument.szIdentity, scpiBound, webBound);
+void StartAnnouncing(const char *szIdentity, const std::string &scpiBound,
+                     const std::string &webBound, AnnounceMessageFunction print) {
+  plan = PlanAnnouncement(szIdentity, scpiBound, webBound);
   if (plan.count == 0) return;
+  printMessage = print;
   for (int32_t i = 0; i < plan.count; i++) {
     aInterfaces[i] = InterfaceOf(plan.aServices[i]);
     if (aInterfaces[i] == kNoInterface) {
-      PrintServeMessage(std::string("not announcing ") + plan.aServices[i].szType +
-                        ": no interface holds " + plan.aServices[i].szAddress);
+      printMessage(std::string("not announcing ") + plan.aServices[i].szType +
+                   ": no interface holds " + plan.aServices[i].szAddress);
     }
   }
   snprintf(szName, std::size(szName), "%s", plan.szName);
@@ -216,4 +226,124 @@ void StopAnnouncing() {
   retryTimeout = nullptr;
   avahi_threaded_poll_free(threadedPoll);
   threadedPoll = nullptr;
+}
+
+// Browsing: `varnoltctl discover`.
+
+namespace {
+
+struct Browse {
+  AvahiSimplePoll *poll;
+  AvahiClient *client;
+  DiscoverState *state;
+  void (*onProgress)(DiscoverState *state, void *context);
+  void *context;
+  AvahiServiceBrowser *httpBrowser;
+  bool httpListed;        // its browser listed all the responder knew of
+  int32_t httpResolving;  // _http._tcp services listed and not resolved yet
+};
+
+// The panels are all known once their browser has listed them all and each has resolved.
+void NoteHttpProgress(Browse *browse) {
+  bool complete = browse->httpListed && browse->httpResolving == 0;
+  if (complete == browse->state->httpComplete) return;
+  browse->state->httpComplete = complete;
+  browse->onProgress(browse->state, browse->context);
+}
+
+void OnResolved(AvahiServiceResolver *resolver, AvahiIfIndex, AvahiProtocol,
+                AvahiResolverEvent event, const char *szName, const char *szType, const char *,
+                const char *szHost, const AvahiAddress *pAddress, uint16_t port,
+                AvahiStringList *pTexts, AvahiLookupResultFlags, void *userdata) {
+  Browse *browse = static_cast<Browse *>(userdata);
+  if (event == AVAHI_RESOLVER_FOUND) {
+    FoundService service;
+    service.type = szType;
+    service.name = szName;
+    service.host = szHost;
+    char szAddress[AVAHI_ADDRESS_STR_MAX];
+    avahi_address_snprint(szAddress, std::size(szAddress), pAddress);
+    service.address = szAddress;
+    service.port = port;
+    for (AvahiStringList *p = pTexts; p != nullptr; p = avahi_string_list_get_next(p)) {
+      service.texts.emplace_back(reinterpret_cast<const char *>(avahi_string_list_get_text(p)),
+                                 avahi_string_list_get_size(p));
+    }
+    browse->state->services.push_back(service);
+    browse->onProgress(browse->state, browse->context);
+  }
+  avahi_service_resolver_free(resolver);
+  if (strcmp(szType, kDnsSdHttpType) == 0) {
+    browse->httpResolving--;
+    NoteHttpProgress(browse);
+  }
+}
+
+void OnBrowsed(AvahiServiceBrowser *browser, AvahiIfIndex interface, AvahiProtocol protocol,
+               AvahiBrowserEvent event, const char *szName, const char *szType,
+               const char *szDomain, AvahiLookupResultFlags, void *userdata) {
+  Browse *browse = static_cast<Browse *>(userdata);
+  if (event == AVAHI_BROWSER_NEW) {
+    // The address of the protocol the service was seen on: an IPv4 listing gives an IPv4
+    // address, which the VISA resource string wants first.
+    if (avahi_service_resolver_new(browse->client, interface, protocol, szName, szType, szDomain,
+                                   protocol, static_cast<AvahiLookupFlags>(0), OnResolved,
+                                   browse) != nullptr &&
+        browser == browse->httpBrowser) {
+      browse->httpResolving++;
+      NoteHttpProgress(browse);
+    }
+  } else if (event == AVAHI_BROWSER_REMOVE) {
+    // Withdrawn (its server ended): what was not printed yet is not printed at all.
+    std::vector<FoundService> &services = browse->state->services;
+    for (size_t i = services.size(); i-- > 0;) {
+      if (services[i].name == szName && services[i].type == szType) {
+        services.erase(services.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  } else if (event == AVAHI_BROWSER_ALL_FOR_NOW && browser == browse->httpBrowser) {
+    browse->httpListed = true;
+    NoteHttpProgress(browse);
+  }
+}
+
+}  // namespace
+
+int32_t BrowseInstruments(int32_t timeoutMs, DiscoverState *state,
+                          void (*onProgress)(DiscoverState *state, void *context), void *context,
+                          std::string *pMessage) {
+  Browse browse = {};
+  browse.poll = avahi_simple_poll_new();
+  browse.state = state;
+  browse.onProgress = onProgress;
+  browse.context = context;
+  const AvahiPoll *pPoll = avahi_simple_poll_get(browse.poll);
+  int error = 0;
+  browse.client =
+      avahi_client_new(pPoll, static_cast<AvahiClientFlags>(0), nullptr, nullptr, &error);
+  if (browse.client == nullptr) {
+    avahi_simple_poll_free(browse.poll);
+    *pMessage = std::string("no mDNS responder to ask (") + avahi_strerror(error) +
+                "): start avahi-daemon (sudo systemctl start avahi-daemon)";
+    return kExitNoGenerator;
+  }
+  avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, kDnsSdScpiType,
+                            nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
+  browse.httpBrowser =
+      avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, kDnsSdHttpType,
+                                nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
+  timeval when;
+  avahi_elapse_time(&when, static_cast<unsigned>(timeoutMs), 0);
+  pPoll->timeout_new(
+      pPoll, &when,
+      [](AvahiTimeout *, void *poll) {
+        avahi_simple_poll_quit(static_cast<AvahiSimplePoll *>(poll));
+      },
+      browse.poll);
+  while (avahi_simple_poll_iterate(browse.poll, -1) == 0) {
+  }
+  // Freeing the client frees its browsers and resolvers; the poll frees its time-out.
+  avahi_client_free(browse.client);
+  avahi_simple_poll_free(browse.poll);
+  return kExitOk;
 }
