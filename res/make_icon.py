@@ -3,11 +3,16 @@
 
 The picture is an oscilloscope screen with a sine and a square wave on it, the two shapes the
 generator is used for most. The strokes are bold because the system shrinks this one image down to
-16 x 16 for the caption by picking single pixels. Usage: make_icon.py OUTPUT.ico
+16 x 16 for the caption by picking single pixels.
+
+With --small it writes the same picture for the web panel's favicon instead: 16 x 16, 32 x 32
+and 64 x 64 images, each the average of the big one's pixels it covers, stored as PNG entries
+(3 KB where the big icon takes 200 KB). Usage: make_icon.py [--small] OUTPUT.ico
 """
 import math
 import struct
 import sys
+import zlib
 
 SIZE = 256
 CORNER = 40  # radius of the screen's rounded corners; outside them the icon is transparent
@@ -122,12 +127,55 @@ def icon_bytes():
     return icondir + entry + image
 
 
+def small_rgba(pixels, size):
+    """The picture at size x size (a divisor of SIZE) as RGBA rows, top row first: each pixel the
+    average of the block it covers, transparent in the share of the block that is."""
+    block = SIZE // size
+    rows = []
+    for top in range(0, SIZE, block):
+        row = bytearray()
+        for left in range(0, SIZE, block):
+            covered = [pixels[y][x] for y in range(top, top + block)
+                       for x in range(left, left + block) if pixels[y][x] is not None]
+            if not covered:
+                row += b"\0\0\0\0"
+                continue
+            row += bytes(round(sum(c[i] for c in covered) / len(covered)) for i in range(3))
+            row.append(round(255 * len(covered) / (block * block)))
+        rows.append(bytes(row))
+    return rows
+
+
+def png_bytes(rows, size):
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data)))
+    # 8 bits per channel, RGBA, no interlace; every row without a filter
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    image = zlib.compress(b"".join(b"\0" + row for row in rows), 9)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", image) +
+            chunk(b"IEND", b""))
+
+
+def small_icon_bytes():
+    pixels = [[pixel(x, y) for x in range(SIZE)] for y in range(SIZE)]
+    images = [(size, png_bytes(small_rgba(pixels, size), size)) for size in (16, 32, 64)]
+    entries = b""
+    offset = 6 + 16 * len(images)
+    for size, image in images:
+        entries += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return (struct.pack("<HHH", 0, 1, len(images)) + entries +
+            b"".join(image for _, image in images))
+
+
 def main(argv):
-    if len(argv) != 2:
-        sys.stderr.write("usage: make_icon.py OUTPUT.ico\n")
+    small = argv[1:2] == ["--small"]
+    if len(argv) != 2 + small:
+        sys.stderr.write("usage: make_icon.py [--small] OUTPUT.ico\n")
         return 2
-    with open(argv[1], "wb") as out:
-        out.write(icon_bytes())
+    with open(argv[-1], "wb") as out:
+        out.write(small_icon_bytes() if small else icon_bytes())
     return 0
 
 

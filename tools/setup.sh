@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make ninja-build g++ clang libclang-rt-14-dev clang-format git
+  cmake make ninja-build g++ clang libclang-rt-14-dev clang-format shellcheck git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386

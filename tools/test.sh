@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Sets up everything and runs every VARNOLT test: the formatting of every C and C++ file, the
-# native build's tests, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# server's tests under ThreadSanitizer (the web panel runs threads of its own), the fuzzers for a
-# bounded time, the arm64 build's tests under qemu-aarch64, and the tests of both Windows builds
-# under Wine (unit tests, the device link against the virtual generator, the whole program under
-# Xvfb, varnoltctl.exe): the 32-bit build (the product) where this machine runs 32-bit programs,
-# the 64-bit build under wine64 everywhere; then the release files (tools/package.sh), their tests,
-# and a second packaging that must give the same bytes. Where 32-bit programs cannot run, the
-# 32-bit build is still built and its files are checked, and one line says why its Wine tests did
-# not run.
+# Sets up everything and runs every VARNOLT test: the formatting of every C and C++ file, every
+# shell script through shellcheck, the native build's tests, the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the server's tests under ThreadSanitizer (the web
+# panel runs threads of its own), the fuzzers for a bounded time, the arm64 build's tests under
+# qemu-aarch64, and the tests of both Windows builds under Wine (unit tests, the device link
+# against the virtual generator, the whole program under Xvfb, varnoltctl.exe): the 32-bit build
+# (the product) where this machine runs 32-bit programs, the 64-bit build under wine64 everywhere;
+# then the release files (tools/package.sh), their tests, and a second packaging that must give the
+# same bytes. Where 32-bit programs cannot run, the 32-bit build is still built and its files are
+# checked, and one line says why its Wine tests did not run.
 #
 # Ends, on every way out, with one line `total: N passed, N failed` (`, N skipped` when a part did
 # not run); a step that fails names itself and its error in one line before that. Exits non-zero
@@ -127,6 +127,15 @@ if git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werro
 else
   grep -E '^[^ ].*: (error|warning):' "$format_log" | cut -d: -f1 | sort -u | sed 's/^/format: not formatted: /'
   record format 0 1
+fi
+
+# Every tracked shell script free of what shellcheck calls an error. Counted as one test.
+shellcheck_log="$root/build/shellcheck.log"
+if git ls-files -z '*.sh' | xargs -0 shellcheck -S error >"$shellcheck_log" 2>&1; then
+  record shellcheck 1 0
+else
+  grep -E '^In .* line [0-9]+:$' "$shellcheck_log" | sed -E 's/^In (.*) line ([0-9]+):$/shellcheck: \1:\2/'
+  record shellcheck 0 1
 fi
 
 native_built=1

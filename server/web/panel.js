@@ -6,7 +6,6 @@
   var byId = function (id) { return document.getElementById(id); };
   var TYPED = ["frequency", "offset", "amplitude"];
   var READOUTS = { maximum: "maximum", dcLevel: "dc-level", minimum: "minimum", period: "period" };
-  var LOST = "Server lost: reconnecting...";
 
   var current = null;   // the last state shown
   var shownSeq = -1;    // its seq: an action's answer older than an event is not shown again
@@ -29,7 +28,7 @@
     var group = byId("jumpers");
     var radios = group.querySelectorAll("input");
     if (radios.length !== texts.length) {
-      group.textContent = "";
+      group.querySelectorAll("label").forEach(function (label) { label.remove(); });
       texts.forEach(function (text, index) {
         var label = document.createElement("label");
         var radio = document.createElement("input");
@@ -146,9 +145,16 @@
         return response.ok;
       });
     }).catch(function () {
-      byId("status-line").textContent = LOST;
+      showLost();
       return false;
     });
+  }
+
+  // The server does not answer (an action failed, or the event stream broke).
+  function showLost() {
+    var line = byId("status-line");
+    line.textContent = "Server lost: reconnecting...";
+    line.classList.add("lost");
   }
 
   function typedValue(field) {
@@ -228,9 +234,7 @@
       render(state);  // events come in order, also after a reconnect to a restarted server
     };
     events.onerror = function () {
-      var line = byId("status-line");
-      line.textContent = LOST;
-      line.classList.add("lost");
+      showLost();
       // EventSource reconnects by itself; a server that refused the stream ends it, so
       // start another one after a pause.
       if (events.readyState === EventSource.CLOSED) setTimeout(listen, 2000);

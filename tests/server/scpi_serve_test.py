@@ -32,13 +32,8 @@ class Server:
     """varnoltctl serve on a free loopback port; its stderr lines are collected as they come."""
 
     def __init__(self, env, *options, listen="127.0.0.1:0"):
-        # The web panel on a free port too, unless the test says where (its own is 8025). Where
-        # the run starts no threads (VARNOLT_TEST_NO_THREADS: under qemu-user), neither the web
-        # panel nor the announcement, both of which run threads of their own.
-        threadless = bool(os.environ.get("VARNOLT_TEST_NO_THREADS"))
-        web = () if any(option.startswith("--http") for option in options) else (
-            "--http", "off" if threadless else "0")
-        web += ("--no-announce",) if threadless else ()
+        # The web panel on a free port too, unless the test says where: its own is 8025.
+        web = () if any(option.startswith("--http") for option in options) else ("--http", "0")
         self.process = subprocess.Popen([TOOL, "serve", "--listen", listen, *web, *options],
                                         env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

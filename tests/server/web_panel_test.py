@@ -167,11 +167,14 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(len(found), 1, f"elements named {name!r}")
         return found[0]
 
-    def status_line(self):
+    def status_element(self):
         lines = [element for element in self.browser.find_elements(By.CSS_SELECTOR, "[role]")
                  if element.aria_role == "status" and element.tag_name != "output"]
         self.assertEqual(len(lines), 1)
-        return lines[0].text
+        return lines[0]
+
+    def status_line(self):
+        return self.status_element().text
 
     def status_after(self, text, limit=5.0):
         """The status line once it reads text, or as it is at the time limit."""
@@ -249,13 +252,50 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         for text in (model, serial, version,
                      f"TCPIP::127.0.0.1::{self.server.port}::SOCKET"):
             self.assertIn(text, page)
-        # The preview is drawn, and nothing of the page was refused (CSP, scripts); the
-        # browser's own look for an icon may find none.
+        # The preview is drawn, and nothing of the page was refused or missing (CSP, scripts,
+        # the icon). The icon is the program's, as the browser reads it at 32 x 32: a screen
+        # with rounded corners, a green sine and an amber square wave on it.
         self.assertTrue(self.browser.execute_script(
             "return document.querySelector('main svg') !== null"))
+        icon = self.browser.execute_async_script(
+            "const done = arguments[arguments.length - 1], image = new Image();"
+            "image.onload = () => {"
+            "  const canvas = document.createElement('canvas');"
+            "  canvas.width = canvas.height = 32;"
+            "  const context = canvas.getContext('2d');"
+            "  context.drawImage(image, 0, 0, 32, 32);"
+            "  done(Array.from(context.getImageData(0, 0, 32, 32).data));"
+            "};"
+            "image.onerror = () => done(null);"
+            "image.src = '/favicon.ico';")
+        self.assertIsNotNone(icon)
+        pixels = [icon[i:i + 4] for i in range(0, len(icon), 4)]
+        self.assertEqual([pixels[i][3] for i in (0, 31, 32 * 31, 32 * 32 - 1)], [0] * 4)
+        self.assertEqual(pixels[16 * 32 + 16][3], 255)
+        green = [p for p in pixels if p[1] > 150 and p[0] < 150 and p[3] == 255]
+        amber = [p for p in pixels if p[0] > 200 and 120 < p[1] < 220 and p[2] < 100 and
+                 p[3] == 255]
+        self.assertGreater(len(green), 20)
+        self.assertGreater(len(amber), 20)
         self.assertEqual([entry for entry in self.browser.get_log("browser")
-                          if entry["level"] == "SEVERE" and "/favicon.ico" not in
-                          entry["message"]], [])
+                          if entry["level"] == "SEVERE"], [])
+        # The page's outline: one level-one heading, the page's title; the jumper group's
+        # legend shows. Only the status line is a live region, so a step is announced once
+        # and not again by each readout it changes.
+        tree = self.browser.execute_cdp_cmd("Accessibility.getFullAXTree", {})["nodes"]
+        properties = [{p["name"]: p["value"].get("value") for p in node.get("properties", [])}
+                      for node in tree]
+        self.assertEqual([(node["name"]["value"], found["level"])
+                          for node, found in zip(tree, properties)
+                          if node.get("role", {}).get("value") == "heading"],
+                         [(self.browser.title, 1)])
+        legend = self.control("Jumper").find_element(By.TAG_NAME, "legend")
+        self.assertTrue(legend.is_displayed())
+        self.assertEqual(legend.text, "Jumper")
+        live = [self.browser.execute_cdp_cmd("DOM.describeNode", {
+                    "backendNodeId": node["backendDOMNodeId"]})["node"]["attributes"]
+                for node, found in zip(tree, properties) if found.get("live", "off") != "off"]
+        self.assertEqual([dict(zip(a[::2], a[1::2])).get("id") for a in live], ["status-line"])
 
     def test_each_kind_of_control_sets_the_instrument(self):
         def choose(name, text):
@@ -379,9 +419,11 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
 
     def test_the_server_lost_and_back(self):
         port = int(self.server.url.rsplit(":", 1)[1].strip("/"))
+        connected = self.status_element().value_of_css_property("color")
         self.server.stop()
         self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
                         self.status_line())
+        self.assertNotEqual(self.status_element().value_of_css_property("color"), connected)
         # The page's own words, none of the server's.
         self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
         self.server = PanelServer(self.env, http=f"127.0.0.1:{port}")
@@ -391,25 +433,77 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                       self.status_line(),
                       ("Device is STOPPED!", "Device is connected as " + self.server.device))
 
-    def test_phone_width_has_no_horizontal_scrolling(self):
-        self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
-            "width": 390, "height": 844, "deviceScaleFactor": 3, "mobile": True})
+    def test_the_widest_texts_fit_each_screen(self):
+        # The longest texts the settings give: 10 characters in the offset field and in three
+        # readouts (a small negative level in exponent form), 9 in the others; the second state
+        # has the period in microseconds. Then a refusal beside each field.
+        widest = "VOLT:JUMP J2;:VOLT:OFFS -0.0786;:VOLT 0.0386;:FREQ:SPW 360;:FREQ 96.899225"
+        states = [(widest, {"frequencyText": "96.899225", "offsetText": "-7.86e-002",
+                            "vppText": "3.87e-002", "maxText": "-5.92e-002",
+                            "dcText": "-7.86e-002", "minText": "-9.79e-002",
+                            "periodText": "T=10.32ms"}),
+                  ("FREQ:SPW 24;:FREQ 214285.71", {"frequencyText": "214285.71",
+                                                   "periodText": "T=4.667\u00b5s"})]
+        refusals = [("Frequency", "300k"), ("Offset", "1k"), ("Amplitude", "99"), ("Duty", "150")]
         self.addCleanup(self.browser.execute_cdp_cmd, "Emulation.clearDeviceMetricsOverride", {})
-        self.open_page()
-        width, scroll = self.browser.execute_script(
-            "return [window.innerWidth, document.documentElement.scrollWidth]")
-        self.assertEqual(width, 390)
-        self.assertLessEqual(scroll, width)
-        # One column: the fields stand one below the other, each within the screen.
-        boxes = {name: self.control(name).rect for name in
-                 ("Waveform", "Samples per wave", "Duty", "Frequency", "Offset",
-                  "Amplitude", "START")}
-        for name, box in boxes.items():
-            self.assertGreaterEqual(box["x"], 0, name)
-            self.assertLessEqual(box["x"] + box["width"], width, name)
-        tops = [box["y"] for box in boxes.values()]
-        self.assertEqual(tops, sorted(tops))
-        self.assertEqual(len(set(tops)), len(tops))
+        # Phones (the last one the smallest), then a desktop window.
+        for width, phone in ((390, True), (375, True), (360, True), (320, True), (1000, False)):
+            self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": 740, "deviceScaleFactor": 2 if phone else 1,
+                "mobile": phone})
+            self.open_page()
+            for command, texts in states:
+                self.scpi.write(command)
+                self.assert_page_shows(*self.instrument_settings())
+                shown = self.shown()
+                self.assertEqual({key: shown[key] for key in texts}, texts, width)
+                self.assert_within_screen(width, f"{width} px, {command}")
+            for name, typed in refusals:
+                self.type_into(name, typed)
+                self.wait_until(lambda: self.field_error(name) != "")
+                self.assertNotEqual(self.field_error(name), "", name)
+            self.assert_within_screen(width, f"{width} px, four refusals")
+            if width == 320:
+                # One column: the controls stand one below the other.
+                tops = [self.control(name).rect["y"] for name in
+                        ("Waveform", "Samples per wave", "Duty", "Frequency", "Offset",
+                         "Amplitude", "START")]
+                self.assertEqual(tops, sorted(set(tops)))
+                os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
+                self.browser.save_screenshot(os.path.join(ROOT, "build", "web-panel-320.png"))
+
+    def assert_within_screen(self, width, case):
+        """Nothing of the page reaches past either side of a screen `width` px wide, each field
+        and readout shows its whole text, and nothing that shows text covers another such."""
+        inner, scroll, outside, covered = self.browser.execute_script(
+            "const width = arguments[0], outside = [], covered = [], leaves = [];"
+            "const name = e => e.tagName + '#' + e.id + '.' + e.getAttribute('class') +"
+            "                  ' ' + e.textContent.slice(0, 12);"
+            "for (const e of document.body.querySelectorAll('*')) {"
+            "  const box = e.getBoundingClientRect();"
+            "  if (box.width === 0) continue;"
+            "  if (box.left < 0 || box.right > width)"
+            "    outside.push(name(e) + ' ' + box.left + '..' + box.right);"
+            "  if (e.childElementCount === 0 && box.width > 1 && !e.closest('svg'))"
+            "    leaves.push([e, box]);"
+            "}"
+            "leaves.forEach(([e, a], i) => leaves.slice(i + 1).forEach(([f, b]) => {"
+            "  if (Math.min(a.right, b.right) - Math.max(a.left, b.left) > 0.5 &&"
+            "      Math.min(a.bottom, b.bottom) - Math.max(a.top, b.top) > 0.5)"
+            "    covered.push(name(e) + ' / ' + name(f));"
+            "}));"
+            "return [window.innerWidth, document.documentElement.scrollWidth, outside, covered];",
+            width)
+        self.assertEqual(outside, [], case)
+        self.assertLessEqual(scroll, width, case)
+        self.assertEqual(inner, width, case)
+        self.assertEqual(covered, [], case)
+        names = ("Frequency", "Offset", "Amplitude", "Maximum", "DC level", "Minimum", "Period")
+        sizes = self.browser.execute_script(
+            "return Array.from(arguments).map(e => [e.scrollWidth, e.clientWidth]);",
+            *[self.control(name) for name in names])
+        for name, (content, inside) in zip(names, sizes):
+            self.assertLessEqual(content, inside, f"{case}: {name}")
 
     def test_a_typed_value_out_of_range(self):
         # (field, what is typed, the SCPI command that is refused the same way)

@@ -66,11 +66,11 @@ logged() { # KIND N LOG
   return 1
 }
 measure() { # LABEL SECONDS
-  local hz tid
+  local hz tid task
   hz=$(getconf CLK_TCK)
   declare -A before
   ticks() { { sed -E 's/^.*\) //' "/proc/$programPid/task/$1/stat" 2>/dev/null || true; } | awk '{ print $12 + $13 }'; }
-  for tid in $(ls "/proc/$programPid/task"); do before[$tid]=$(ticks "$tid"); done
+  for task in "/proc/$programPid/task"/*; do before[${task##*/}]=$(ticks "${task##*/}"); done
   sleep "$2"
   echo "$1:"
   for tid in $(ls "/proc/$programPid/task" | sort -n); do

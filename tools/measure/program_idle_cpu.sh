@@ -38,7 +38,7 @@ done
 [ -n "$programPid" ] || { echo "program_idle_cpu: varnolt.exe did not start" >&2; exit 1; }
 ticks() { { sed -E 's/^.*\) //' "/proc/$programPid/task/$1/stat" 2>/dev/null || true; } | awk '{ print $12 + $13 }'; }
 declare -A start
-for tid in $(ls "/proc/$programPid/task"); do start[$tid]=$(ticks "$tid"); done
+for task in "/proc/$programPid/task"/*; do start[${task##*/}]=$(ticks "${task##*/}"); done
 sleep "$seconds"
 hz=$(getconf CLK_TCK)
 echo "varnolt.exe (process $programPid), $seconds s after start-up, before CONNECT:"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Windows build a measurement runs on, and its Wine. A bash library: `source` it, then call
 #   choose_windows_build [BUILD]
 # BUILD defaults to the build this host can run: build/windows (32-bit, the product) where the

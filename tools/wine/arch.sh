@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Which Windows build this host can run, and the Wine loader for each. A bash library: `source` it.
 #
 #   wine_loader

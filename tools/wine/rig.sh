@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Rig for running VARNOLT under Wine against the virtual generator. A bash library: `source` it.
 #
 # Needs WINEPREFIX to name a prefix made by tools/wine/make-prefix.sh (its wineserver running).
