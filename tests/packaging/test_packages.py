@@ -89,12 +89,12 @@ def zip_path(arch):
 
 NATIVE_ARCH = run(["dpkg", "--print-architecture"], check=True).stdout.strip()
 # Per Debian architecture: the multiarch triplet, readelf's machine, and how this host runs the
-# program (arm64 under qemu-user, on the cross toolchain's runtime).
+# program (arm64 under qemu-user, on the arm64 libraries of multiarch that its dependencies name).
 DEB_ARCHES = {
     "amd64": {"multiarch": "x86_64-linux-gnu", "machine": "Advanced Micro Devices X86-64",
               "emulator": []},
     "arm64": {"multiarch": "aarch64-linux-gnu", "machine": "AArch64",
-              "emulator": ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu"]}}
+              "emulator": ["qemu-aarch64", "-L", "/"]}}
 FOREIGN_ARCH = "arm64"
 
 
