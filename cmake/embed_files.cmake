@@ -2,8 +2,8 @@
 # arrays into one C++ source (no tool but CMake itself, so that every build makes it alike).
 set(assets "/|index.html|text/html" "/panel.css|panel.css|text/css"
            "/panel.js|panel.js|text/javascript")
-set(code "// Made by cmake/embed_files.cmake from server/web/: do not edit.\n")
-string(APPEND code "#include \"server/web_assets.h\"\n\n#include <cstring>\n\nnamespace {\n\n")
+set(code "// Made by cmake/embed_files.cmake from web_panel/web/: do not edit.\n")
+string(APPEND code "#include \"web_panel/web_assets.h\"\n\n#include <cstring>\n\nnamespace {\n\n")
 set(table "")
 set(index 0)
 foreach(asset IN LISTS assets)

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "server/scpi_server.h"
+#include "serving/serving.h"
 
 enum : int32_t {
   kAnnounceMaxServices = 3,  // _scpi-raw._tcp, _http._tcp, _lxi._tcp

@@ -9,7 +9,8 @@ import re
 import sys
 
 # From the top; folders on one line are at the same height and do not include each other.
-LAYERS = [("app", "cli"), ("server",), ("scpi",), ("link", "preview"), ("signal", "res")]
+LAYERS = [("app", "cli"), ("server",), ("serving",), ("web_panel",), ("scpi",), ("link", "preview"),
+          ("signal", "res")]
 HEIGHT = {folder: len(LAYERS) - i for i, row in enumerate(LAYERS) for folder in row}
 CODE = (".cpp", ".h", ".c", ".rc", ".in")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/')

@@ -1,5 +1,5 @@
 #pragma once
-// The page's files (server/web/), built into the program by cmake/embed_files.cmake.
+// The page's files (web_panel/web/), built into the program by cmake/embed_files.cmake.
 #include <cstddef>
 #include <cstdint>
 
