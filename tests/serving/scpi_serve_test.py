@@ -323,8 +323,10 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         scpi.write("FREQ 2000;OUTP ON")
         self.assertEqual(scpi.query("FREQ?;SYST:ERR?;SYST:ERR?"),
                          '+2.00000000000000E+03;-241,"Hardware missing";0,"No error"')
-        # Plugged in again: it is opened again, with the state as it is now.
+        # Plugged in again: it is found while idle (the loop looks now and then) and opened again,
+        # with the state as it is now.
         second = self.generator()
+        self.assertIsNotNone(server.wait_for("^varnoltctl: serving .* again$", limit=5.0))
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
         self.assertEqual([r["ok"] for r in second.log("start")], [True])
         self.assertEqual(second.log("settings")[0]["frequencyCode"], 50)
