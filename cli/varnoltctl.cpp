@@ -17,7 +17,7 @@
 #include "link/serial_port.h"
 #include "link/start_writes.h"
 #include "preview/settings_texts.h"
-#include "server/scpi_server.h"
+#include "serving/serving.h"
 
 namespace {
 
@@ -285,7 +285,7 @@ int32_t RunServe(const CommandRequest &request) {
   if (!SplitListenAddress(serve.listen, &host, &port)) {
     return Fail(false, kExitUsage, "--listen " + serve.listen + ": not ADDR:PORT (127.0.0.1:5025)");
   }
-  return RunScpiServer(serve);
+  return RunServing(serve);
 }
 
 // Text: each generator as soon as its panel is known, so that a script may stop reading early.

@@ -5,8 +5,8 @@ set(assets "/|${SOURCE_DIR}/index.html|text/html" "/panel.css|${SOURCE_DIR}/pane
            "/panel.js|${SOURCE_DIR}/panel.js|text/javascript"
            "/favicon.ico|${FAVICON}|image/vnd.microsoft.icon")
 list(LENGTH assets count)
-set(code "// Made by cmake/embed_files.cmake from server/web/ and the icon: do not edit.\n")
-string(APPEND code "#include \"server/web_assets.h\"\n\n#include <cstring>\n\nnamespace {\n\n")
+set(code "// Made by cmake/embed_files.cmake from web_panel/web/ and the icon: do not edit.\n")
+string(APPEND code "#include \"web_panel/web_assets.h\"\n\n#include <cstring>\n\nnamespace {\n\n")
 set(table "")
 set(index 0)
 foreach(asset IN LISTS assets)

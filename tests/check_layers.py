@@ -9,7 +9,7 @@ import re
 import sys
 
 # From the top; folders on one line are at the same height and do not include each other.
-LAYERS = [("app", "cli"), ("server",), ("scpi", "dns_sd"), ("instrument",),
+LAYERS = [("app", "cli"), ("serving",), ("web_panel", "scpi", "dns_sd"), ("instrument",),
           ("link", "preview"), ("signal", "res")]
 HEIGHT = {folder: len(LAYERS) - i for i, row in enumerate(LAYERS) for folder in row}
 CODE = (".cpp", ".h", ".c", ".rc", ".in")

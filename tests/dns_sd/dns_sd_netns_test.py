@@ -21,8 +21,8 @@ import unittest
 import pyvisa
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "server"))
 sys.path.insert(0, os.path.join(HERE, "..", "cli"))
+sys.path.insert(0, os.path.join(HERE, "..", "serving"))
 import varnoltctl_test  # noqa: E402
 import scpi_serve_test  # noqa: E402
 

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/web_panel.h"
+#include "web_panel/page_model.h"
 
 namespace {
 

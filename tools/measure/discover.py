@@ -20,7 +20,7 @@ import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "dns_sd"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "server"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "serving"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "cli"))
 import dns_sd_netns_test as netns  # noqa: E402
 import varnoltctl_test  # noqa: E402

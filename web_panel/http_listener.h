@@ -1,19 +1,24 @@
 #pragma once
-// The web panel's HTTP side (cpp-httplib, on threads of its own). Its threads never touch the
-// instrument: an action is queued for the server's one loop, which is woken to run it and
-// publishes the state that follows; the threads only hand out the published state, the page's
-// files and the identification document. Portable: the library covers both platforms.
+// The web panel's HTTP listener (cpp-httplib, on threads of its own). Its threads never touch the
+// instrument: an action is queued for the serving loop, which is woken to run it and publishes
+// the state that follows; the threads only hand out the published state, the page's files and the
+// identification document. Portable: the library covers both platforms, and the listening
+// socket's rules come from the serving loop's platform half.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "server/web_panel.h"
+#include "web_panel/page_model.h"
 
 struct WebServerConfig {
   std::string host;  // the numeric address to listen on
   int32_t port;      // 0: any free port
   WebNames names;    // the names a Host may carry (its port is set once bound)
-  void (*wake)();    // wakes the server's loop from any thread: an action waits
+  void (*wake)();    // wakes the serving loop from any thread: an action waits
+  // The options of the listening socket: an address in use is refused, never shared.
+  void (*setListenSocketOptions)(intptr_t socket);
+  // Why host:port cannot be listened on: the exit code and *pMessage.
+  int32_t (*explainListenFailure)(const std::string &host, int32_t port, std::string *pMessage);
 };
 
 // Binds the listening socket. kExitOk with *pPort, or an exit code with *pMessage.

@@ -1,4 +1,4 @@
-#include "server/web_server.h"
+#include "web_panel/http_listener.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -13,8 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "link/exit_codes.h"
-#include "server/scpi_server.h"
-#include "server/web_assets.h"
+#include "web_panel/web_assets.h"
 
 namespace {
 
@@ -194,7 +193,7 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   server = new httplib::Server();
   server->new_task_queue = [] { return new GrowingPool(); };
   server->set_socket_options(
-      [](socket_t sock) { SetListenSocketOptions(static_cast<intptr_t>(sock)); });
+      [](socket_t sock) { shared->config.setListenSocketOptions(static_cast<intptr_t>(sock)); });
   server->set_read_timeout(kHeaderTimeoutSeconds, 0);
   server->set_write_timeout(kHeaderTimeoutSeconds, 0);
   server->set_keep_alive_timeout(kKeepAliveSeconds);
@@ -216,7 +215,7 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   if (!bound) {
     delete server;
     server = nullptr;
-    return ExplainListenFailure(config.host, config.port, pMessage);
+    return config.explainListenFailure(config.host, config.port, pMessage);
   }
   shared->config.names.port = port;
   *pPort = port;

@@ -1,18 +1,18 @@
 #pragma once
-// `varnoltctl serve`: the SCPI instrument server. This portable half holds the clients' lines and
-// answers, the instrument and the generator's port; scpi_server_posix.cpp and
-// scpi_server_win32.cpp hold the sockets and the one wait over the sockets and the port (poll on
-// Linux, WaitForMultipleObjects on Windows) and call in here.
+// `varnoltctl serve`: the serving loop. It holds the SCPI sessions (the clients' lines and
+// answers), the instrument and the generator's port (scpi_sessions.cpp), and one wait over the
+// listening socket, the clients, the port and the web panel's wake-ups (serving_loop.cpp, written
+// once); serve_sockets_posix.cpp and serve_sockets_win32.cpp hold the sockets and that wait (poll
+// on Linux, WaitForMultipleObjects on Windows). The web panel (web_panel/) is a record the loop
+// holds and calls after every wake-up.
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
 #include <vector>
 
 #include "link/serial_port.h"
 #include "scpi/scpi_commands.h"
 #include "scpi/scpi_line_reader.h"
-#include "server/web_panel.h"
 
 enum : int32_t {
   kScpiMaxClients = 32,   // Windows waits on at most 64 objects: these, the listener, the port
@@ -38,25 +38,21 @@ struct ScpiClient {
   std::string output;  // answer bytes not sent yet
 };
 
+// The SCPI sessions: the request, the instrument, the generator's port and the clients.
 struct ScpiServer {
   ServeRequest request;
   Instrument instrument;
   SerialPort *port;  // null while the generator is away
   std::string portName;
-  bool heard;  // a report came since the port was opened: the status line shows it
+  std::string serial;  // the generator's USB serial number, as *IDN? tells it
+  bool heard;          // a report came since the port was opened: the status line shows it
   ScpiClient aClients[kScpiMaxClients];
-  bool web;              // the web panel is served
-  std::string webBound;  // its listener's bound "ADDR:PORT" (announced with DNS-SD), else empty
-  WebIdentity identity;
-  std::string previewKey;  // what the preview below was drawn from
-  std::string previewSvg;
-  std::string stateKey;  // what the published state was made from
 };
 
 // Serves until SIGINT or SIGTERM (Ctrl+C, Ctrl+Break or the console closing on Windows); returns
 // the exit code: 0 then, or the code of a start that fails (64, 69, 74, 75, 77), 75 when the
 // address is in use, 64 for a malformed --listen. Its messages go to stderr.
-int32_t RunScpiServer(const ServeRequest &request);
+int32_t RunServing(const ServeRequest &request);
 
 // Chooses and opens the generator's port as `start` does. kExitOk, or an exit code and *pMessage.
 int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::string *pMessage);
@@ -86,26 +82,11 @@ int32_t ScpiWaitTimeoutMs(const ScpiServer *server);
 // Looks for the generator that went away, and opens it again once it is back.
 void RetryScpiPort(ScpiServer *server);
 
-// The web panel, on the address of request.http: binds it (exit 75 naming --http when its port is
-// in use) and starts serving. scpiBound is the SCPI listener's bound "ADDR:PORT". On kExitOk,
-// *pLines holds what to print before serving: warnings, then the serving line.
-int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wake)(),
-                     std::vector<std::string> *pLines, std::string *pMessage);
-// Runs the actions that pages sent, then publishes the state: called after every wake-up.
-void ServiceServeWeb(ScpiServer *server);
-void CloseServeWeb(ScpiServer *server);
-
 void CloseScpiServer(ScpiServer *server);
 
 // One line "varnoltctl: ..." on stderr.
 void PrintServeMessage(const std::string &message);
 
-// The platform halves' parts of the web panel.
-// The options of a listening socket: an address in use is refused, never shared.
-void SetListenSocketOptions(intptr_t socket);
 // Why "host:port" cannot be listened on: the exit code (75 in use, 77 denied, 74 other) and
-// *pMessage.
+// *pMessage, without the address.
 int32_t ExplainListenFailure(const std::string &host, int32_t port, std::string *pMessage);
-// The machine's own addresses (numeric, IPv6 without brackets) and its host name.
-std::vector<std::string> MachineAddresses();
-std::string MachineHostName();

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "server/web_panel.h"
+#include "web_panel/page_model.h"
 
 namespace {
 

@@ -274,6 +274,27 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
             # The others are served all the while.
             self.assertEqual(self.client(server).query("*OPC?"), "1")
 
+    def test_a_client_that_reads_late_gets_every_byte(self):
+        self.generator()
+        server = self.server()
+        identity = self.client(server).query("*IDN?")
+        # Answers of 12 MB outgrow the sockets' buffers: they go out in many parts, as the client
+        # takes them, while the server waits to read the rest of its lines.
+        line, count = b"*IDN?;" * 2000 + b"\n", 200
+        with socket.create_connection(("127.0.0.1", server.port)) as late:
+            late.settimeout(10)
+            sender = threading.Thread(target=late.sendall, args=(line * count,))
+            sender.start()
+            time.sleep(0.5)
+            parts, lines = [], 0
+            while lines < count:
+                part = late.recv(1 << 20)
+                self.assertTrue(part, "the server closed before the last answer")
+                parts.append(part)
+                lines += part.count(b"\n")
+            sender.join()
+        self.assertEqual(b"".join(parts), ((";".join([identity] * 2000) + "\n") * count).encode())
+
     def test_a_generator_that_goes_away_and_comes_back(self):
         first = self.generator()
         server = self.server()
@@ -297,8 +318,10 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         scpi.write("FREQ 2000;OUTP ON")
         self.assertEqual(scpi.query("FREQ?;SYST:ERR?;SYST:ERR?"),
                          '+2.00000000000000E+03;-241,"Hardware missing";0,"No error"')
-        # Plugged in again: it is opened again, with the state as it is now.
+        # Plugged in again: it is found while idle (the loop looks now and then) and opened again,
+        # with the state as it is now.
         second = self.generator()
+        self.assertIsNotNone(server.wait_for("^varnoltctl: serving .* again$", limit=5.0))
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
         self.assertEqual([r["ok"] for r in second.log("start")], [True])
         self.assertEqual(second.log("settings")[0]["frequencyCode"], 50)

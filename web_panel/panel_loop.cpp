@@ -1,13 +1,16 @@
-// The web panel of `varnoltctl serve`: its address and names, its identity, and the loop's side of
-// its actions and state. The HTTP side is web_server.cpp; the pure rules are web_panel.cpp.
+// The web panel as the serving loop holds it: its address and names, its identity, and the loop's
+// side of its actions and state. The HTTP side is http_listener.cpp; the pure rules are
+// page_model.cpp.
+#include "web_panel/panel_loop.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 
 #include "link/exit_codes.h"
 #include "link/start_writes.h"
-#include "server/scpi_server.h"
-#include "server/web_server.h"
+#include "res/version.h"
+#include "web_panel/http_listener.h"
 
 namespace {
 
@@ -68,16 +71,22 @@ bool IsNumericAddress(const std::string &host) {
 
 // The web address to listen on: --http's "ADDR:PORT", "PORT" on the SCPI address, or the
 // default port there. False for a malformed one.
-bool WebAddress(const std::string &http, const std::string &scpiHost, std::string *pHost,
+bool WebAddress(const WebPanelOptions &options, const std::string &scpiHost, std::string *pHost,
                 std::string *pPort) {
-  std::string text = http.empty() ? kDefaultWebPort : http;
+  std::string text = options.http.empty() ? kDefaultWebPort : options.http;
   if (text.find(':') == std::string::npos) text = HostText(scpiHost) + ":" + text;
-  return SplitListenAddress(text, pHost, pPort) && IsNumericAddress(*pHost);
+  return options.splitAddress(text, pHost, pPort) && IsNumericAddress(*pHost);
 }
 
+// What the HTTP side's calls of the loop's side carry: the panel and what it shows.
+struct PanelContext {
+  WebPanel *panel;
+  const WebPanelSubject *subject;
+};
+
 int32_t RunAction(void *context, const WebAction &action) {
-  ScpiServer *server = static_cast<ScpiServer *>(context);
-  return RunWebAction(&server->instrument, ScpiServerActions(server), action);
+  const WebPanelSubject *subject = static_cast<PanelContext *>(context)->subject;
+  return RunWebAction(subject->instrument, subject->actions, action);
 }
 
 // What the preview shows, as a text to compare: the settings, the user table and the output.
@@ -98,38 +107,38 @@ std::string PreviewKey(const Instrument &instrument) {
 }
 
 // What the whole state shows: the preview's, the list's user entry and the link.
-std::string StateKey(const ScpiServer *server) {
-  return PreviewKey(server->instrument) + (server->instrument.userTableLoaded ? " t" : " -") +
-         (server->port != nullptr ? " c" : " -") + (server->heard ? " h " : " - ") +
-         server->portName;
+std::string StateKey(const WebPanelSubject &subject) {
+  const WebLink link = subject.link(subject.context);
+  return PreviewKey(*subject.instrument) + (subject.instrument->userTableLoaded ? " t" : " -") +
+         (link.connected ? " c" : " -") + (link.heard ? " h " : " - ") + link.portName;
 }
 
 // The preview is drawn again only when what it shows changed: the random wave's table continues
 // one sequence, which a status change alone must not move on.
-const std::string &Preview(ScpiServer *server) {
-  const Instrument &instrument = server->instrument;
+const std::string &Preview(WebPanel *panel, const Instrument &instrument) {
   const std::string key = PreviewKey(instrument);
-  if (key != server->previewKey || server->previewSvg.empty()) {
+  if (key != panel->previewKey || panel->previewSvg.empty()) {
     uint16_t samples[kWaveTableSamples];
     if (instrument.user) {
       std::copy(std::begin(instrument.aUserTable), std::end(instrument.aUserTable), samples);
     } else {
       SettingsTable(instrument.settings, samples);
     }
-    server->previewSvg = PreviewSvg(samples, instrument.settings, instrument.outputOn);
-    server->previewKey = key;
+    panel->previewSvg = PreviewSvg(samples, instrument.settings, instrument.outputOn);
+    panel->previewKey = key;
   }
-  return server->previewSvg;
+  return panel->previewSvg;
 }
 
 std::string StateOf(void *context) {
-  ScpiServer *server = static_cast<ScpiServer *>(context);
-  server->stateKey = StateKey(server);
-  const WebLink link = {server->port != nullptr, server->heard, server->portName};
-  std::string state = WebStateJson(server->instrument, link, server->identity);
+  WebPanel *panel = static_cast<PanelContext *>(context)->panel;
+  const WebPanelSubject &subject = *static_cast<PanelContext *>(context)->subject;
+  panel->stateKey = StateKey(subject);
+  const WebLink link = subject.link(subject.context);
+  std::string state = WebStateJson(*subject.instrument, link, panel->identity);
   // The picture is markup of the server's own making: it joins the JSON as a string.
   std::string preview = ",\"preview\":\"";
-  for (char c : Preview(server)) {
+  for (char c : Preview(panel, *subject.instrument)) {
     if (c == '"' || c == '\\') preview.push_back('\\');
     preview.push_back(c);
   }
@@ -139,31 +148,33 @@ std::string StateOf(void *context) {
 
 }  // namespace
 
-int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wake)(),
-                     std::vector<std::string> *pLines, std::string *pMessage) {
+int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
+                     const WebPanelSubject &subject, std::vector<std::string> *pLines,
+                     std::string *pMessage) {
+  panel->serving = false;
+  panel->identity.serial = options.serial;
+  panel->identity.version = VARNOLT_VERSION_TEXT;
   std::string scpiHost;
   std::string scpiPort;
-  SplitListenAddress(scpiBound, &scpiHost, &scpiPort);
-  const std::vector<std::string> machine = MachineAddresses();
+  options.splitAddress(options.scpiBound, &scpiHost, &scpiPort);
+  const std::vector<std::string> &machine = options.machineAddresses;
   for (const std::string &address : ReachableAt(scpiHost, machine)) {
-    server->identity.resources.push_back("TCPIP::" + HostText(address) + "::" + scpiPort +
-                                         "::SOCKET");
+    panel->identity.resources.push_back("TCPIP::" + HostText(address) + "::" + scpiPort +
+                                        "::SOCKET");
   }
-  const std::string serving = "serving " + server->portName + " on " + scpiBound;
-  if (server->request.http == "off") {
-    pLines->push_back(serving);
-    return kExitOk;
-  }
+  if (options.http == "off") return kExitOk;
 
   WebServerConfig config;
   std::string webPort;
-  if (!WebAddress(server->request.http, scpiHost, &config.host, &webPort)) {
-    *pMessage = "--http " + server->request.http +
+  if (!WebAddress(options, scpiHost, &config.host, &webPort)) {
+    *pMessage = "--http " + options.http +
                 ": not PORT, ADDR:PORT with a numeric address (127.0.0.1:8025) or off";
     return kExitUsage;
   }
   config.port = std::stoi(webPort);
-  config.wake = wake;
+  config.wake = options.wake;
+  config.setListenSocketOptions = options.setListenSocketOptions;
+  config.explainListenFailure = options.explainListenFailure;
   // The names a browser may use for this server; any other Host is refused (DNS rebinding).
   for (const std::string &address : ReachableAt(config.host, machine)) {
     config.names.hosts.push_back(Lower(address));
@@ -171,12 +182,11 @@ int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wa
   if (IsWildcard(config.host) || IsLoopbackHost(config.host)) {
     config.names.hosts.insert(config.names.hosts.end(), {"localhost", "127.0.0.1", "::1"});
   }
-  const std::string hostName = Lower(MachineHostName());
+  const std::string hostName = Lower(options.hostName);
   if (!hostName.empty()) {
     config.names.hosts.insert(config.names.hosts.end(), {hostName, hostName + ".local"});
   }
-  for (const std::string &name : server->request.httpHosts)
-    config.names.hosts.push_back(Lower(name));
+  for (const std::string &name : options.httpHosts) config.names.hosts.push_back(Lower(name));
 
   int32_t port = 0;
   int32_t status = BindWebServer(config, &port, pMessage);
@@ -196,28 +206,29 @@ int32_t OpenServeWeb(ScpiServer *server, const std::string &scpiBound, void (*wa
       }
     }
   }
-  server->identity.panelUrl = "http://" + urlHost + ":" + std::to_string(port) + "/";
-  server->web = true;
-  server->webBound = webBound;
+  panel->identity.panelUrl = "http://" + urlHost + ":" + std::to_string(port) + "/";
+  panel->serving = true;
+  panel->bound = webBound;
   if (!IsLoopbackHost(config.host)) {
     pLines->push_back("warning: serving the web panel on " + webBound +
                       ": anyone who can reach it can drive the generator");
   }
-  pLines->push_back(serving + " (SCPI) and http://" + webBound + "/ (web panel)");
-  PublishWebState(StateOf(server));
-  RunWebServer(LxiIdentificationXml(server->identity));
+  PanelContext context = {panel, &subject};
+  PublishWebState(StateOf(&context));
+  RunWebServer(LxiIdentificationXml(panel->identity));
   return kExitOk;
 }
 
-void ServiceServeWeb(ScpiServer *server) {
-  if (!server->web) return;
-  ServeWebActions(RunAction, StateOf, server);
+void ServiceWebPanel(WebPanel *panel, const WebPanelSubject &subject) {
+  if (!panel->serving) return;
+  PanelContext context = {panel, &subject};
+  ServeWebActions(RunAction, StateOf, &context);
   // Most wake-ups change nothing a page shows (a query, a report that was known): the state is
   // made again only when its key changed, so that SCPI pays nothing for the pages.
-  if (StateKey(server) != server->stateKey) PublishWebState(StateOf(server));
+  if (StateKey(subject) != panel->stateKey) PublishWebState(StateOf(&context));
 }
 
-void CloseServeWeb(ScpiServer *server) {
-  if (server->web) StopWebServer();
-  server->web = false;
+void CloseWebPanel(WebPanel *panel) {
+  if (panel->serving) StopWebServer();
+  panel->serving = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The page's files (server/web/) and its icon, built into the program by cmake/embed_files.cmake.
+// The page's files (web_panel/web/) and its icon, built into the program by
+// cmake/embed_files.cmake.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "server/web_panel.h"
+#include "web_panel/page_model.h"
 
 #include <cstdio>
 #include <cstring>

@@ -14,7 +14,7 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serving"))
 import scpi_serve_test  # noqa: E402
 from scpi_serve_test import Server  # noqa: E402
 

@@ -1,8 +1,8 @@
 #pragma once
-// The web panel's portable half: the state a page shows, the actions it sends, the preview as
-// SVG, the identification document, and the checks of a request's Host and Origin. No socket and
-// no thread: the HTTP side (web_server.cpp) hands requests to the server's one loop, which runs
-// them here over the one instrument that SCPI clients see.
+// The web panel's pure half: the state a page shows, the actions it sends, the preview as SVG, the
+// identification document, and the checks of a request's Host and Origin. No socket and no
+// thread: the HTTP side (http_listener.cpp) hands requests to the serving loop, which runs them
+// here (through panel_loop.cpp) over the one instrument that SCPI clients see.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -85,6 +85,45 @@ with urllib.request.urlopen(base + "/lxi/identification") as answer:
     document = ElementTree.fromstring(answer.read())
 assert document.find(lxi + "SerialNumber").text == "SN0001"
 EOF
+# The sockets of the Windows half: answers that outgrow the buffers go out in parts as a late
+# reader takes them (FD_WRITE); a client that ends its sending is answered, then closed (FD_CLOSE).
+"$python" - "$port" <<'EOF' || fail "a late reader or a client that ended its sending was not served whole"
+import socket, sys, threading, time
+
+address = ("127.0.0.1", int(sys.argv[1]))
+
+
+def read_lines(client, count):
+    parts, lines = [], 0
+    while lines < count:
+        part = client.recv(1 << 20)
+        assert part, "closed before the last answer"
+        parts.append(part)
+        lines += part.count(b"\n")
+    return b"".join(parts)
+
+
+with socket.create_connection(address, timeout=20) as client:
+    client.sendall(b"*IDN?\n")
+    identity = read_lines(client, 1).rstrip(b"\n")
+    line, count = b"*IDN?;" * 2000 + b"\n", 200
+    sender = threading.Thread(target=client.sendall, args=(line * count,))
+    sender.start()
+    time.sleep(0.5)
+    answer = read_lines(client, count)
+    sender.join()
+    assert answer == (b";".join([identity] * 2000) + b"\n") * count, len(answer)
+with socket.create_connection(address, timeout=20) as client:
+    client.sendall(b"*OPC?\n*OPC?\n")
+    client.shutdown(socket.SHUT_WR)
+    answer = b""
+    while True:
+        part = client.recv(100)
+        if not part:
+            break
+        answer += part
+    assert answer == b"1\n1\n", answer
+EOF
 # Wine hands SIGINT to the program as Ctrl+C (CTRL_C_EVENT); the server closes everything and
 # exits 0.
 kill -INT "$server"
@@ -124,4 +163,4 @@ status=0
 wait "$server" || status=$?
 server=
 [ "$status" -eq 0 ] || fail "the server beyond loopback exited $status after Ctrl+C"
-echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; Ctrl+C ended it; beyond loopback it serves without DNS-SD"
+echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; a late reader got every byte, an ended client its answers; Ctrl+C ended it; beyond loopback it serves without DNS-SD"

@@ -1,4 +1,6 @@
-#include "server/scpi_server.h"
+// The SCPI sessions of the serving loop: the clients' lines and answers, the instrument and the
+// generator's port, which goes away and comes back.
+#include "serving/serving.h"
 
 #include <cstdio>
 #include <cstring>
@@ -123,7 +125,6 @@ int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::str
   server->request = request;
   server->port = nullptr;
   server->heard = false;
-  server->web = false;
   for (ScpiClient &client : server->aClients) client.used = false;
   FoundGenerator chosen;
   int32_t status = ChooseGeneratorPort(request.portGiven, request.port, &chosen, pMessage);
@@ -136,8 +137,7 @@ int32_t OpenScpiServer(ScpiServer *server, const ServeRequest &request, std::str
   server->portName = chosen.port;
   const std::string serial = request.portGiven ? SerialOf(chosen.port) : chosen.serial;
   ResetInstrument(&server->instrument, request.jumperIndex, serial.c_str(), VARNOLT_VERSION_TEXT);
-  server->identity.serial = serial;
-  server->identity.version = VARNOLT_VERSION_TEXT;
+  server->serial = serial;
   return kExitOk;
 }
 
