@@ -25,6 +25,20 @@ fail() {
   sed 's/^/  server: /' "$work/serve.err" >&2 || true
   exit 1
 }
+# Wine hands SIGINT to the program as Ctrl+C (CTRL_C_EVENT); the server closes everything
+# and exits 0 within 5 s.
+stop_server() {
+  local status=0
+  kill -INT "$server"
+  for _ in $(seq 1 50); do
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$server" 2>/dev/null && fail "$1 still runs 5 s after Ctrl+C"
+  wait "$server" || status=$?
+  server=
+  [ "$status" -eq 0 ] || fail "$1 exited $status after Ctrl+C"
+}
 
 rig_start_generator "$work"
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
@@ -124,18 +138,7 @@ with socket.create_connection(address, timeout=20) as client:
         answer += part
     assert answer == b"1\n1\n", answer
 EOF
-# Wine hands SIGINT to the program as Ctrl+C (CTRL_C_EVENT); the server closes everything and
-# exits 0.
-kill -INT "$server"
-for _ in $(seq 1 50); do
-  kill -0 "$server" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$server" 2>/dev/null && fail "the server still runs 5 s after Ctrl+C"
-status=0
-wait "$server" || status=$?
-server=
-[ "$status" -eq 0 ] || fail "the server exited $status after Ctrl+C"
+stop_server "the server"
 
 # Beyond loopback the server would announce itself: Wine has no DNS-SD registration
 # (DnsServiceRegister), so it says so once and serves on. In a network namespace of its own, so
@@ -153,14 +156,5 @@ grep -qxF "$absent" < <(tr -d '\r' <"$work/serve.err") ||
   fail "the server beyond loopback did not say that there is no DNS-SD registration"
 sleep 0.5
 kill -0 "$server" 2>/dev/null || fail "the server beyond loopback ended after its DNS-SD line"
-kill -INT "$server"
-for _ in $(seq 1 50); do
-  kill -0 "$server" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$server" 2>/dev/null && fail "the server beyond loopback still runs 5 s after Ctrl+C"
-status=0
-wait "$server" || status=$?
-server=
-[ "$status" -eq 0 ] || fail "the server beyond loopback exited $status after Ctrl+C"
+stop_server "the server beyond loopback"
 echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; a late reader got every byte, an ended client its answers; Ctrl+C ended it; beyond loopback it serves without DNS-SD"
