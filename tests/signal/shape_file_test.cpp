@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "signal/shape_file.h"
+
+namespace {
+
+struct Read {
+  bool bRead;
+  std::vector<double> values;
+  std::string reason;
+};
+
+Read ReadBytes(const std::string &bytes) {
+  Read read;
+  read.values.push_back(99.0);  // a failed read must leave none behind
+  read.bRead = ReadShapeBytes(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
+                              &read.values, &read.reason);
+  return read;
+}
+
+std::string Le(uint64_t value, int32_t bytes) {
+  std::string text;
+  for (int32_t i = 0; i < bytes; i++) text += static_cast<char>(value >> (8 * i) & 0xFF);
+  return text;
+}
+
+std::string Chunk(const char *szId, const std::string &body) {
+  std::string chunk = std::string(szId, 4) + Le(body.size(), 4) + body;
+  if (body.size() % 2 == 1) chunk += '\0';
+  return chunk;
+}
+
+std::string Fmt(uint32_t tag, uint32_t channels, uint32_t bits) {
+  const uint32_t block = channels * bits / 8;
+  return Chunk("fmt ", Le(tag, 2) + Le(channels, 2) + Le(48000, 4) + Le(48000 * block, 4) +
+                           Le(block, 2) + Le(bits, 2));
+}
+
+// WAVE_FORMAT_EXTENSIBLE: the same 16 bytes, then 22 more naming the subformat by its GUID.
+std::string FmtExtensible(uint32_t subformat, uint32_t channels, uint32_t bits,
+                          uint32_t validBits) {
+  const uint32_t block = channels * bits / 8;
+  return Chunk("fmt ", Le(0xFFFE, 2) + Le(channels, 2) + Le(48000, 4) + Le(48000 * block, 4) +
+                           Le(block, 2) + Le(bits, 2) + Le(22, 2) + Le(validBits, 2) + Le(4, 4) +
+                           Le(subformat, 4) + Le(0, 2) + Le(0x0010, 2) +
+                           std::string("\x80\x00\x00\xAA\x00\x38\x9B\x71", 8));
+}
+
+std::string Wav(const std::string &chunks) {
+  return "RIFF" + Le(4 + chunks.size(), 4) + "WAVE" + chunks;
+}
+
+std::string Floats(std::initializer_list<float> values) {
+  std::string bytes;
+  for (float value : values) {
+    uint32_t bits = 0;
+    memcpy(&bits, &value, sizeof bits);
+    bytes += Le(bits, 4);
+  }
+  return bytes;
+}
+
+TEST(ShapeFile, ReadsTextAndWav) {
+  const std::string kDoubles = [] {
+    std::string bytes;
+    for (double value : {1e-3, -2.0}) {
+      uint64_t bits = 0;
+      memcpy(&bits, &value, sizeof bits);
+      bytes += Le(bits, 8);
+    }
+    return bytes;
+  }();
+  const struct {
+    std::string bytes;
+    std::vector<double> expected;
+  } kCases[] = {
+      {"0\n1\n0\n-1\n", {0, 1, 0, -1}},
+      // A spreadsheet's: byte-order mark, header, semicolons, decimal commas, CR LF.
+      {"\xEF\xBB\xBFTime;Volt\r\n0;0,5\r\n0,001;-1,25e1\r\n", {0.5, -12.5}},
+      // A scope's export: a header of two lines, a separator ending every line.
+      {"Time,Value,\ns,V,\n-1.0E-03,2.5E-01,\n0.0E+00,-5.0E-01,\n", {0.25, -0.5}},
+      {"1\t2,5\n3\t+.5\n", {2.5, 0.5}},
+      {"# volts\n\n  3 \n\t#4\n4.\n,,\n", {3, 4}},
+      {"1\r2\r\r3", {1, 2, 3}},
+      {"0,5\n", {5}},  // one column with a decimal comma: two fields
+      {"RIFF\n1\n", {1}},
+      {Wav(Fmt(1, 1, 8) + Chunk("data", std::string("\x80\xFF\x80\x00", 4))), {0, 127, 0, -128}},
+      {Wav(Fmt(1, 2, 16) + Chunk("data", Le(0, 2) + Le(9, 2) + Le(1000, 2) + Le(9, 2) +
+                                             Le(0x10000 - 1000, 2) + Le(9, 2))),
+       {0, 1000, -1000}},
+      {Wav(Fmt(1, 1, 24) + Chunk("data", Le(0x7FFFFF, 3) + Le(0x800000, 3) + Le(1, 3))),
+       {8388607, -8388608, 1}},
+      {Wav(Fmt(1, 1, 32) + Chunk("data", Le(0x80000000u, 4) + Le(0x7FFFFFFF, 4))),
+       {-2147483648.0, 2147483647}},
+      {Wav(Fmt(3, 1, 32) + Chunk("data", Floats({0.5f, -0.25f}))), {0.5, -0.25}},
+      {Wav(Fmt(3, 1, 64) + Chunk("data", kDoubles)), {1e-3, -2}},
+      // 24 valid bits in 32: read as the container. An odd chunk before fmt, padded.
+      {Wav(Chunk("LIST", "abc") + FmtExtensible(1, 1, 32, 24) +
+           Chunk("data", Le(0x12345600, 4) + Le(0xFFFFFF00u, 4))),
+       {305419776, -256}},
+      {Wav(Chunk("data", Floats({-1.5f})) + FmtExtensible(3, 1, 32, 32)), {-1.5}},
+  };
+  for (const auto &c : kCases) {
+    const Read read = ReadBytes(c.bytes);
+    EXPECT_TRUE(read.bRead) << "case " << (&c - kCases) << ": " << read.reason;
+    EXPECT_EQ(read.values, c.expected) << "case " << (&c - kCases);
+  }
+}
+
+TEST(ShapeFile, RefusesWithTheReason) {
+  std::string points(2 * kShapeMaxPoints, '\n');
+  for (size_t i = 0; i < points.size(); i += 2) points[i] = '7';
+  const std::string kData = Chunk("data", "\x01\x02\x03\x04");
+  const struct {
+    std::string bytes, reason;
+  } kCases[] = {
+      {"", "no values"},
+      {"Time,Value\n\n", "no values"},
+      {"1\n2\n3\n4\n5\n6\nabc\n8\n", "line 7: not a number"},
+      {"h\n\n1\n#\n2,x,\n", "line 5: not a number"},
+      {"1\r\n2\r\nnan\r\n", "line 3: not a number"},
+      {"1\ninf\n", "line 2: not a number"},
+      {"1\n1k\n", "line 2: not a number"},
+      {"1\n1e999\n", "line 2: number out of range"},
+      {"1\n" + std::string(401, '1') + "\n", "line 2: number longer than 400 characters"},
+      {points + "7\n", "more than 1000000 values"},
+      {Wav(Fmt(1, 1, 16) + Chunk("data", "\x01\x02\x03\x04").substr(0, 10)),
+       "truncated 'data' chunk"},
+      {Wav(Fmt(2, 1, 4) + kData), "compressed WAV (format 0x0002)"},
+      {Wav(FmtExtensible(0x55, 1, 16, 16) + kData), "compressed WAV (subformat 0x0055)"},
+      {Wav(kData), "no 'fmt ' chunk in the WAV file"},
+      {Wav(Fmt(1, 1, 16)), "no 'data' chunk in the WAV file"},
+      {Wav(Fmt(1, 1, 16) + Chunk("data", "\x01")), "no frames in the WAV file"},
+      {Wav(Fmt(1, 1, 8) + Chunk("data", std::string(kShapeMaxPoints + 1, '\x80'))),
+       "more than 1000000 frames in the WAV file"},
+      {Wav(Fmt(1, 1, 12) + kData), "12-bit integer WAV samples are not supported"},
+      {Wav(Fmt(3, 1, 16) + kData), "16-bit float WAV samples are not supported"},
+      {Wav(Fmt(1, 0, 16) + kData), "WAV file with no channels"},
+      {Wav(Fmt(3, 1, 32) + Chunk("data", Floats({1.0f, 0.0f / 0.0f}))),
+       "frame 2: not a finite number"},
+      {Wav(Chunk("fmt ", Le(1, 2) + Le(1, 2)) + kData), "'fmt ' chunk of 4 bytes, too short"},
+  };
+  for (const auto &c : kCases) {
+    const Read read = ReadBytes(c.bytes);
+    EXPECT_FALSE(read.bRead) << "case " << (&c - kCases);
+    EXPECT_TRUE(read.values.empty()) << "case " << (&c - kCases);
+    EXPECT_EQ(read.reason, c.reason) << "case " << (&c - kCases);
+  }
+  // The limits themselves are accepted.
+  EXPECT_TRUE(ReadBytes(points).bRead);
+  EXPECT_EQ(ReadBytes(Wav(Fmt(1, 1, 8) + Chunk("data", std::string(kShapeMaxPoints, '\x80'))))
+                .values.size(),
+            static_cast<size_t>(kShapeMaxPoints));
+}
+
+// Reading then ShapeSamples gives the table's values: the rule's worked example from a file.
+TEST(ShapeFile, ShapeSamplesResamplesAndNormalises) {
+  const Read read = ReadBytes("0\n1\n0\n-1\n");
+  double aSamples[kWaveTableSamples];
+  ShapeSamples(read.values, aSamples);
+  EXPECT_EQ(aSamples[90], 1.0);
+  EXPECT_EQ(aSamples[270], -1.0);
+  EXPECT_DOUBLE_EQ(aSamples[45], 0.5);
+}
+
+}  // namespace
