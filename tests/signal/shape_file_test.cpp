@@ -35,8 +35,8 @@ std::string Chunk(const char *szId, const std::string &body) {
   return chunk;
 }
 
-std::string Fmt(uint32_t tag, uint32_t channels, uint32_t bits) {
-  const uint32_t block = channels * bits / 8;
+std::string Fmt(uint32_t tag, uint32_t channels, uint32_t bits, uint32_t block = 0) {
+  if (block == 0) block = channels * bits / 8;
   return Chunk("fmt ", Le(tag, 2) + Le(channels, 2) + Le(48000, 4) + Le(48000 * block, 4) +
                            Le(block, 2) + Le(bits, 2));
 }
@@ -84,6 +84,9 @@ TEST(ShapeFile, ReadsTextAndWav) {
       {"\xEF\xBB\xBFTime;Volt\r\n0;0,5\r\n0,001;-1,25e1\r\n", {0.5, -12.5}},
       // A scope's export: a header of two lines, a separator ending every line.
       {"Time,Value,\ns,V,\n-1.0E-03,2.5E-01,\n0.0E+00,-5.0E-01,\n", {0.25, -0.5}},
+      {"\xEF\xBB\xBF"
+       "1\n2\n",
+       {1, 2}},
       {"1\t2,5\n3\t+.5\n", {2.5, 0.5}},
       {"# volts\n\n  3 \n\t#4\n4.\n,,\n", {3, 4}},
       {"1\r2\r\r3", {1, 2, 3}},
@@ -104,6 +107,8 @@ TEST(ShapeFile, ReadsTextAndWav) {
            Chunk("data", Le(0x12345600, 4) + Le(0xFFFFFF00u, 4))),
        {305419776, -256}},
       {Wav(Chunk("data", Floats({-1.5f})) + FmtExtensible(3, 1, 32, 32)), {-1.5}},
+      // Bytes after the RIFF chunk are not read as chunks.
+      {Wav(Fmt(1, 1, 16) + Chunk("data", Le(5, 2))) + "JUNK\xFF\xFF\xFF\xFF", {5}},
   };
   for (const auto &c : kCases) {
     const Read read = ReadBytes(c.bytes);
@@ -141,6 +146,7 @@ TEST(ShapeFile, RefusesWithTheReason) {
       {Wav(Fmt(1, 1, 12) + kData), "12-bit integer WAV samples are not supported"},
       {Wav(Fmt(3, 1, 16) + kData), "16-bit float WAV samples are not supported"},
       {Wav(Fmt(1, 0, 16) + kData), "WAV file with no channels"},
+      {Wav(Fmt(1, 1, 16, 3) + kData), "WAV block of 3 bytes for frames of 2"},
       {Wav(Fmt(3, 1, 32) + Chunk("data", Floats({1.0f, 0.0f / 0.0f}))),
        "frame 2: not a finite number"},
       {Wav(Chunk("fmt ", Le(1, 2) + Le(1, 2)) + kData), "'fmt ' chunk of 4 bytes, too short"},
