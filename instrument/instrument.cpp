@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "signal/nearest_code.h"
+#include "signal/shape.h"
 #include "signal/steppers.h"
 
 namespace {
@@ -72,6 +73,12 @@ bool SameOutput(const Instrument &a, const Instrument &b) {
   return x.waveformIndex == y.waveformIndex;
 }
 
+// A shape's table follows the amplitude: made again after every change of the settings.
+void ScaleUserShape(Instrument *instrument) {
+  if (!instrument->userShape) return;
+  ScaleShape(instrument->aUserShape, instrument->settings.amplitudeCode, instrument->aUserTable);
+}
+
 // A start or a stop and the report that answers it.
 int32_t SendAndWait(Instrument *instrument, const InstrumentGenerator &generator,
                     const WriteSequence &sequence, uint8_t reportByte) {
@@ -88,6 +95,7 @@ int32_t SendAndWait(Instrument *instrument, const InstrumentGenerator &generator
 }
 
 int32_t StartOutput(Instrument *instrument, const InstrumentGenerator &generator) {
+  ScaleUserShape(instrument);
   uint16_t samples[kWaveTableSamples];
   if (instrument->user) {
     memcpy(samples, instrument->aUserTable, sizeof(samples));
@@ -104,6 +112,7 @@ int32_t StopOutput(Instrument *instrument, const InstrumentGenerator &generator)
 // While the output is on, a change is applied at once: a stop, then a start with it.
 int32_t ApplyChange(Instrument *instrument, const InstrumentGenerator &generator,
                     const Instrument &before) {
+  ScaleUserShape(instrument);
   if (!instrument->outputOn || SameOutput(before, *instrument)) return kErrorNone;
   int32_t error = StopOutput(instrument, generator);
   return error != kErrorNone ? error : StartOutput(instrument, generator);
@@ -331,6 +340,7 @@ int32_t ResetInstrumentSettings(Instrument *instrument, const InstrumentGenerato
   instrument->spwAuto = true;
   instrument->rampSymmetry = 100;
   instrument->askedHz = kDefaultHz;
+  ScaleUserShape(instrument);
   return instrument->outputOn ? StopOutput(instrument, generator) : kErrorNone;
 }
 
@@ -338,6 +348,20 @@ int32_t LoadInstrumentTable(Instrument *instrument, const InstrumentGenerator &g
                             const uint16_t aSamples[kWaveTableSamples]) {
   const Instrument before = *instrument;
   memcpy(instrument->aUserTable, aSamples, sizeof(instrument->aUserTable));
+  instrument->userTableLoaded = true;
+  instrument->userShape = false;
+  return ApplyChange(instrument, generator, before);
+}
+
+int32_t LoadInstrumentShape(Instrument *instrument, const InstrumentGenerator &generator,
+                            const double aSamples[kWaveTableSamples]) {
+  for (int32_t i = 0; i < kWaveTableSamples; i++) {
+    // Written so that NaN is refused too: it would reach a conversion to an integer.
+    if (!(aSamples[i] >= -1.0 && aSamples[i] <= 1.0)) return kErrorDataOutOfRange;
+  }
+  const Instrument before = *instrument;
+  memcpy(instrument->aUserShape, aSamples, sizeof(instrument->aUserShape));
+  instrument->userShape = true;
   instrument->userTableLoaded = true;
   return ApplyChange(instrument, generator, before);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The generator as an instrument: its state (the settings, the output, the user table, the error
+// The generator as an instrument: its state (the settings, the output, the user waveform, the error
 // queue, the status bytes), its rules (ranges, nearest codes, steppers, the samples-per-wave mode,
 // a change applied at once while the output is on) and its verbs, which every front end on the
 // network calls: the SCPI commands and the web panel's actions. Nothing here touches a port or a
@@ -34,7 +34,7 @@ enum : uint8_t {
   kEventPowerOn = 0x80,
 };
 
-// The waveform list's positions, and the user table after them.
+// The waveform list's positions, and the user waveform after them.
 enum InstrumentFunction : int32_t {
   kWaveSine = 0,
   kWaveSquare = 1,
@@ -68,14 +68,18 @@ struct InstrumentGenerator {
 
 struct Instrument {
   GeneratorSettings settings;  // the codes the generator gets
-  bool user;                   // the user table instead of settings.waveformIndex's
+  bool user;                   // the user waveform instead of settings.waveformIndex's
   bool spwAuto;                // a frequency chooses the samples-per-wave mode
   int32_t rampSymmetry;        // 0, 50 or 100: which member of the ramp family "ramp" means
   double askedHz;              // the frequency last asked for, kept across mode changes
   int32_t resetJumper;         // the jumper that a reset goes back to (--jumper)
+  // The user waveform: the last one loaded, a raw table or a shape. Its table is what the
+  // generator gets; a shape's is made again from the shape whenever the amplitude changes.
   bool userTableLoaded;
   uint16_t aUserTable[kWaveTableSamples];
-  bool outputOn;  // from the generator's last report
+  bool userShape;                        // aUserShape is the user waveform
+  double aUserShape[kWaveTableSamples];  // normalised, -1..+1
+  bool outputOn;                         // from the generator's last report
   int32_t aErrors[kInstrumentErrorQueueSize];
   int32_t errorCount;
   uint8_t eventStatus;                       // *ESR
@@ -144,9 +148,15 @@ int32_t SetInstrumentOutput(Instrument *instrument, const InstrumentGenerator &g
 int32_t ToggleInstrumentOutput(Instrument *instrument, const InstrumentGenerator &generator);
 // The power-on settings with the reset jumper, the output stopped; the user table stays.
 int32_t ResetInstrumentSettings(Instrument *instrument, const InstrumentGenerator &generator);
-// A table of 360 samples for the user function; the output takes it at once while it plays it.
+// A table of 360 samples for the user function, replacing a shape; the output takes it at once
+// while it plays it.
 int32_t LoadInstrumentTable(Instrument *instrument, const InstrumentGenerator &generator,
                             const uint16_t aSamples[kWaveTableSamples]);
+// Loads a shape (normalised samples, -1..+1) as the user waveform, replacing a raw table; it is
+// scaled by the amplitude code at every change. 0 or the error the matching command would give
+// (-222 for a sample outside -1..+1, nothing changed then).
+int32_t LoadInstrumentShape(Instrument *instrument, const InstrumentGenerator &generator,
+                            const double aSamples[kWaveTableSamples]);
 
 // The values that come with a function, each in its field's range; the rest keep theirs.
 struct InstrumentValues {

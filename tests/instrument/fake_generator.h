@@ -1,7 +1,8 @@
 #pragma once
 // The generator as the instrument sees it, for the tests of the instrument and of its front ends:
 // what write and waitReport answer (ensureOpen finds it there; one that is not: the PyVISA test),
-// and a log of the writes ("start:<settings packet>" or "stop") and waits ("wait:55").
+// and a log of the writes ("start:<settings packet>" or "stop") and waits ("wait:55"), with the
+// last start's writes whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@ struct FakeGenerator {
   bool writesFail = false;
   WaitOutcome outcome = kWaitReport;
   std::string log;
+  WriteSequence lastStart = {};
 };
 
 inline bool FakeEnsureOpen(void *) {
@@ -28,6 +30,7 @@ inline bool FakeWrite(void *context, const WriteSequence &sequence) {
     generator->log += "stop ";
     return true;
   }
+  generator->lastStart = sequence;
   char szHex[kWriteHexSize];
   WriteHexText(sequence.aWrites[kTableBlocks], szHex, std::size(szHex));
   std::string packet = szHex;

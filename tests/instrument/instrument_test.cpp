@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "instrument/instrument.h"
 #include "signal/nearest_code.h"
+#include "signal/shape.h"
 #include "tests/instrument/fake_generator.h"
 
 namespace {
@@ -378,3 +381,76 @@ TEST(InstrumentSteps, ACoarseStepGoesFurtherThanAFineOne) {
 }
 
 }  // namespace
+
+// The user waveform as a shape: the table a start sends is the shape scaled by the amplitude code
+// in use, made again after each change of it (while the output runs and for the next start); a
+// raw table loaded after it replaces it, and a shape after a table replaces that.
+TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
+  double aShape[kWaveTableSamples];
+  for (int32_t i = 0; i < kWaveTableSamples; i++) aShape[i] = i < 90 ? 1.0 - i / 45.0 : -0.25;
+  uint16_t aRaw[kWaveTableSamples];
+  std::fill(std::begin(aRaw), std::end(aRaw), 1234);
+  Bench bench;
+  Instrument *instrument = &bench.instrument;
+  // The blocks of the last start, and the table they should carry: the shape scaled by the code
+  // in use, or the raw table.
+  auto table = [&](bool shape, uint16_t aTable[kWaveTableSamples]) {
+    if (shape) {
+      ScaleShape(aShape, instrument->settings.amplitudeCode, aTable);
+    } else {
+      std::copy(std::begin(aRaw), std::end(aRaw), aTable);
+    }
+  };
+  auto sent = [&](bool shape) {
+    uint16_t aTable[kWaveTableSamples];
+    table(shape, aTable);
+    const WriteSequence expected = StartSequence(instrument->settings, aTable);
+    return std::memcmp(bench.generator.lastStart.aWrites, expected.aWrites,
+                       sizeof(PortWrite) * kTableBlocks) == 0;
+  };
+  // (the verb, whether the shape is the user waveform after it, whether it changes the amplitude)
+  const std::vector<std::tuple<Verb, bool, bool>> steps = {
+      {Output(true), true, false},
+      {Value(kFieldAmplitude, 1.0), true, true},
+      {Output(false), true, false},
+      {[](Instrument *i, const InstrumentGenerator &g) {
+         return StepInstrumentField(i, g, kFieldAmplitude, false, true);
+       },
+       true, true},
+      {Output(true), true, false},
+      {[&](Instrument *i, const InstrumentGenerator &g) { return LoadInstrumentTable(i, g, aRaw); },
+       false, false},
+      {Value(kFieldAmplitude, 2.0), false, true},
+      {[&](Instrument *i, const InstrumentGenerator &g) {
+         return LoadInstrumentShape(i, g, aShape);
+       },
+       true, false},
+      {Output(false), true, false},
+      {Apply(kFunctionUser, NAN, 0.5, NAN), true, true},
+  };
+  ASSERT_EQ(LoadInstrumentShape(instrument, bench.link, aShape), 0);
+  ASSERT_EQ(ChooseInstrumentFunction(instrument, bench.link, kFunctionUser), 0);
+  int32_t previousCode = instrument->settings.amplitudeCode;
+  for (size_t i = 0; i < steps.size(); i++) {
+    const auto &[verb, shape, changes] = steps[i];
+    bench.generator.lastStart = {};
+    EXPECT_EQ(verb(instrument, bench.link), 0) << "step " << i;
+    EXPECT_EQ(instrument->settings.amplitudeCode != previousCode, changes) << "step " << i;
+    previousCode = instrument->settings.amplitudeCode;
+    EXPECT_TRUE(!instrument->outputOn || sent(shape)) << "step " << i;
+    // The table the preview draws is the one the next start sends, also while stopped.
+    uint16_t aTable[kWaveTableSamples];
+    table(shape, aTable);
+    EXPECT_EQ(std::memcmp(instrument->aUserTable, aTable, sizeof(aTable)), 0) << "step " << i;
+  }
+  // A sample outside -1..+1 is refused and changes nothing.
+  for (double bad : {1.5, -1.0001, static_cast<double>(NAN)}) {
+    double aBad[kWaveTableSamples];
+    std::fill(std::begin(aBad), std::end(aBad), 0.0);
+    aBad[200] = bad;
+    const std::string log = bench.generator.log;
+    EXPECT_EQ(LoadInstrumentShape(instrument, bench.link, aBad), kErrorDataOutOfRange) << bad;
+    EXPECT_EQ(instrument->aUserShape[200], aShape[200]);
+    EXPECT_EQ(bench.generator.log, log);
+  }
+}
