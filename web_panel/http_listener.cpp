@@ -2,17 +2,21 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "link/exit_codes.h"
+#include "signal/shape_file.h"
 #include "web_panel/web_assets.h"
 
 namespace {
@@ -25,6 +29,7 @@ enum : int32_t {
   kActionWaitSeconds = 60,     // a start takes under a second; the loop answers long before
 };
 const size_t kMaxBody = 1024 * 1024;
+const size_t kMaxUpload = 16 * 1024 * 1024;  // a waveform's file; the library's limit of any body
 
 // An action on its way to the loop and back.
 struct PendingAction {
@@ -146,12 +151,40 @@ void ServeEvents(const httplib::Request &, httplib::Response &res) {
       });
 }
 
-void ServeAction(const httplib::Request &req, httplib::Response &res) {
-  auto pending = std::make_shared<PendingAction>();
-  if (!ParseWebAction(req.body.data(), req.body.size(), &pending->action)) {
-    Reply(res, 400, "{\"error\":\"not an action of the panel\"}", "application/json");
-    return;
+// Reads a body as it arrives, keeping at most limit bytes: 0 with *pBody, else the status to
+// answer (413 for a longer one, 400 for one cut short or sent as a form). A longer body is read on
+// to its end and dropped, as the library skips one whose length is over kMaxUpload, so that the
+// client gets its answer and the connection stays usable.
+int ReadBody(const httplib::Request &req, httplib::Response &res,
+             const httplib::ContentReader &reader, size_t limit, std::string *pBody) {
+  size_t dwTotal = 0;
+  auto keep = [&](const char *pData, size_t dwLength) {
+    dwTotal += dwLength;
+    if (dwTotal > limit) {
+      pBody->clear();
+    } else {
+      pBody->append(pData, dwLength);
+    }
+    return true;
+  };
+  bool read = false;
+  if (req.is_multipart_form_data()) {
+    // The page sends a file as it is; a form's parts are dropped.
+    read = reader([](const httplib::MultipartFormData &) { return true; },
+                  [&](const char *, size_t dwLength) {
+                    dwTotal += dwLength;
+                    return true;
+                  });
+    if (read && dwTotal <= limit) return 400;
+  } else {
+    read = reader(keep);
   }
+  if (dwTotal > limit || res.status == 413) return 413;
+  return read ? 0 : 400;
+}
+
+// Queues an action for the loop and answers what came of it, with the state after it.
+void RunQueued(const std::shared_ptr<PendingAction> &pending, httplib::Response &res) {
   {
     std::unique_lock<std::mutex> lock(shared->mutex);
     shared->queue.push_back(pending);
@@ -176,6 +209,66 @@ void ServeAction(const httplib::Request &req, httplib::Response &res) {
   Reply(res, 422, body + ",\"state\":" + pending->state + "}", "application/json");
 }
 
+void ServeAction(const httplib::Request &req, httplib::Response &res,
+                 const httplib::ContentReader &reader) {
+  std::string body;
+  const int status = ReadBody(req, res, reader, kMaxBody, &body);
+  if (status == 413) {
+    res.status = 413;  // answered by AnswerError
+    return;
+  }
+  auto pending = std::make_shared<PendingAction>();
+  if (status != 0 || !ParseWebAction(body.data(), body.size(), &pending->action)) {
+    Reply(res, 400, "{\"error\":\"not an action of the panel\"}", "application/json");
+    return;
+  }
+  RunQueued(pending, res);
+}
+
+// A waveform's file, as its bytes: read here, off the loop, into the shape the loop then loads
+// and chooses. A file that is refused changes nothing: its reason is answered with the state.
+void ServeWaveform(const httplib::Request &req, httplib::Response &res,
+                   const httplib::ContentReader &reader) {
+  std::string bytes;
+  const int status = ReadBody(req, res, reader, kMaxUpload, &bytes);
+  if (status == 413) {
+    Reply(res, 413, "413 Payload Too Large: a waveform's file is at most 16 MiB\n", "text/plain");
+    return;
+  }
+  if (status != 0) {
+    Reply(res, 400, "{\"error\":\"not a file as it is\"}", "application/json");
+    return;
+  }
+  std::vector<double> values;
+  std::string reason;
+  if (!ReadShapeBytes(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), &values,
+                      &reason)) {
+    std::string published;
+    {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      published = shared->published;
+    }
+    nlohmann::json answer = {{"field", "waveform"}, {"error", reason}};
+    std::string body = answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    body.pop_back();
+    Reply(res, 422, body + ",\"state\":" + published + "}", "application/json");
+    return;
+  }
+  bytes = std::string();  // up to 16 MiB, no longer needed while the loop runs the action
+  auto pending = std::make_shared<PendingAction>();
+  pending->action.kind = kWebLoadShape;
+  snprintf(pending->action.szField, sizeof(pending->action.szField), "waveform");
+  ShapeSamples(values, pending->action.aShape);
+  RunQueued(pending, res);
+}
+
+// Any other body: read and dropped within the limit of the panel's actions.
+void ServeNoPage(const httplib::Request &req, httplib::Response &res,
+                 const httplib::ContentReader &reader) {
+  std::string body;
+  res.status = ReadBody(req, res, reader, kMaxBody, &body) == 413 ? 413 : 404;
+}
+
 void AnswerError(const httplib::Request &, httplib::Response &res) {
   if (!res.body.empty()) return;
   switch (res.status) {
@@ -197,7 +290,7 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   server->set_read_timeout(kHeaderTimeoutSeconds, 0);
   server->set_write_timeout(kHeaderTimeoutSeconds, 0);
   server->set_keep_alive_timeout(kKeepAliveSeconds);
-  server->set_payload_max_length(kMaxBody);
+  server->set_payload_max_length(kMaxUpload);
   server->set_default_headers(
       {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
        {"X-Content-Type-Options", "nosniff"}});
@@ -207,7 +300,13 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   server->Get("/api/state", ServeState);
   server->Get("/events", ServeEvents);
   server->Get("/lxi/identification", ServeIdentification);
+  // Bodies are read by the handlers, each within its own limit.
   server->Post("/api/action", ServeAction);
+  server->Post("/api/waveform", ServeWaveform);
+  server->Post(".*", ServeNoPage);
+  server->Put(".*", ServeNoPage);
+  server->Patch(".*", ServeNoPage);
+  server->Delete(".*", ServeNoPage);
 
   int port = config.port;
   bool bound = config.port == 0 ? (port = server->bind_to_any_port(config.host)) > 0

@@ -16,7 +16,7 @@
 namespace {
 
 enum : int32_t {
-  kUserTableEntry = 7,  // the waveform list's entry for the user table, once loaded
+  kUserTableEntry = 7,  // the waveform list's entry for the user waveform, once loaded
   kMaxJsonDepth = 4,    // an action is one flat object: deeper bodies are refused unread
   kMaxTypedText = 64,   // a typed value; longer texts are no number of a field
   kPointText = 16,      // "738,379 "
@@ -25,7 +25,7 @@ enum : int32_t {
 const char *const kWaveTexts[] = {VARNOLT_TEXT_SINE_WAVE,         VARNOLT_TEXT_SQUARE_WAVE,
                                   VARNOLT_TEXT_TRIANGLE_WAVE,     VARNOLT_TEXT_SAW_TOOTH_WAVE,
                                   VARNOLT_TEXT_REVERSED_SAW_WAVE, VARNOLT_TEXT_RANDOM_WAVE,
-                                  VARNOLT_TEXT_ZERO_CALIBRATION,  "User table"};
+                                  VARNOLT_TEXT_ZERO_CALIBRATION,  "User waveform"};
 const char *const kSpwTexts[] = {VARNOLT_TEXT_SPW_360, VARNOLT_TEXT_SPW_180, VARNOLT_TEXT_SPW_90,
                                  VARNOLT_TEXT_SPW_45, VARNOLT_TEXT_SPW_24};
 const char *const kJumperTexts[] = {VARNOLT_TEXT_J1, VARNOLT_TEXT_J2, VARNOLT_TEXT_J3,
@@ -248,6 +248,10 @@ int32_t RunWebAction(Instrument *instrument, const InstrumentGenerator &actions,
       }
       return kErrorIllegalParameterValue;
     case kWebRun: return ToggleInstrumentOutput(instrument, actions);
+    case kWebLoadShape: {
+      const int32_t error = LoadInstrumentShape(instrument, actions, action.aShape);
+      return error != kErrorNone ? error : ChooseInstrumentWave(instrument, actions, kFunctionUser);
+    }
   }
   return kErrorIllegalParameterValue;
 }

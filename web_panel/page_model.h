@@ -32,26 +32,34 @@ std::string WebStateJson(const Instrument &instrument, const WebLink &link,
 // The state with its sequence number in front: {"seq":N,...}.
 std::string WebStateWithSeq(const std::string &state, uint64_t seq);
 
-enum WebActionKind : int32_t { kWebStep = 0, kWebSetValue = 1, kWebChoose = 2, kWebRun = 3 };
+enum WebActionKind : int32_t {
+  kWebStep = 0,
+  kWebSetValue = 1,
+  kWebChoose = 2,
+  kWebRun = 3,
+  kWebLoadShape = 4,  // a waveform's file, read on the HTTP side: its shape
+};
 
 enum WebChoice : int32_t { kWebWave = 0, kWebSpw = 1, kWebDuty = 2, kWebJumper = 3 };
 
 struct WebAction {
   WebActionKind kind;
-  InstrumentField field;  // kWebStep, kWebSetValue
-  bool up;                // kWebStep
-  bool coarse;            // kWebStep
-  bool numeric;           // kWebSetValue: the text was a number (else -104)
-  double value;           // kWebSetValue
-  WebChoice choice;       // kWebChoose
-  int32_t position;       // kWebChoose
-  char szField[16];       // the field's name as the page sent it, for the answer
+  InstrumentField field;             // kWebStep, kWebSetValue
+  bool up;                           // kWebStep
+  bool coarse;                       // kWebStep
+  bool numeric;                      // kWebSetValue: the text was a number (else -104)
+  double value;                      // kWebSetValue
+  WebChoice choice;                  // kWebChoose
+  int32_t position;                  // kWebChoose
+  char szField[16];                  // the field's name as the page sent it, for the answer
+  double aShape[kWaveTableSamples];  // kWebLoadShape: normalised, -1..+1
 };
 
 // A POST body of /api/action: true when it is one of the actions, with *pAction.
 bool ParseWebAction(const char *pBody, size_t dwLength, WebAction *pAction);
 
-// Runs an action by the panel's rules: 0, or the error the matching command would give.
+// Runs an action by the panel's rules: 0, or the error the matching command would give. A shape
+// becomes the user waveform and is chosen.
 int32_t RunWebAction(Instrument *instrument, const InstrumentGenerator &actions,
                      const WebAction &action);
 

@@ -396,13 +396,13 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.scpi.write("OUTP ON")
         self.assertEqual(self.status_after("Device is RUNNING!"), "Device is RUNNING!")
         self.assertEqual(self.run_button().text, "STOP")
-        # A user table makes an eighth waveform entry, chosen from SCPI.
+        # A user table makes an eighth waveform entry, the user waveform, chosen from SCPI.
         self.scpi.write("DATA:DAC VOLATILE," + ",".join(str(i * 181) for i in range(360)) +
                         ";:FUNC USER")
         waveform = Select(self.control("Waveform"))
-        self.wait_until(lambda: waveform.first_selected_option.text == "User table")
-        self.assertEqual([option.text for option in waveform.options][7:], ["User table"])
-        self.assertEqual(waveform.first_selected_option.text, "User table")
+        self.wait_until(lambda: waveform.first_selected_option.text == "User waveform")
+        self.assertEqual([option.text for option in waveform.options][7:], ["User waveform"])
+        self.assertEqual(waveform.first_selected_option.text, "User waveform")
         self.assertTrue(self.browser.execute_script("return window.notReloaded === true"))
 
     def test_the_generator_unplugged_and_back(self):

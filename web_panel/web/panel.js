@@ -150,6 +150,36 @@
     });
   }
 
+  // A waveform's file, sent as it is: the server reads it, loads its shape and chooses it. A
+  // refused file's reason stays beside the field; nothing changed then.
+  function upload(file) {
+    return fetch("/api/waveform", {
+      method: "POST",
+      headers: { "Content-Type": "application/octet-stream" },
+      body: file,
+      cache: "no-store"
+    }).then(function (response) {
+      return response.text().then(function (text) {
+        var answer = null;
+        try {
+          answer = JSON.parse(text);
+        } catch (error) {
+          answer = null;
+        }
+        if (answer && answer.state && answer.state.seq > shownSeq) render(answer.state);
+        if (response.ok) {
+          showError("waveform", null);
+        } else {
+          showError("waveform", answer && answer.error ? answer.error : text.trim());
+        }
+        return response.ok;
+      });
+    }).catch(function () {
+      showLost();
+      return false;
+    });
+  }
+
   // The server does not answer (an action failed, or the event stream broke).
   function showLost() {
     var line = byId("status-line");
@@ -220,6 +250,26 @@
       }
     });
     byId("run").addEventListener("click", function () { act({ do: "run" }); });
+    var file = byId("waveform");
+    file.addEventListener("change", function () {
+      if (!file.files.length) return;
+      upload(file.files[0]).then(function () { file.value = ""; });
+    });
+    var preview = byId("preview");
+    var dropping = function (on) {
+      return function (event) {
+        event.preventDefault();
+        preview.classList.toggle("dropping", on);
+      };
+    };
+    preview.addEventListener("dragenter", dropping(true));
+    preview.addEventListener("dragover", dropping(true));
+    preview.addEventListener("dragleave", dropping(false));
+    preview.addEventListener("drop", function (event) {
+      dropping(false)(event);
+      var files = event.dataTransfer && event.dataTransfer.files;
+      if (files && files.length) upload(files[0]);
+    });
   }
 
   function listen() {

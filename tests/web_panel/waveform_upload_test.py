@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""A waveform's file loaded through the web panel of varnoltctl serve: through the page in headless
+Chromium (the start bytes it gives are those of its shape, worked out here for a simple one, at
+the amplitude in use; a refused file shows its reason and changes nothing), and the upload's
+limit and origin check over plain HTTP.
+
+Usage: waveform_upload_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import http.client
+import json
+import math
+import os
+import socket
+import struct
+import subprocess
+import sys
+import unittest
+import urllib.error
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serving"))
+import scpi_serve_test  # noqa: E402
+from scpi_serve_test import varnoltctl_test  # noqa: E402
+
+MIB = 1024 * 1024
+USER = "User waveform"
+
+
+def wav_bytes(samples, rate=8000):
+    """A RIFF/WAVE file of 16-bit PCM mono samples."""
+    data = struct.pack(f"<{len(samples)}h", *samples)
+    fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
+    return (b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE" +
+            b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) +
+            data)
+
+
+class Scpi:
+    """A raw SCPI client: one line out, one answer line back."""
+
+    def __init__(self, port):
+        self.socket = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.file = self.socket.makefile("rb")
+
+    def write(self, line):
+        self.socket.sendall(line.encode() + b"\n")
+
+    def query(self, line):
+        self.write(line)
+        return self.file.readline().decode().rstrip("\n")
+
+    def close(self):
+        self.file.close()
+        self.socket.close()
+
+
+class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+    browser = None
+
+    @classmethod
+    def setUpClass(cls):
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
+            options.add_argument(flag)
+        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+
+    def setUp(self):
+        super().setUp()
+        self.generator = varnoltctl_test.Generator()
+        self.addCleanup(self.generator.stop)
+        self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
+        os.symlink(self.generator.pty, self.path("dev/ttyACM0"))
+        self.served = scpi_serve_test.Server(self.env)
+        self.addCleanup(self.served.stop)
+        self.assertIsNotNone(self.served.web_port, "\n".join(self.served.lines))
+        self.url = f"http://127.0.0.1:{self.served.web_port}/"
+        self.scpi = Scpi(self.served.port)
+        self.addCleanup(self.scpi.close)
+
+    def received(self, after=0):
+        """The bytes of each message the generator read, from message `after` on."""
+        with open(self.generator.log_path) as log_file:
+            return [r["bytes"] for r in map(json.loads, log_file)
+                    if r["kind"] in ("block", "settings", "run", "stop", "unknown")][after:]
+
+    @staticmethod
+    def dry_run(*settings):
+        result = subprocess.run([scpi_serve_test.TOOL, "start", "--dry-run", *settings],
+                                capture_output=True, text=True, check=True)
+        return result.stdout.replace(" ", "").splitlines()
+
+    def write(self, name, data):
+        path = self.path(name)
+        with open(path, "wb") as out:
+            out.write(data)
+        return path
+
+    def wait_until(self, condition, limit=5.0):
+        try:
+            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
+        except Exception:
+            pass
+        return condition()
+
+    def open_page(self):
+        self.browser.get(self.url)
+        self.wait_until(lambda: self.browser.find_element(By.ID, "frequency").get_attribute(
+            "value") != "")
+
+    def control(self, name):
+        """The one element whose accessible name is name."""
+        found = [element for element in self.browser.find_elements(
+                     By.CSS_SELECTOR, "button, input, select, output")
+                 if element.accessible_name == name]
+        self.assertEqual(len(found), 1, name)
+        return found[0]
+
+    def load(self, path):
+        self.control("Load waveform").send_keys(path)
+
+    def field_error(self):
+        field = self.control("Load waveform")
+        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
+
+    def page(self):
+        """What the page shows: the waveform list, its choice, the readouts, the picture."""
+        return self.browser.execute_script(
+            "const wave = document.getElementById('wave');"
+            "return [Array.from(wave.options).map(o => o.text), wave.selectedIndex,"
+            " ['maximum', 'dc-level', 'minimum', 'period'].map("
+            "   id => document.getElementById(id).value),"
+            " document.querySelector('main svg').outerHTML];")
+
+    def post(self, path, body, headers=None):
+        request = urllib.request.Request(self.url.rstrip("/") + path, data=body,
+                                         headers=headers or {}, method="POST")
+        try:
+            with urllib.request.urlopen(request, timeout=60) as answer:
+                return answer.status, answer.read()
+        except urllib.error.HTTPError as error:
+            return error.code, error.read()
+
+    def amplitude_code(self, *settings):
+        result = subprocess.run([scpi_serve_test.TOOL, "show", "--json", *settings],
+                                capture_output=True, text=True, check=True)
+        return json.loads(result.stdout)["amplitudeCode"]
+
+    def table_file(self, points, code):
+        """The 360 codes of a shape of a few points, worked out here on their own: interpolated
+        with wrap, already spanning -1..+1, then 32767 + v * code rounded half up."""
+        codes = []
+        for i in range(360):
+            where = i * len(points) / 360
+            k = int(where)
+            value = points[k] + (points[(k + 1) % len(points)] - points[k]) * (where - k)
+            codes.append(math.floor(32767 + value * code + 0.5))
+        return self.write(f"table-{code}.txt", "\n".join(map(str, codes)).encode())
+
+    def test_a_wav_file_gives_the_start_bytes_of_its_shape(self):
+        path = self.write("cycle.wav", wav_bytes([0, 1000, 0, -1000]))
+        points = [0, 1, 0, -1]
+        self.open_page()
+        before = self.page()
+        self.assertEqual(len(before[0]), 7)
+        self.load(path)
+        self.wait_until(lambda: self.page()[1] == 7)
+        waves, chosen, readouts, picture = self.page()
+        self.assertEqual((waves[7:], chosen, self.field_error()), ([USER], 7, ""))
+        self.assertEqual(Select(self.control("Waveform")).first_selected_option.text, USER)
+        self.assertNotEqual(picture, before[3])
+        # The readouts are those of any wave at these settings; a sine's.
+        self.assertEqual(readouts, before[2])
+        self.assertEqual(self.scpi.query("FUNC?"), "USER")
+        self.control("START").click()
+        self.wait_until(lambda: len(self.received()) == 14)
+        self.assertEqual(self.received(),
+                         self.dry_run("--table", self.table_file(points, self.amplitude_code())))
+        # The amplitude scales the shape again at once, the output running.
+        sent = len(self.received())
+        field = self.control("Amplitude")
+        field.click()
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys("1.5", Keys.ENTER)
+        self.wait_until(lambda: len(self.received(sent)) == 15)
+        table = self.table_file(points, self.amplitude_code("--vpp", "1.5"))
+        self.assertEqual(self.received(sent),
+                         ["aa"] + self.dry_run("--table", table, "--vpp", "1.5"))
+        self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
+
+    def test_a_refused_file_shows_its_reason_and_changes_nothing(self):
+        self.open_page()
+        self.scpi.write("FUNC SQU;:OUTP ON")
+        self.wait_until(lambda: len(self.received()) == 14)
+        sent = self.received()
+        before = self.page()
+        bad = self.write("broken.wav", b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00")
+        self.load(bad)
+        self.wait_until(lambda: self.field_error() != "")
+        reason = self.field_error()
+        self.assertNotEqual(reason, "")
+        self.assertNotIn("broken", reason)  # the reason, not the file's name
+        self.assertEqual(self.control("Load waveform").get_attribute("aria-invalid"), "true")
+        self.assertEqual(self.page(), before)
+        self.assertEqual(self.scpi.query("FUNC?;:SYST:ERR?"), 'SQU;0,"No error"')
+        self.assertEqual(self.received(), sent)
+        # A good file then clears the reason.
+        self.load(self.write("ramp.csv", b"0\n1\n2\n3\n"))
+        self.wait_until(lambda: self.field_error() == "")
+        self.assertEqual((self.field_error(), self.page()[1]), ("", 7))
+
+    def test_the_upload_limit_and_the_origin(self):
+        self.open_page()
+        state = self.browser.execute_script(
+            "return fetch('/api/state').then(r => r.json())")
+        # Exactly 16 MiB is read (and refused for its points, not its size); one byte more,
+        # sent with its length or in chunks, is too large.
+        status, answer = self.post("/api/waveform", b"0\n" * (8 * MIB))
+        self.assertEqual(status, 422, answer[:80])
+        self.assertEqual(json.loads(answer)["field"], "waveform")
+        self.assertEqual(self.post("/api/waveform", b"0" * (16 * MIB + 1))[0], 413)
+        connection = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=60)
+        self.addCleanup(connection.close)
+        connection.request("POST", "/api/waveform", body=iter([b"0\n" * MIB] * 9),
+                           encode_chunked=True)
+        self.assertEqual(connection.getresponse().status, 413)
+        # The other bodies keep their limit of 1 MiB.
+        self.assertEqual(self.post("/api/action", b" " * (MIB + 1))[0], 413)
+        self.assertEqual(self.post("/no/such/page", b" " * (MIB + 1))[0], 413)
+        # Another site's page may not load a waveform.
+        good = b"0\n1\n0\n-1\n"
+        status, _ = self.post("/api/waveform", good, {"Origin": "http://evil.example"})
+        self.assertEqual(status, 403)
+        after = self.browser.execute_script("return fetch('/api/state').then(r => r.json())")
+        self.assertEqual({k: v for k, v in after.items() if k != "seq"},
+                         {k: v for k, v in state.items() if k != "seq"})
+        self.assertEqual(self.received(), [])
+        # The page's own origin may; the answer carries the state that chose it.
+        status, answer = self.post("/api/waveform", good, {"Origin": self.url.rstrip("/")})
+        self.assertEqual(status, 200, answer)
+        self.assertEqual(json.loads(answer)["state"]["waves"][7:], [USER])
+
+
+if __name__ == "__main__":
+    scpi_serve_test.TOOL = sys.argv[1]
+    varnoltctl_test.GENERATOR = sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
