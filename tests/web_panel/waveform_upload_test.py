@@ -214,8 +214,12 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(self.page(), before)
         self.assertEqual(self.scpi.query("FUNC?;:SYST:ERR?"), 'SQU;0,"No error"')
         self.assertEqual(self.received(), sent)
-        # A good file then clears the reason.
-        self.load(self.write("ramp.csv", b"0\n1\n2\n3\n"))
+        # A good file, dropped on the preview, then clears the reason.
+        self.browser.execute_script(
+            "const files = new DataTransfer();"
+            "files.items.add(new File(['0\\n1\\n2\\n3\\n'], 'ramp.csv'));"
+            "document.querySelector('main svg').dispatchEvent("
+            "  new DragEvent('drop', {dataTransfer: files, bubbles: true}));")
         self.wait_until(lambda: self.field_error() == "")
         self.assertEqual((self.field_error(), self.page()[1]), ("", 7))
 
