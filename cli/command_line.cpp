@@ -19,6 +19,7 @@ const char kVersionText[] = VARNOLT_VERSION_TEXT;
 
 const char *const kWaveNames[7] = {"sine",         "square", "triangle", "saw",
                                    "reversed-saw", "random", "zero"};
+const char kUserWaveName[] = "user";
 const char *const kSpwNames[5] = {"360", "180", "90", "45", "24"};
 const char *const kJumperNames[4] = {"J1", "J2", "J3", "J4"};
 
@@ -90,6 +91,16 @@ void AddSettings(CLI::App *app, CommandRequest *request, std::vector<OptionBindi
   AddText(app, pBindings, "--jumper", &request->jumper,
           "gain jumper fitted on the board (default J1)")
       ->check(CLI::IsMember(ChoiceList(kJumperNames), CLI::ignore_case));
+}
+
+// --shape FILE: a waveform of the user's own in place of --wave (and of its --duty).
+void AddShape(CLI::App *app, CommandRequest *request, std::vector<OptionBinding> *pBindings) {
+  CLI::Option *shapeFile = AddText(
+      app, pBindings, "--shape", &request->shapeFile,
+      "FILE's one period (CSV, text or WAV; '-' is standard input) as the waveform, scaled by the "
+      "amplitude like any other");
+  shapeFile->excludes("--wave");
+  shapeFile->excludes("--duty");
 }
 
 void AddLink(CLI::App *app, CommandRequest *request, std::vector<OptionBinding> *pBindings) {
@@ -175,7 +186,7 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   app.require_subcommand(1);
   app.footer(
       "Values take the SI suffixes k, M, m and u (2.5k, 500m); each becomes the nearest code.\n"
-      "Exit codes: 0 success, 64 usage, 65 bad value or table file, 66 unreadable table file,\n"
+      "Exit codes: 0 success, 64 usage, 65 bad value, table or shape file, 66 unreadable file,\n"
       "69 no generator (discover: no mDNS responder), 73 output not writable, 74 port failed or "
       "device gone, 75 no report,\n"
       "port busy or listen address in use, 77 permission denied.");
@@ -187,11 +198,13 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
 
   CLI::App *show = app.add_subcommand("show", "print the settings as the panel shows them");
   AddSettings(show, &request, &bindings, true);
+  AddShape(show, &request, &bindings);
   show->add_flag("--json", request.json, "print one JSON object on stdout");
 
   CLI::App *table =
       app.add_subcommand("table", "write the 360 samples that start would upload, one a line");
   AddSettings(table, &request, &bindings, true);
+  AddShape(table, &request, &bindings);
   AddText(table, &bindings, "--output", &request.output, "write to FILE instead of stdout");
 
   CLI::App *start =
@@ -200,9 +213,11 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   CLI::Option *tableFile =
       AddText(start, &bindings, "--table", &request.tableFile,
               "upload FILE's 360 samples (0 to 65535; '-' is standard input) instead of a shape");
+  AddShape(start, &request, &bindings);
   AddLink(start, &request, &bindings);
   tableFile->excludes("--wave");
   tableFile->excludes("--duty");
+  tableFile->excludes("--shape");
 
   CLI::App *stop = app.add_subcommand("stop", "stop the generator");
   AddLink(stop, &request, &bindings);

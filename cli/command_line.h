@@ -31,7 +31,7 @@ struct CommandRequest {
   bool verbose;
   bool noAnnounce;
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
-  OptionText tableFile, output, port, timeout, listen, http;
+  OptionText tableFile, shapeFile, output, port, timeout, listen, http;
   std::vector<std::string> httpHosts;
 };
 
@@ -45,6 +45,7 @@ extern const char kVersionText[];
 
 // The choices of --wave, --spw and --jumper, in the order of their indexes.
 extern const char *const kWaveNames[7];
+extern const char kUserWaveName[];  // the waveform of --shape
 extern const char *const kSpwNames[5];
 extern const char *const kJumperNames[4];
 

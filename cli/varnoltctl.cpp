@@ -1,10 +1,12 @@
 // varnoltctl: the generator from the command line. One handler per subcommand; the platform's
 // part (finding the port, opening, reading and writing it) is in serial_port.h's halves.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +20,7 @@
 #include "link/start_writes.h"
 #include "preview/settings_texts.h"
 #include "serving/serving.h"
+#include "signal/shape_file.h"
 
 namespace {
 
@@ -25,7 +28,8 @@ using Json = nlohmann::ordered_json;
 
 const char kProgramPrefix[] = "varnoltctl: ";
 
-enum : size_t { kMaxTableFileBytes = 1u << 20 };
+// A shape file of a million points with a time column and a scope's digits stays below 64 MiB.
+enum : size_t { kMaxTableFileBytes = 1u << 20, kMaxShapeFileBytes = 64u << 20 };
 
 void PrintJson(const Json &object) {
   // Paths need not be UTF-8: what is not comes out as U+FFFD rather than as no object at all.
@@ -66,14 +70,110 @@ int32_t RunList(const CommandRequest &request) {
   return kExitOk;
 }
 
+// Reads FILE (or standard input for "-") whole, but stops beyond limit bytes: kExitOk, or 66
+// when it cannot be read, with *pMessage naming the option.
+int32_t ReadInputFile(const char *szOption, const std::string &path, size_t limit,
+                      std::string *pBytes, std::string *pMessage) {
+  bool fromStdin = path == "-";
+  FILE *input = fromStdin ? stdin : fopen(path.c_str(), "rb");
+  if (input == nullptr) {
+    *pMessage = std::string(szOption) + " " + path + ": cannot read: " + strerror(errno);
+    return kExitNoInput;
+  }
+  // A file's size known beforehand keeps a large one from being copied as the text grows.
+  if (!fromStdin && fseek(input, 0, SEEK_END) == 0) {
+    long length = ftell(input);
+    if (length > 0) pBytes->reserve(std::min(static_cast<size_t>(length), limit + 1));
+    rewind(input);
+  }
+  char aChunk[65536];
+  size_t got = 0;
+  while (pBytes->size() <= limit && (got = fread(aChunk, 1, std::size(aChunk), input)) > 0) {
+    pBytes->append(aChunk, got);
+  }
+  int readError = ferror(input) != 0 ? errno : 0;
+  if (!fromStdin) fclose(input);
+  if (readError != 0) {
+    *pMessage = std::string(szOption) + " " + path + ": cannot read: " + strerror(readError);
+    return kExitNoInput;
+  }
+  return kExitOk;
+}
+
+// Reads --table FILE (or standard input for "-"): kExitOk, 66 when it cannot be read, 65 when
+// its text is no table.
+int32_t ReadTableFile(const std::string &path, uint16_t samples[360], std::string *pMessage) {
+  std::string text;
+  int32_t status = ReadInputFile("--table", path, kMaxTableFileBytes, &text, pMessage);
+  if (status != kExitOk) return status;
+  if (text.size() > kMaxTableFileBytes) {
+    *pMessage = "--table " + path + ": larger than 1 MiB, no table file";
+    return kExitBadValue;
+  }
+  int32_t line = 0;
+  char szReason[kTableReasonSize];
+  if (!ParseTableText(text.data(), text.size(), samples, &line, szReason, std::size(szReason))) {
+    *pMessage = "--table " + path + ": line " + std::to_string(line) + ": " + szReason;
+    return kExitBadValue;
+  }
+  return kExitOk;
+}
+
+// Reads --shape FILE (or standard input for "-") into the shape's normalised samples: kExitOk,
+// 66 when it cannot be read, 65 when it is refused (with its line or its reason).
+int32_t ReadShapeFile(const std::string &path, double aSamples[kWaveTableSamples],
+                      std::string *pMessage) {
+  std::string bytes;
+  int32_t status = ReadInputFile("--shape", path, kMaxShapeFileBytes, &bytes, pMessage);
+  if (status != kExitOk) return status;
+  if (bytes.size() > kMaxShapeFileBytes) {
+    *pMessage = "--shape " + path + ": larger than 64 MiB, no shape file";
+    return kExitBadValue;
+  }
+  std::vector<double> values;
+  std::string reason;
+  if (!ReadShapeBytes(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), &values,
+                      &reason)) {
+    *pMessage = "--shape " + path + ": " + reason;
+    return kExitBadValue;
+  }
+  ShapeSamples(values, aSamples);
+  return kExitOk;
+}
+
+// The table of a start: a --table file's codes, a --shape file's shape scaled by the amplitude,
+// or the waveform of the settings.
+int32_t ResolveTable(const CommandRequest &request, const GeneratorSettings &settings,
+                     uint16_t samples[kWaveTableSamples], std::string *pMessage) {
+  if (request.tableFile.given) return ReadTableFile(request.tableFile.text, samples, pMessage);
+  if (request.shapeFile.given) {
+    double aSamples[kWaveTableSamples];
+    int32_t status = ReadShapeFile(request.shapeFile.text, aSamples, pMessage);
+    if (status != kExitOk) return status;
+    ScaleShape(aSamples, settings.amplitudeCode, samples);
+    return kExitOk;
+  }
+  SettingsTable(settings, samples);
+  return kExitOk;
+}
+
 int32_t RunShow(const CommandRequest &request) {
   GeneratorSettings settings;
   std::string message;
   int32_t status = ResolveSettings(request, &settings, &message);
   if (status != kExitOk) return Fail(request.json, status, message);
+  // A shape is read as for a start, so that show refuses the files that start would.
+  if (request.shapeFile.given) {
+    double aSamples[kWaveTableSamples];
+    status = ReadShapeFile(request.shapeFile.text, aSamples, &message);
+    if (status != kExitOk) return Fail(request.json, status, message);
+  }
+  const bool user = request.shapeFile.given;
+  const char *szWave = user ? kUserWaveName : kWaveNames[settings.waveformIndex];
   SettingsTexts texts = BuildSettingsTexts(settings);
   if (request.json) {
-    PrintJson(Json{{"waveformIndex", settings.waveformIndex},
+    PrintJson(Json{{"wave", szWave},
+                   {"waveformIndex", user ? Json(nullptr) : Json(settings.waveformIndex)},
                    {"spwIndex", settings.spwIndex},
                    {"frequencyCode", settings.frequencyCode},
                    {"offsetCode", settings.offsetCode},
@@ -97,10 +197,10 @@ int32_t RunShow(const CommandRequest &request) {
       "offsetCode      %u\namplitudeCode   %u\ndutyPercent     %u\nfrequency       %s Hz\n"
       "offset          %s V\nvpp             %s V\nmax             %s V\ndc              %s V\n"
       "min             %s V\nperiod          %s\n",
-      kWaveNames[settings.waveformIndex], kSpwNames[settings.spwIndex],
-      kJumperNames[settings.jumperIndex], settings.frequencyCode, settings.offsetCode,
-      settings.amplitudeCode, settings.dutyPercent, texts.szFrequency, texts.szOffset, texts.szVpp,
-      texts.szMaximum, texts.szDcLevel, texts.szMinimum, texts.szPeriod);
+      szWave, kSpwNames[settings.spwIndex], kJumperNames[settings.jumperIndex],
+      settings.frequencyCode, settings.offsetCode, settings.amplitudeCode, settings.dutyPercent,
+      texts.szFrequency, texts.szOffset, texts.szVpp, texts.szMaximum, texts.szDcLevel,
+      texts.szMinimum, texts.szPeriod);
   return kExitOk;
 }
 
@@ -110,7 +210,8 @@ int32_t RunTable(const CommandRequest &request) {
   int32_t status = ResolveSettings(request, &settings, &message);
   if (status != kExitOk) return Fail(false, status, message);
   uint16_t samples[kWaveTableSamples];
-  SettingsTable(settings, samples);
+  status = ResolveTable(request, settings, samples, &message);
+  if (status != kExitOk) return Fail(false, status, message);
   FILE *output = stdout;
   if (request.output.given) {
     output = fopen(request.output.text.c_str(), "w");
@@ -123,41 +224,6 @@ int32_t RunTable(const CommandRequest &request) {
   bool failed = ferror(output) != 0;
   failed = (output == stdout ? fflush(output) : fclose(output)) != 0 || failed;
   if (failed) return Fail(false, kExitCannotCreate, "cannot write the table");
-  return kExitOk;
-}
-
-// Reads --table FILE (or standard input for "-"): kExitOk, 66 when it cannot be read, 65 when
-// its text is no table.
-int32_t ReadTableFile(const std::string &path, uint16_t samples[360], std::string *pMessage) {
-  bool fromStdin = path == "-";
-  FILE *input = fromStdin ? stdin : fopen(path.c_str(), "rb");
-  if (input == nullptr) {
-    *pMessage = "--table " + path + ": cannot read: " + strerror(errno);
-    return kExitNoInput;
-  }
-  std::string text;
-  char aChunk[65536];
-  size_t got = 0;
-  while (text.size() <= kMaxTableFileBytes &&
-         (got = fread(aChunk, 1, std::size(aChunk), input)) > 0) {
-    text.append(aChunk, got);
-  }
-  int readError = ferror(input) != 0 ? errno : 0;
-  if (!fromStdin) fclose(input);
-  if (readError != 0) {
-    *pMessage = "--table " + path + ": cannot read: " + strerror(readError);
-    return kExitNoInput;
-  }
-  if (text.size() > kMaxTableFileBytes) {
-    *pMessage = "--table " + path + ": larger than 1 MiB, no table file";
-    return kExitBadValue;
-  }
-  int32_t line = 0;
-  char szReason[kTableReasonSize];
-  if (!ParseTableText(text.data(), text.size(), samples, &line, szReason, std::size(szReason))) {
-    *pMessage = "--table " + path + ": line " + std::to_string(line) + ": " + szReason;
-    return kExitBadValue;
-  }
   return kExitOk;
 }
 
@@ -253,12 +319,8 @@ int32_t RunStart(const CommandRequest &request) {
   int32_t status = ResolveSettings(request, &settings, &message);
   if (status != kExitOk) return Fail(request.json, status, message);
   uint16_t samples[kWaveTableSamples];
-  if (request.tableFile.given) {
-    status = ReadTableFile(request.tableFile.text, samples, &message);
-    if (status != kExitOk) return Fail(request.json, status, message);
-  } else {
-    SettingsTable(settings, samples);
-  }
+  status = ResolveTable(request, settings, samples, &message);
+  if (status != kExitOk) return Fail(request.json, status, message);
   return SendSequence(request, StartSequence(settings, samples), kRunByte);
 }
 

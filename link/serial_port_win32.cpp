@@ -5,6 +5,10 @@
 // returns.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -236,8 +240,10 @@ void RestoreConsole() {
 }  // namespace
 
 // The console shows UTF-8 (the micro sign of the period) while the program runs; the code page is
-// the console's, shared with the shell, so it is put back at exit.
+// the console's, shared with the shell, so it is put back at exit. Standard input is read as
+// bytes: a WAV file piped to `--shape -` must not lose its CRs or end at a 0x1A.
 void PrepareConsole() {
+  _setmode(_fileno(stdin), _O_BINARY);
   previousOutputCodePage = GetConsoleOutputCP();
   if (previousOutputCodePage != 0 && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsole);
 }

@@ -4,6 +4,8 @@
 Usage: varnoltctl_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
 import fcntl
+import fractions
+import io
 import json
 import os
 import pathlib
@@ -13,6 +15,7 @@ import tempfile
 import termios
 import time
 import unittest
+import wave
 
 TOOL = GENERATOR = None
 
@@ -89,9 +92,9 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.stdout, self.stderr = result.stdout.decode(), result.stderr.decode()
         return result.returncode
 
-    def expect_failure(self, code, message, *args):
+    def expect_failure(self, code, message, *args, stdin=None):
         """The exit code, the message on stderr and, with --json, the one object on stdout."""
-        self.assertEqual(self.run_tool(*args, "--json"), code, self.stderr)
+        self.assertEqual(self.run_tool(*args, "--json", stdin=stdin), code, self.stderr)
         self.assertEqual(self.stderr.splitlines()[-1], "varnoltctl: " + message)
         self.assertEqual(json.loads(self.stdout), {"error": message, "exitCode": code})
 
@@ -223,6 +226,46 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.assertEqual(self.run_tool("start", "--table", self.path("missing")), 66)
         self.assertIn("cannot read", self.stderr)
 
+    def test_shape_files(self):
+        """A shape's table at the generator: position i*4/360 on the period 0, 1, 0, -1 (wrapping),
+        already within -1..+1, scaled by the amplitude code about 32767."""
+        gen = self.generator()
+        points = [0, 1, 0, -1]
+
+        def position(i):
+            k, t = divmod(fractions.Fraction(i * len(points), 360), 1)
+            return points[k] + t * (points[(k + 1) % len(points)] - points[k])
+
+        expected = [int(32767 + position(i) * 16000 + fractions.Fraction(1, 2)) for i in range(360)]
+        csv = self.write_file("shape.csv", "time;volts\n" + "".join(
+            f"{i};{p}\n" for i, p in enumerate(points)))
+        wav = io.BytesIO()
+        with wave.open(wav, "wb") as writer:
+            writer.setnchannels(2)
+            writer.setsampwidth(2)
+            writer.setframerate(8000)
+            writer.writeframes(b"".join((p * 3000).to_bytes(2, "little", signed=True) + b"\0\0"
+                                        for p in points))
+        for args, stdin in ((["--shape", csv], None), (["--shape", "-"], wav.getvalue())):
+            self.assertEqual(self.run_tool("start", "--amplitude-code", "16000", *args, "--json",
+                                           stdin=stdin), 0, self.stderr)
+            self.assertEqual(json.loads(self.stdout)["written"], 741)
+            self.assertEqual([s["samples"] for s in gen.log("start")][-1], expected)
+            # Frequency 100, amplitude 16000, offset 31, duty 50 (as for --table), 360 SPW, J1.
+            self.assertEqual(gen.log("settings")[-1]["bytes"], "00643e801f320000")
+        self.assertEqual(self.run_tool("table", "--amplitude-code", "16000", "--shape", csv), 0)
+        self.assertEqual(list(map(int, self.stdout.split())), expected)
+        self.assertEqual(self.run_tool("show", "--shape", csv, "--json"), 0, self.stderr)
+        self.assertEqual(json.loads(self.stdout)["wave"], "user")
+
+        bad = self.write_file("bad.csv", "volts\n1\n2,5\nx\n")
+        self.expect_failure(65, f"--shape {bad}: line 4: not a number", "start", "--shape", bad)
+        compressed = wav.getvalue()[:20] + b"\2" + wav.getvalue()[21:]  # the format tag
+        self.expect_failure(65, "--shape -: compressed WAV (format 0x0002)",
+                            "start", "--shape", "-", stdin=compressed)
+        self.expect_failure(66, f"--shape {self.path('missing')}: cannot read: No such file or "
+                            "directory", "show", "--shape", self.path("missing"))
+
     def test_values(self):
         self.expect_failure(65, "--freq 300k: above 214285.71 Hz, the highest at 24 SPW",
                             "show", "--freq", "300k")
@@ -232,9 +275,9 @@ class ToolTest(DeviceTree, unittest.TestCase):
                                        "--jumper", "J3"), 0)  # codes 7 at 24 SPW, 30 at J3
         shown = json.loads(self.stdout)
         self.assertEqual(list(shown), (
-            "waveformIndex spwIndex frequencyCode offsetCode amplitudeCode dutyPercent jumperIndex "
-            "frequencyHz offsetVolts vppVolts frequencyText offsetText vppText maxText dcText "
-            "minText periodText").split())
+            "wave waveformIndex spwIndex frequencyCode offsetCode amplitudeCode dutyPercent "
+            "jumperIndex frequencyHz offsetVolts vppVolts frequencyText offsetText vppText maxText "
+            "dcText minText periodText").split())
         self.assertEqual([shown[k] for k in "frequencyText offsetText vppText periodText".split()],
                          ["214285.71", "-5.24e-002", "3.3", "T=4.667\u00b5s"])
 
