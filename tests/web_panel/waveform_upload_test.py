@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """A waveform's file loaded through the web panel of varnoltctl serve: through the page in headless
-Chromium (the start bytes it gives are those of its shape, worked out here for a simple one, at
+Chromium (the start bytes it gives are those of `varnoltctl start --shape` with the same file, at
 the amplitude in use; a refused file shows its reason and changes nothing), and the upload's
 limit and origin check over plain HTTP.
 
@@ -151,25 +151,11 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         except urllib.error.HTTPError as error:
             return error.code, error.read()
 
-    def amplitude_code(self, *settings):
-        result = subprocess.run([scpi_serve_test.TOOL, "show", "--json", *settings],
-                                capture_output=True, text=True, check=True)
-        return json.loads(result.stdout)["amplitudeCode"]
-
-    def table_file(self, points, code):
-        """The 360 codes of a shape of a few points, worked out here on their own: interpolated
-        with wrap, already spanning -1..+1, then 32767 + v * code rounded half up."""
-        codes = []
-        for i in range(360):
-            where = i * len(points) / 360
-            k = int(where)
-            value = points[k] + (points[(k + 1) % len(points)] - points[k]) * (where - k)
-            codes.append(math.floor(32767 + value * code + 0.5))
-        return self.write(f"table-{code}.txt", "\n".join(map(str, codes)).encode())
-
-    def test_a_wav_file_gives_the_start_bytes_of_its_shape(self):
-        path = self.write("cycle.wav", wav_bytes([0, 1000, 0, -1000]))
-        points = [0, 1, 0, -1]
+    def test_a_wav_file_gives_the_start_bytes_of_start_shape(self):
+        # One period of an uneven wave, 500 points: a sine with its second harmonic.
+        path = self.write("cycle.wav", wav_bytes(
+            [round(12000 * math.sin(2 * math.pi * i / 500) + 6000 * math.sin(4 * math.pi * i / 500))
+             for i in range(500)]))
         self.open_page()
         before = self.page()
         self.assertEqual(len(before[0]), 7)
@@ -184,8 +170,7 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(self.scpi.query("FUNC?"), "USER")
         self.control("START").click()
         self.wait_until(lambda: len(self.received()) == 14)
-        self.assertEqual(self.received(),
-                         self.dry_run("--table", self.table_file(points, self.amplitude_code())))
+        self.assertEqual(self.received(), self.dry_run("--shape", path))
         # The amplitude scales the shape again at once, the output running.
         sent = len(self.received())
         field = self.control("Amplitude")
@@ -193,9 +178,8 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         field.send_keys(Keys.CONTROL, "a")
         field.send_keys("1.5", Keys.ENTER)
         self.wait_until(lambda: len(self.received(sent)) == 15)
-        table = self.table_file(points, self.amplitude_code("--vpp", "1.5"))
         self.assertEqual(self.received(sent),
-                         ["aa"] + self.dry_run("--table", table, "--vpp", "1.5"))
+                         ["aa"] + self.dry_run("--shape", path, "--vpp", "1.5"))
         self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
 
     def test_a_refused_file_shows_its_reason_and_changes_nothing(self):
@@ -214,6 +198,11 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(self.page(), before)
         self.assertEqual(self.scpi.query("FUNC?;:SYST:ERR?"), 'SQU;0,"No error"')
         self.assertEqual(self.received(), sent)
+        # The command line refuses it for the same reason.
+        result = subprocess.run([scpi_serve_test.TOOL, "show", "--shape", bad],
+                                capture_output=True, text=True)
+        self.assertEqual((result.returncode, result.stderr.splitlines()[-1]),
+                         (65, f"varnoltctl: --shape {bad}: {reason}"))
         # A good file, dropped on the preview, then clears the reason.
         self.browser.execute_script(
             "const files = new DataTransfer();"
