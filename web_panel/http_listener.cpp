@@ -236,7 +236,7 @@ void ServeWaveform(const httplib::Request &req, httplib::Response &res,
     return;
   }
   if (status != 0) {
-    Reply(res, 400, "{\"error\":\"not a file as it is\"}", "application/json");
+    Reply(res, 400, "{\"error\":\"the body is the file itself, not a form\"}", "application/json");
     return;
   }
   std::vector<double> values;
