@@ -254,11 +254,13 @@ void ServeWaveform(const httplib::Request &req, httplib::Response &res,
     Reply(res, 422, body + ",\"state\":" + published + "}", "application/json");
     return;
   }
-  bytes = std::string();  // up to 16 MiB, no longer needed while the loop runs the action
   auto pending = std::make_shared<PendingAction>();
   pending->action.kind = kWebLoadShape;
   snprintf(pending->action.szField, sizeof(pending->action.szField), "waveform");
   ShapeSamples(values, pending->action.aShape);
+  // The file (up to 16 MiB) and its values are not held while the loop runs the action.
+  bytes = std::string();
+  values = std::vector<double>();
   RunQueued(pending, res);
 }
 
