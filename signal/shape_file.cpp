@@ -75,6 +75,8 @@ enum class FieldValue { kNumber, kNotANumber, kTooLong, kOutOfRange };
 FieldValue ReadField(const char *pField, size_t length, bool decimalComma, double *pValue) {
   char szNumber[kNumberMaxText + 1];
   if (length > kNumberMaxText) return FieldValue::kTooLong;
+  // A zero byte would end the copy's text early and pass what follows it.
+  if (memchr(pField, '\0', length) != nullptr) return FieldValue::kNotANumber;
   for (size_t i = 0; i < length; i++) {
     szNumber[i] = decimalComma && pField[i] == ',' ? '.' : pField[i];
   }
