@@ -1,35 +1,30 @@
 #!/usr/bin/env python3
 """The web panel of varnoltctl serve, driven through the page alone in headless Chromium, on the
-virtual generator found in a fake sysfs tree (as scpi_serve_test.py runs it). Controls are found
-by their accessible names; what the page shows is checked against a SCPI client of the same
-server and `varnoltctl show` run with the same settings.
+virtual generator found in a fake sysfs tree. Controls are found by their accessible names; what
+the page shows is checked against a SCPI client of the same server and `varnoltctl show` run with
+the same settings.
 
 Usage: web_panel_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
 import json
 import os
-import re
-import socket
 import subprocess
 import sys
-import threading
 import time
 import unittest
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serving"))
-import scpi_serve_test  # noqa: E402
-from scpi_serve_test import varnoltctl_test  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.browser import chromium  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
-TOOL = None
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+) \(SCPI\) and "
-                     r"(http://\S+/) \(web panel\)$")
 LOST = "Device NOT connected->Connection lost"
 # Every accessible name the page has, with the role it must have.
 NAMES = {"Waveform": "combobox", "Samples per wave": "combobox", "Frequency": "textbox",
@@ -46,52 +41,12 @@ WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
                "NRAM": "reversed-saw", "NOIS": "random", "DC": "zero"}
 
 
-class PanelServer(scpi_serve_test.Server):
-    """varnoltctl serve with the SCPI listener and the page both on free loopback ports."""
-
-    def __init__(self, env, *options, http="127.0.0.1:0"):
-        self.process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--http",
-                                         http, *options], env=env,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE)
-        self.lines = []
-        self.reader = threading.Thread(target=self._collect, daemon=True)
-        self.reader.start()
-        match = self.wait_for(SERVING)
-        self.device, self.port, self.url = ((match.group(1), int(match.group(3)), match.group(4))
-                                            if match else (None, None, None))
-
-
-class Scpi:
-    """A raw SCPI client: one line out, one answer line back."""
-
-    def __init__(self, port):
-        self.socket = socket.create_connection(("127.0.0.1", port), timeout=5)
-        self.file = self.socket.makefile("rb")
-
-    def write(self, line):
-        self.socket.sendall(line.encode() + b"\n")
-
-    def query(self, line):
-        self.write(line)
-        return self.file.readline().decode().rstrip("\n")
-
-    def close(self):
-        self.file.close()
-        self.socket.close()
-
-
-class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+class WebPanelTest(DeviceTree, unittest.TestCase):
     browser = None
 
     @classmethod
     def setUpClass(cls):
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.browser = chromium(log=True)
 
     @classmethod
     def tearDownClass(cls):
@@ -100,37 +55,17 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
     def setUp(self):
         super().setUp()
         self.generator = self.plug_in()
-        self.server = PanelServer(self.env)
+        self.server = Server(env=self.env)
         self.addCleanup(self.server.stop)
         self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
-        self.scpi = Scpi(self.server.port)
+        self.scpi = Client(self.server.port)
         self.addCleanup(self.scpi.close)
         self.open_page()
 
     # --- the generator and the tools ---
 
-    def plug_in(self, *options):
-        """A virtual generator as ttyACM0 of a USB device 1209:7A3C (a second call replugs)."""
-        generator = varnoltctl_test.Generator(*options)
-        self.addCleanup(generator.stop)
-        if not os.path.exists(self.path("sys/class/tty/ttyACM0")):
-            self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
-        os.symlink(generator.pty, self.path("dev/ttyACM0"))
-        return generator
-
-    def unplug(self):
-        self.generator.process.terminate()
-        self.generator.process.wait()
-        os.remove(self.path("dev/ttyACM0"))
-
-    def received(self, after=0):
-        """The bytes of each message the generator read, from message `after` on."""
-        with open(self.generator.log_path) as log_file:
-            return [r["bytes"] for r in map(json.loads, log_file)
-                    if r["kind"] in ("block", "settings", "run", "stop", "unknown")][after:]
-
     def tool(self, *args):
-        result = subprocess.run([TOOL, *args], capture_output=True, text=True, check=True)
+        result = subprocess.run([rig.TOOL, *args], capture_output=True, text=True, check=True)
         return result.stdout
 
     def show(self, *settings):
@@ -369,11 +304,11 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.type_into("Amplitude", "1.5")
         self.assert_page_shows(*settings)
         picture = self.browser.execute_script("return document.querySelector('main svg').outerHTML")
-        self.assertEqual(self.received(), [])
+        self.assertEqual(self.generator.received(), [])
         self.control("START").click()
         self.assertEqual(self.status_after("Device is RUNNING!"), "Device is RUNNING!")
         self.assertEqual(self.run_button().text, "STOP")
-        start = self.received()
+        start = self.generator.received()
         dry_run = self.tool("start", "--dry-run", *settings).replace(" ", "").splitlines()
         self.assertEqual(start, dry_run)
         self.assertEqual(sum(len(message) // 2 for message in start), 741)
@@ -385,7 +320,7 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.control("STOP").click()
         self.assertEqual(self.status_after("Device is STOPPED!"), "Device is STOPPED!")
         self.assertEqual(self.run_button().text, "START")
-        self.assertEqual(self.received(len(start)),
+        self.assertEqual(self.generator.received(len(start)),
                          ["aa"])
 
     def test_a_scpi_change_shows_without_reload(self):
@@ -406,7 +341,7 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertTrue(self.browser.execute_script("return window.notReloaded === true"))
 
     def test_the_generator_unplugged_and_back(self):
-        self.unplug()
+        self.unplug(self.generator)
         self.assertEqual(self.status_after(LOST), LOST)
         self.generator = self.plug_in()
         # Back without any command: the server looks for it by itself.
@@ -426,7 +361,7 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertNotEqual(self.status_element().value_of_css_property("color"), connected)
         # The page's own words, none of the server's.
         self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
-        self.server = PanelServer(self.env, http=f"127.0.0.1:{port}")
+        self.server = Server("--http", f"127.0.0.1:{port}", env=self.env)
         self.addCleanup(self.server.stop)
         self.assertIsNotNone(self.server.url, self.server.lines)
         self.assertIn(self.wait_until(lambda: "lost" not in self.status_line().lower(), 10) and
@@ -527,6 +462,4 @@ class WebPanelTest(varnoltctl_test.DeviceTree, unittest.TestCase):
 
 
 if __name__ == "__main__":
-    TOOL = sys.argv[1]
-    varnoltctl_test.GENERATOR = sys.argv[2]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+    rig.main()
