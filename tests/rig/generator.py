@@ -4,6 +4,7 @@ import json
 import os
 import pathlib
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -11,6 +12,12 @@ import rig
 
 # The kinds of the log's records that are messages the generator read.
 MESSAGES = ("block", "settings", "run", "stop", "unknown")
+
+
+def read_log(path, kinds=None):
+    """The records of a generator's log, of these kinds only if kinds are given."""
+    with open(path) as log_file:
+        return [r for r in map(json.loads, log_file) if kinds is None or r["kind"] in kinds]
 
 
 class Generator:
@@ -24,23 +31,18 @@ class Generator:
                                         stderr=subprocess.DEVNULL)
         self.pty = self.process.stdout.readline().decode().strip()
 
-    def records(self, kinds=None):
-        """The log's records, of these kinds only if kinds are given."""
-        with open(self.log_path) as log_file:
-            return [r for r in map(json.loads, log_file) if kinds is None or r["kind"] in kinds]
-
     def log(self, kind, limit=3.0, count=1):
         """The records of one kind, once there are count of them or limit s have passed."""
         deadline = time.monotonic() + limit
         while True:
-            records = self.records((kind,))
+            records = read_log(self.log_path, (kind,))
             if len(records) >= count or time.monotonic() > deadline:
                 return records
             time.sleep(0.02)
 
     def received(self, after=0):
         """The bytes (hex) of each message it read, from message `after` on."""
-        return [r["bytes"] for r in self.records(MESSAGES)][after:]
+        return [r["bytes"] for r in read_log(self.log_path, MESSAGES)][after:]
 
     def settle(self, limit=0.3):
         """The number of messages read once what was sent has arrived (a burst ends after a gap
@@ -102,3 +104,8 @@ class DeviceTree:
         may take its number)."""
         generator.hang_up()
         os.remove(self.path("dev/" + name))
+
+
+if __name__ == "__main__":
+    # For the shell tests: `python3 -m rig.generator LOG` prints the bytes of each message.
+    print("\n".join(r["bytes"] for r in read_log(sys.argv[1], MESSAGES)))
