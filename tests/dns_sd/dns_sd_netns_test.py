@@ -24,6 +24,7 @@ import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.mdns import ADDRESS, ANNOUNCED, Responder, enter_network, run  # noqa: E402
 from rig.process import die_with_parent  # noqa: E402
+from rig.scpi import Client  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
 NAME = "VARNOLT DDS generator SN0001"
@@ -110,12 +111,8 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         return server
 
     def query(self, server, line):
-        resources = pyvisa.ResourceManager("@py")
-        self.addCleanup(resources.close)
-        scpi = resources.open_resource(f"TCPIP::{ADDRESS}::{server.port}::SOCKET",
-                                       read_termination="\n", write_termination="\n", timeout=5000)
-        self.addCleanup(scpi.close)
-        return scpi.query(line)
+        with Client(server.port, host=ADDRESS) as scpi:
+            return scpi.query(line)
 
     def discover(self, *options):
         result = run(rig.TOOL, "discover", *options, timeout=30)
