@@ -36,6 +36,9 @@ NAMES = {"Waveform": "combobox", "Samples per wave": "combobox", "Frequency": "t
          "J1(x2)": "radio", "J2(x1.5)": "radio", "J3(x1)": "radio", "J4(x0.5)": "radio",
          "START": "button", "Maximum": "status", "DC level": "status", "Minimum": "status",
          "Period": "status"}
+# What the page shows, as varnoltctl show --json names it.
+SHOWN = ("waveformIndex", "spwIndex", "dutyPercent", "frequencyText", "offsetText", "vppText",
+         "maxText", "dcText", "minText", "periodText", "jumperIndex")
 # SCPI's function names as varnoltctl's --wave takes them.
 WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
                "NRAM": "reversed-saw", "NOIS": "random", "DC": "zero"}
@@ -142,16 +145,12 @@ class WebPanelTest(DeviceTree, unittest.TestCase):
             ".concat(e.slice(3, 10).map(x => x.value), [e.slice(10).map(x => x.checked)]);",
             *[self.control(name) for name in names])
         jumpers = values[10]
-        return dict(zip(("waveformIndex", "spwIndex", "dutyPercent", "frequencyText",
-                         "offsetText", "vppText", "maxText", "dcText", "minText", "periodText",
-                         "jumperIndex"),
-                        values[:10] + [jumpers.index(True) if jumpers.count(True) == 1 else None]))
+        return dict(zip(SHOWN, values[:10] + [jumpers.index(True) if jumpers.count(True) == 1
+                                              else None]))
 
     def expected(self, *settings):
-        return {key: value for key, value in self.show(*settings).items()
-                if key in ("waveformIndex", "spwIndex", "dutyPercent", "jumperIndex",
-                           "frequencyText", "offsetText", "vppText", "maxText", "dcText",
-                           "minText", "periodText")}
+        shown = self.show(*settings)
+        return {key: shown[key] for key in SHOWN}
 
     def wait_until(self, condition, limit=5.0):
         try:
