@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.process import processor_seconds  # noqa: E402
+from rig.scpi import Client  # noqa: E402
 from rig.serve import SERVING, Server  # noqa: E402
 
 
@@ -275,9 +276,8 @@ class ServeTest(DeviceTree, unittest.TestCase):
         # IPv6 loopback: no warning; the address is written in brackets.
         server = Server(env=self.env, listen="[::1]:0")
         self.assertIsNotNone(server.port, server.lines)
-        with socket.create_connection(("::1", server.port)) as client:
-            client.sendall(b"*OPC?\n")
-            self.assertEqual(client.recv(10), b"1\n")
+        with Client(server.port, host="::1") as client:
+            self.assertEqual(client.query("*OPC?"), "1")
         self.assertEqual(server.stop(), 0)
         self.assertEqual([line for line in server.lines if "warning" in line], [])
         server = Server(env=self.env, listen="0.0.0.0:0")
@@ -290,9 +290,8 @@ class ServeTest(DeviceTree, unittest.TestCase):
                                    env=self.env, stderr=subprocess.PIPE)
         port = int(SERVING.search(process.stderr.readline().decode().strip()).group(3))
         process.stderr.close()
-        with socket.create_connection(("127.0.0.1", port)) as client:
-            client.sendall(b"*OPC?\n")
-            self.assertEqual(client.recv(10), b"1\n")
+        with Client(port) as client:
+            self.assertEqual(client.query("*OPC?"), "1")
         process.terminate()
         self.assertEqual(process.wait(timeout=10), 0)
 
