@@ -306,12 +306,6 @@ def scenario_lostlink(ctx):
     ctx["rig"].stop_generator()  # a hang-up while running
     check_equal(wait_for(lambda: status(ctx), lost), lost, "hang-up while running: the status bar")
     check_equal(wait_for(lambda: text(ctx, 1012), "START"), "START", "hang-up: the button reads START")
-    time.sleep(0.5)
-    before, started = panel.processor_seconds(ctx["program"].pid), time.monotonic()
-    time.sleep(4.0)
-    used, waited = panel.processor_seconds(ctx["program"].pid) - before, time.monotonic() - started
-    check(used < 0.1 * waited, "hang-up: the process idles (under 10 % of a core over 4 s)",
-          f"{used:.2f} s of {waited:.2f} s")
     ctx["rig"].start_generator("generator-2")  # back on the same COM port
     click(ctx, 1012)
     time.sleep(0.5)

@@ -83,13 +83,6 @@ def start_display(work, size="1024x768"):
     return xvfb, ":" + number[0]
 
 
-def processor_seconds(pid):
-    """The user and system time that the process has used."""
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 class Session:
     """One run in WINEPREFIX: the display, a bash with tools/wine/rig.sh (the prefix's server
     restarted on the display, the fake device, the generator) and the driver. With a generator,
