@@ -1,9 +1,10 @@
-"""The Windows panel under Wine, for the end-to-end tests and the e2e measurements: an Xvfb display of
-its own, the prefix's server restarted on it, the fake USB device of tools/wine/rig.sh with the
-virtual generator on COM5, and the driver (tests/e2e/panel_driver.cpp) that reads and presses
-dialogs from outside. Needs WINEPREFIX naming a prefix made by tools/wine/make-prefix.sh.
+"""The Windows panel under Wine, for the end-to-end tests and the e2e measurements: an Xvfb
+display of its own, the prefix's server restarted on it, the fake USB device of tools/wine/rig.sh
+with the virtual generator on COM5, and the driver (tests/e2e/panel_driver.cpp) that reads and
+presses dialogs from outside. Needs WINEPREFIX naming a prefix made by tools/wine/make-prefix.sh.
 
-Import it with tests/rig on sys.path: `import panel`.
+Import it with tests/rig on sys.path (`import panel`), or run it as the Xvfb runner of the Windows
+tests that draw: `panel.py COMMAND...`.
 """
 
 import json
@@ -67,8 +68,9 @@ def start_display(work, size="1024x768"):
     the display's number once it accepts clients, and again at each reset: into a file."""
     path = os.path.join(work, "display")
     with open(path, "w") as number_file:
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(number_file.fileno()), "-screen", "0",
-                                 f"{size}x24", "-nolisten", "tcp"], pass_fds=(number_file.fileno(),),
+        fd = number_file.fileno()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd), "-screen", "0", f"{size}x24",
+                                 "-nolisten", "tcp"], pass_fds=(fd,),
                                 stdout=open(os.path.join(work, "xvfb.log"), "w"),
                                 stderr=subprocess.STDOUT)
     for _ in range(200):
@@ -128,7 +130,8 @@ class Session:
     def start_generator(self, name):
         """A generator (again) on COM5, its log in the folder NAME of the work folder."""
         self.run(f"rig_stop_generator; rig_start_generator '{os.path.join(self.work, name)}'")
-        self.log, self.pty = self.run('printf "%s\\n%s\\n" "$RIG_GENERATOR_LOG" "$RIG_GENERATOR_PTY"')
+        self.log, self.pty = self.run(
+            'printf "%s\\n%s\\n" "$RIG_GENERATOR_LOG" "$RIG_GENERATOR_PTY"')
 
     def stop_generator(self):
         """Its end of the line closes: a hang-up."""
@@ -160,7 +163,7 @@ class Session:
         return answer
 
     def start_program(self, exe, log_name):
-        """varnolt.exe (or another Windows program) on the display, its output in the work folder."""
+        """A Windows program on the display, its output in the work folder."""
         log = open(os.path.join(self.work, log_name), "w")
         return subprocess.Popen([WINE_RUN, exe], env=self.env, stdout=log, stderr=log)
 

@@ -69,7 +69,8 @@ def main():
         session.start_driver()
         for run in range(args.runs + 1):
             for name, program, caption in programs:
-                elapsed = one_launch(session, program, caption, f"{name.replace(' ', '-')}-{run}.log")
+                log_name = f"{name.replace(' ', '-')}-{run}.log"
+                elapsed = one_launch(session, program, caption, log_name)
                 label = "warm-up" if run == 0 else f"run {run}"
                 print(f"{name:15s} {label:8s} {elapsed * 1000:7.1f} ms" if elapsed is not None
                       else f"{name:15s} {label:8s} failed", flush=True)
