@@ -315,4 +315,66 @@ TEST(InstrumentSteps, StepsChangeTheirFieldAndRestartARunningOutput) {
   EXPECT_EQ(instrument->errorCount, 0);
 }
 
+// A coarse step moves a field further than a fine one, in the same direction. Near an end of the
+// range, where a step is clamped: a coarse step that would pass the end stops at it, still further
+// than the fine one; where the fine step reaches the end too, both end there ("as far"); at the
+// end itself neither moves. The highest frequencies' coarse step is one code, as far as the fine
+// one.
+TEST(InstrumentSteps, ACoarseStepGoesFurtherThanAFineOne) {
+  enum Reach { kFurther, kAsFar, kNeither };
+  const struct {
+    InstrumentField field;
+    bool up;
+    uint16_t code;
+    Reach reach;
+  } kCases[] = {
+      {kFieldFrequency, true, 100, kFurther},    {kFieldFrequency, true, 5000, kFurther},
+      {kFieldFrequency, true, 22, kFurther},     {kFieldFrequency, true, 15, kAsFar},
+      {kFieldFrequency, true, 8, kAsFar},        {kFieldFrequency, true, 7, kNeither},
+      {kFieldFrequency, false, 100, kFurther},   {kFieldFrequency, false, 5000, kFurther},
+      {kFieldFrequency, false, 65000, kFurther}, {kFieldFrequency, false, 65534, kAsFar},
+      {kFieldFrequency, false, 65535, kNeither}, {kFieldAmplitude, true, 10000, kFurther},
+      {kFieldAmplitude, true, 32000, kFurther},  {kFieldAmplitude, true, 32700, kAsFar},
+      {kFieldAmplitude, true, 32767, kNeither},  {kFieldAmplitude, false, 10000, kFurther},
+      {kFieldAmplitude, false, 1000, kFurther},  {kFieldAmplitude, false, 300, kAsFar},
+      {kFieldAmplitude, false, 255, kNeither},
+  };
+  // The field's value in hertz or volts peak to peak after one step from the case's code.
+  auto stepped = [](const auto &c, bool step, bool coarse) {
+    Bench bench;
+    GeneratorSettings &settings = bench.instrument.settings;
+    (c.field == kFieldFrequency ? settings.frequencyCode : settings.amplitudeCode) = c.code;
+    if (step) {
+      EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.link, c.field, c.up, coarse), 0);
+    }
+    return c.field == kFieldFrequency ? FrequencyFromCode(settings.frequencyCode, 0)
+                                      : AmplitudeFromCode(settings.amplitudeCode, 0);
+  };
+  for (const auto &c : kCases) {
+    const double before = stepped(c, false, false);
+    const double fine = stepped(c, true, false);
+    const double coarse = stepped(c, true, true);
+    const std::string where = (c.field == kFieldFrequency ? "frequency " : "amplitude ") +
+                              std::string(c.up ? "up from " : "down from ") +
+                              std::to_string(c.code);
+    // Up is a higher frequency (a lower code) and a larger amplitude.
+    EXPECT_TRUE(c.up ? fine >= before && coarse >= before : fine <= before && coarse <= before)
+        << where;
+    switch (c.reach) {
+      case kFurther:
+        EXPECT_NE(fine, before) << where;
+        EXPECT_GT(std::fabs(coarse - before), std::fabs(fine - before)) << where;
+        break;
+      case kAsFar:
+        EXPECT_NE(fine, before) << where;
+        EXPECT_EQ(coarse, fine) << where;
+        break;
+      case kNeither:
+        EXPECT_EQ(fine, before) << where;
+        EXPECT_EQ(coarse, before) << where;
+        break;
+    }
+  }
+}
+
 }  // namespace
