@@ -23,11 +23,7 @@ result=$(rig_wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "st
 [ "$result" = '{"port":"COM5","written":741,"report":"55","exitCode":0}' ] || fail "start gave $result"
 
 expected=$(rig_wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
-received=$(python3 -c '
-import json, sys
-for record in map(json.loads, open(sys.argv[1])):
-    if record["kind"] in ("block", "settings", "run", "unknown"):
-        print(record["bytes"])' "$RIG_GENERATOR_LOG")
+received=$(PYTHONPATH="$3/tests" python3 -m rig.generator "$RIG_GENERATOR_LOG")
 # The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
 [ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
   fail "the generator received other bytes than --dry-run prints"
