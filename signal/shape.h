@@ -11,8 +11,8 @@ enum : int32_t { kShapeMaxPoints = 1000000 };
 // linear interpolation below 360 points, overlap-weighted means from 360 on.
 void ResampleShape(const double *pValues, int32_t count, double aSamples[kWaveTableSamples]);
 
-// In place: the smallest becomes -1, the largest +1; all equal (within the rule's tolerance): all
-// 0.
+// In place: the smallest becomes -1, the largest +1; all equal: all 0. (No tolerance is needed:
+// ResampleShape gives equal values for equal points exactly, however the means round.)
 void NormaliseShape(double aSamples[kWaveTableSamples]);
 
 // code = floor(32767 + v * amplitudeCode + 0.5) for each sample.

@@ -29,22 +29,52 @@ bool IsDigit(char c) {
 }
 
 // A decimal with an optional sign, fraction and exponent, and nothing else (no inf, nan, hex).
-bool IsDecimal(const char *szText) {
+// Also gathers its significant digits (up to 19) and the power of ten that scales them, for
+// ReadField's quick conversion; *pDigitsKept is false when digits had to be dropped.
+bool ScanDecimal(const char *szText, bool *pNegative, uint64_t *pDigits, int32_t *pExponent,
+                 bool *pDigitsKept) {
   size_t index = 0;
+  *pNegative = szText[index] == '-';
   if (szText[index] == '+' || szText[index] == '-') index++;
-  size_t digits = 0;
-  while (IsDigit(szText[index])) index++, digits++;
+  uint64_t digits = 0;
+  int32_t kept = 0, exponent = 0, count = 0;
+  bool bKept = true;
+  // A digit: leading zeros are not significant; past 19 digits the mantissa would overflow.
+  auto take = [&](char c, bool fraction) {
+    count++;
+    if (digits == 0 && c == '0') {
+      if (fraction) exponent--;
+      return;
+    }
+    if (kept < 19) {
+      digits = digits * 10 + static_cast<uint64_t>(c - '0');
+      kept++;
+      if (fraction) exponent--;
+    } else {
+      bKept = false;  // strtod reads it: the exponent no longer matters
+    }
+  };
+  while (IsDigit(szText[index])) take(szText[index++], false);
   if (szText[index] == '.') {
     index++;
-    while (IsDigit(szText[index])) index++, digits++;
+    while (IsDigit(szText[index])) take(szText[index++], true);
   }
-  if (digits == 0) return false;
+  if (count == 0) return false;
   if (szText[index] == 'e' || szText[index] == 'E') {
     index++;
-    if (szText[index] == '+' || szText[index] == '-') index++;
+    int32_t sign = 1;
+    if (szText[index] == '+' || szText[index] == '-') sign = szText[index++] == '-' ? -1 : 1;
     if (!IsDigit(szText[index])) return false;
-    while (IsDigit(szText[index])) index++;
+    int32_t written = 0;
+    while (IsDigit(szText[index])) {
+      if (written < 100000) written = written * 10 + (szText[index] - '0');
+      index++;
+    }
+    exponent += sign * written;
   }
+  *pDigits = digits;
+  *pExponent = exponent;
+  *pDigitsKept = bKept;
   return szText[index] == '\0';
 }
 
@@ -75,13 +105,33 @@ enum class FieldValue { kNumber, kNotANumber, kTooLong, kOutOfRange };
 FieldValue ReadField(const char *pField, size_t length, bool decimalComma, double *pValue) {
   char szNumber[kNumberMaxText + 1];
   if (length > kNumberMaxText) return FieldValue::kTooLong;
+  // A zero byte would end the copy's text early and pass what follows it.
+  if (memchr(pField, '\0', length) != nullptr) return FieldValue::kNotANumber;
   for (size_t i = 0; i < length; i++) {
     szNumber[i] = decimalComma && pField[i] == ',' ? '.' : pField[i];
   }
   szNumber[length] = '\0';
-  if (!IsDecimal(szNumber)) return FieldValue::kNotANumber;
-  // The program runs in the C locale, so strtod reads '.' as the point.
-  const double value = strtod(szNumber, nullptr);
+  bool bNegative = false, bDigitsKept = false;
+  uint64_t digits = 0;
+  int32_t exponent = 0;
+  if (!ScanDecimal(szNumber, &bNegative, &digits, &exponent, &bDigitsKept)) {
+    return FieldValue::kNotANumber;
+  }
+  // Digits below 2^53 and a power of ten up to 1e22 are both exact doubles, so one product or
+  // quotient rounds once, to the double nearest the decimal, as strtod would give it at several
+  // times the cost; any other number goes to strtod (the program runs in the C locale, so it
+  // reads '.' as the point).
+  static const double kPowersOfTen[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  double value = 0.0;
+  if (bDigitsKept && digits < (uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
+    const double mantissa = static_cast<double>(digits);
+    value = exponent >= 0 ? mantissa * kPowersOfTen[exponent] : mantissa / kPowersOfTen[-exponent];
+    if (bNegative) value = -value;
+  } else {
+    value = strtod(szNumber, nullptr);
+  }
   if (!std::isfinite(value)) return FieldValue::kOutOfRange;
   *pValue = value;
   return FieldValue::kNumber;

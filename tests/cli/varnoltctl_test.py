@@ -11,82 +11,25 @@ import os
 import pathlib
 import subprocess
 import sys
-import tempfile
 import termios
 import time
 import unittest
 import wave
 
-TOOL = GENERATOR = None
-
-
-def processor_seconds(pid):
-    """User and system time of a running process, from /proc."""
-    fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-class Generator:
-    def __init__(self, *options):
-        self.dir = tempfile.TemporaryDirectory()
-        self.log_path = os.path.join(self.dir.name, "log")
-        self.process = subprocess.Popen([GENERATOR, "--log", self.log_path, *options],
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.pty = self.process.stdout.readline().decode().strip()
-
-    def log(self, kind, limit=3.0):
-        deadline = time.monotonic() + limit
-        while True:
-            with open(self.log_path) as log_file:
-                records = [r for r in map(json.loads, log_file) if r["kind"] == kind]
-            if records or time.monotonic() > deadline:
-                return records
-            time.sleep(0.02)
-
-    def stop(self):
-        self.process.terminate()
-        self.process.stdout.close()
-        self.process.wait()
-        self.dir.cleanup()
-
-
-class DeviceTree:
-    """A fake sysfs tree and dev folder, where varnoltctl looks for the generator (a mixin of
-    this test and scpi_serve_test.py)."""
-
-    def setUp(self):
-        self.root = tempfile.TemporaryDirectory()
-        self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
-        self.addCleanup(self.root.cleanup)
-        for folder in ("sys/class/tty", "dev/serial/by-id"):
-            os.makedirs(self.path(folder))
-
-    def path(self, relative):
-        return os.path.join(self.root.name, relative)
-
-    def tty(self, name, device, ids=None, serial=None):
-        """A tty whose device folder is sys/devices/DEVICE, below a USB device if ids are given."""
-        folder = self.path("sys/devices/" + device)
-        os.makedirs(folder + "/tty/" + name)
-        if ids:
-            for attribute, value in zip(("idVendor", "idProduct", "serial"), (*ids, serial)):
-                if value:
-                    pathlib.Path(os.path.dirname(folder), attribute).write_text(value + "\n")
-        os.symlink(folder, folder + "/tty/" + name + "/device")
-        os.symlink(folder + "/tty/" + name, self.path("sys/class/tty/" + name))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.process import processor_seconds  # noqa: E402
 
 
 class ToolTest(DeviceTree, unittest.TestCase):
     def generator(self, name="ttyACM0", *options, usb="1-2", serial="SN0001"):
-        generator = Generator(*options)
-        self.addCleanup(generator.stop)
-        self.tty(name, f"usb1/{usb}/{usb}:1.0", ("1209", "7A3C"), serial)
-        os.symlink(generator.pty, self.path("dev/" + name))
-        return generator
+        # The product id in capitals: sysfs writes it in small letters, a match takes either.
+        return self.plug_in(*options, name=name, usb=usb, serial=serial, product="7A3C")
 
     def run_tool(self, *args, stdin=None):
         started = time.monotonic()
-        result = subprocess.run([TOOL, *args], env=self.env, input=stdin, capture_output=True,
+        result = subprocess.run([rig.TOOL, *args], env=self.env, input=stdin, capture_output=True,
                                 timeout=30)
         self.elapsed = time.monotonic() - started
         self.stdout, self.stderr = result.stdout.decode(), result.stderr.decode()
@@ -139,10 +82,7 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.assertEqual(gen.log("settings")[0]["bytes"], "000700ff1e320403")
         # --dry-run prints the same writes, one a line.
         self.assertEqual(self.run_tool("start", *settings, "--dry-run"), 0, self.stderr)
-        with open(gen.log_path) as log_file:
-            received = [r["bytes"] for r in map(json.loads, log_file) if "burst" in r
-                        and r["kind"] in ("block", "settings", "run")]
-        self.assertEqual(self.stdout.replace(" ", "").splitlines(), received)
+        self.assertEqual(self.stdout.replace(" ", "").splitlines(), gen.received())
 
     def test_no_generator_and_several(self):
         self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("2341", "0043"))
@@ -168,7 +108,7 @@ class ToolTest(DeviceTree, unittest.TestCase):
     def test_hang_up_during_the_wait(self):
         """A hang-up well after the writes ends the wait at once, and the wait itself sleeps."""
         generator = self.generator("ttyACM0", "--report", "none")
-        tool = subprocess.Popen([TOOL, "start", "--timeout", "20"], env=self.env,
+        tool = subprocess.Popen([rig.TOOL, "start", "--timeout", "20"], env=self.env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.addCleanup(tool.kill)
         self.assertEqual(len(generator.log("start", limit=20)), 1)
@@ -178,7 +118,7 @@ class ToolTest(DeviceTree, unittest.TestCase):
         time.sleep(1.0)
         used, waited = processor_seconds(tool.pid) - before, time.monotonic() - started
         self.assertLess(used, 0.1 * waited)
-        generator.stop()  # its end of the line closes: a hang-up
+        generator.hang_up()  # its end of the line closes
         hangup = time.monotonic()
         self.assertEqual(tool.wait(timeout=20), 74)
         self.assertLess(time.monotonic() - hangup, 5)  # not the 20 s time-out
@@ -211,7 +151,7 @@ class ToolTest(DeviceTree, unittest.TestCase):
             self.skipTest("needs root to run as another user")
         os.chmod(self.root.name, 0o755)  # a port file of root's, 0600, opened by nobody
         result = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                 TOOL, "stop", "--port", self.write_file("port", "")],
+                                 rig.TOOL, "stop", "--port", self.write_file("port", "")],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 77, result.stderr)
         self.assertIn('must be in the group "root"', result.stderr)
@@ -246,13 +186,14 @@ class ToolTest(DeviceTree, unittest.TestCase):
             writer.setframerate(8000)
             writer.writeframes(b"".join((p * 3000).to_bytes(2, "little", signed=True) + b"\0\0"
                                         for p in points))
-        for args, stdin in ((["--shape", csv], None), (["--shape", "-"], wav.getvalue())):
+        for count, (args, stdin) in enumerate(((["--shape", csv], None),
+                                               (["--shape", "-"], wav.getvalue())), 1):
             self.assertEqual(self.run_tool("start", "--amplitude-code", "16000", *args, "--json",
                                            stdin=stdin), 0, self.stderr)
             self.assertEqual(json.loads(self.stdout)["written"], 741)
-            self.assertEqual([s["samples"] for s in gen.log("start")][-1], expected)
+            self.assertEqual(gen.log("start", count=count)[-1]["samples"], expected)
             # Frequency 100, amplitude 16000, offset 31, duty 50 (as for --table), 360 SPW, J1.
-            self.assertEqual(gen.log("settings")[-1]["bytes"], "00643e801f320000")
+            self.assertEqual(gen.log("settings", count=count)[-1]["bytes"], "00643e801f320000")
         self.assertEqual(self.run_tool("table", "--amplitude-code", "16000", "--shape", csv), 0)
         self.assertEqual(list(map(int, self.stdout.split())), expected)
         self.assertEqual(self.run_tool("show", "--shape", csv, "--json"), 0, self.stderr)
@@ -274,14 +215,10 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.assertEqual(self.run_tool("show", "--json", "--freq", "214.2k", "--offset", "-52m",
                                        "--jumper", "J3"), 0)  # codes 7 at 24 SPW, 30 at J3
         shown = json.loads(self.stdout)
-        self.assertEqual(list(shown), (
-            "wave waveformIndex spwIndex frequencyCode offsetCode amplitudeCode dutyPercent "
-            "jumperIndex frequencyHz offsetVolts vppVolts frequencyText offsetText vppText maxText "
-            "dcText minText periodText").split())
+        self.assertEqual(shown["wave"], "sine")
         self.assertEqual([shown[k] for k in "frequencyText offsetText vppText periodText".split()],
                          ["214285.71", "-5.24e-002", "3.3", "T=4.667\u00b5s"])
 
 
 if __name__ == "__main__":
-    TOOL, GENERATOR = sys.argv[1], sys.argv[2]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+    rig.main()

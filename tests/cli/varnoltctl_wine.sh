@@ -23,14 +23,25 @@ result=$(rig_wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "st
 [ "$result" = '{"port":"COM5","written":741,"report":"55","exitCode":0}' ] || fail "start gave $result"
 
 expected=$(rig_wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
-received=$(python3 -c '
-import json, sys
-for record in map(json.loads, open(sys.argv[1])):
-    if record["kind"] in ("block", "settings", "run", "unknown"):
-        print(record["bytes"])' "$RIG_GENERATOR_LOG")
+received=$(PYTHONPATH="$3/tests" python3 -m rig.generator "$RIG_GENERATOR_LOG")
 # The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
 [ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
   fail "the generator received other bytes than --dry-run prints"
+
+# A WAV file on standard input arrives as bytes: its CR, LF and 0x1A bytes neither turn into line
+# ends nor end the input, so the codes are those of the same file read by name.
+python3 -c '
+import struct, sys
+frames = bytes([0x0d, 0x0a, 0x1a, 0x00, 0x0a, 0x0d, 0x00, 0x80, 0x0d, 0x0a, 0xff, 0x7f])
+fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, 1, 1, 8000, 16000, 2, 16)
+body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(frames)) + frames
+sys.stdout.buffer.write(b"RIFF" + struct.pack("<I", len(body)) + body)' >"$work/cycle.wav"
+piped=$(rig_wine "$exe" table --shape - <"$work/cycle.wav" | tr -d '\r') ||
+  fail "table --shape - ended with $?"
+named=$(rig_wine "$exe" table --shape "$work/cycle.wav" | tr -d '\r') ||
+  fail "table --shape FILE ended with $?"
+[ "$(wc -l <<<"$piped")" -eq 360 ] && [ "$piped" = "$named" ] ||
+  fail "a WAV file on standard input gave other codes than the file read by name"
 
 # Wine has no DNS-SD (DnsServiceBrowse): discover says so and exits 69, and the program still
 # loads, since the call is looked up at run time. In a network namespace of its own all the same,
@@ -44,4 +55,5 @@ set -e
 message="this system has no DNS-SD to ask (DnsServiceBrowse: Windows 10 1809 or later is needed)"
 [ "$status" -eq 69 ] && [ "$found" = "{\"error\":\"$message\",\"exitCode\":69}" ] ||
   fail "discover ended with $status: $found $(cat "$work/discover.err")"
-echo "varnoltctl_wine.sh: list, start and its 14 writes, discover without DNS-SD as expected"
+echo "varnoltctl_wine.sh: list, start and its 14 writes, a WAV file on standard input, discover" \
+  "without DNS-SD as expected"

@@ -7,7 +7,6 @@ bus and responder are never reached. Needs root; every process it starts dies wi
 
 Usage: dns_sd_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
-import ctypes
 import json
 import os
 import re
@@ -20,110 +19,16 @@ import unittest
 
 import pyvisa
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "cli"))
-sys.path.insert(0, os.path.join(HERE, "..", "serving"))
-import varnoltctl_test  # noqa: E402
-import scpi_serve_test  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.mdns import ADDRESS, ANNOUNCED, Responder, enter_network, run  # noqa: E402
+from rig.process import die_with_parent  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
-ADDRESS = "10.231.0.1"
 NAME = "VARNOLT DDS generator SN0001"
-ANNOUNCED = re.compile(r'^varnoltctl: announced as "(.+)"$')
 ABSENT = re.compile(r"^varnoltctl: no mDNS responder \(start avahi-daemon\)")
-AVAHI_CONF = """[server]
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces={}
-enable-dbus=yes
-[publish]
-publish-workstation=no
-"""
-PR_SET_PDEATHSIG = 1
-libc = ctypes.CDLL(None, use_errno=True)
-
-
-def die_with_parent():
-    """In a child before exec: killed when the test's process ends, however it ends."""
-    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
-
-
-def run(*command, timeout=10):
-    return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
-                          preexec_fn=die_with_parent)
-
-
-def enter_namespaces():
-    """Runs this program again in a new network and mount namespace (unshare execs it: ctest's
-    time-out ends the very process that owns the namespaces and, through PDEATHSIG, its children).
-    """
-    if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") == "1":
-        return
-    if os.geteuid() != 0:
-        sys.exit("dns_sd_netns_test.py: needs root (network and mount namespaces)")
-    os.environ["VARNOLT_IN_TEST_NAMESPACE"] = "1"
-    os.execvp("unshare", ["unshare", "--net", "--mount", "--propagation", "private",
-                          sys.executable, *sys.argv])
-
-
-def make_network():
-    for command in (["ip", "link", "set", "lo", "up"],
-                    ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
-                    ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
-                    ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
-                    ["ip", "link", "set", "va", "up", "multicast", "on"],
-                    ["ip", "link", "set", "vb", "up", "multicast", "on"],
-                    # A private /run: the bus's and the responder's sockets are the test's own.
-                    ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"]):
-        subprocess.run(command, check=True, timeout=10)
-    for folder in ("/run/dbus", "/run/avahi-daemon"):
-        os.makedirs(folder)
-
-
-class Responder:
-    """A D-Bus system bus and an avahi-daemon on these interfaces, in the namespaces that `enter`
-    (an nsenter command) leads to, or in the test's own; the daemon may be stopped and started
-    again. root: where that namespace's / is seen from here."""
-
-    def __init__(self, folder, interfaces="va,vb", enter=(), root="/"):
-        self.enter, self.root = list(enter), root
-        self.conf = os.path.join(folder, "avahi-daemon-" + interfaces.replace(",", "-") + ".conf")
-        with open(self.conf, "w") as conf:
-            conf.write(AVAHI_CONF.format(interfaces))
-        self.bus = subprocess.Popen([*self.enter, "dbus-daemon", "--system", "--nofork",
-                                     "--nopidfile"], preexec_fn=die_with_parent,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while not os.path.exists(os.path.join(root, "run/dbus/system_bus_socket")):
-            if time.monotonic() > deadline or self.bus.poll() is not None:
-                raise RuntimeError("the test's D-Bus system bus did not start")
-            time.sleep(0.02)
-        self.daemon = None
-
-    def start(self):
-        pid_file = os.path.join(self.root, "run/avahi-daemon/pid")
-        if os.path.exists(pid_file):
-            os.remove(pid_file)
-        self.daemon = subprocess.Popen(
-            [*self.enter, "avahi-daemon", "-f", self.conf, "--no-drop-root", "--no-rlimits",
-             "--no-chroot"], preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        # Running once it owns its name on the bus (avahi-browse fails before).
-        deadline = time.monotonic() + 10
-        while run(*self.enter, "avahi-browse", "-atp", "-k").returncode != 0:
-            if time.monotonic() > deadline:
-                raise RuntimeError("the test's avahi-daemon did not start")
-            time.sleep(0.1)
-
-    def stop(self, signal_number=signal.SIGTERM):
-        if self.daemon is not None and self.daemon.poll() is None:
-            self.daemon.send_signal(signal_number)
-            self.daemon.wait(timeout=10)
-        self.daemon = None
-
-    def close(self):
-        self.stop()
-        self.bus.terminate()
-        self.bus.wait(timeout=10)
 
 
 class Neighbour:
@@ -176,7 +81,7 @@ def browse(service_type="_scpi-raw._tcp"):
     return sorted(set((i, n, h, a, p, tuple(t)) for i, n, h, a, p, t in found))
 
 
-class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+class AnnounceTest(DeviceTree, unittest.TestCase):
     responder = None
 
     @classmethod
@@ -197,33 +102,26 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         deadline = time.monotonic() + 5
         while browse() and time.monotonic() < deadline:
             time.sleep(0.1)
-        generator = varnoltctl_test.Generator()
-        self.addCleanup(generator.stop)
-        self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
-        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+        self.plug_in()
 
-    def server(self, *options, listen=ADDRESS + ":0", env=None):
-        server = scpi_serve_test.Server(env or self.env, *options, listen=listen)
+    def server(self, *options, listen=ADDRESS + ":0", tool=None):
+        server = Server(*options, listen=listen, env=self.env, tool=tool)
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.port, "\n".join(server.lines))
         return server
 
     def query(self, server, line):
-        resources = pyvisa.ResourceManager("@py")
-        self.addCleanup(resources.close)
-        scpi = resources.open_resource(f"TCPIP::{ADDRESS}::{server.port}::SOCKET",
-                                       read_termination="\n", write_termination="\n", timeout=5000)
-        self.addCleanup(scpi.close)
-        return scpi.query(line)
+        with Client(server.port, host=ADDRESS) as scpi:
+            return scpi.query(line)
 
     def discover(self, *options):
-        result = run(varnoltctl_test.TOOL, "discover", *options, timeout=30)
+        result = run(rig.TOOL, "discover", *options, timeout=30)
         return result.returncode, result.stdout, result.stderr
 
     def test_found_by_avahi_browse_and_discover_and_driven_by_pyvisa(self):
         server = self.server()
         self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
-        version = run(varnoltctl_test.TOOL, "--version").stdout.split()[-1]
+        version = run(rig.TOOL, "--version").stdout.split()[-1]
         host = run("hostname").stdout.strip() + ".local"
         texts = ("FirmwareVersion=" + version, "Manufacturer=VARNOLT", "Model=DDS generator",
                  "SerialNumber=SN0001", "txtvers=1")
@@ -320,10 +218,7 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         first = self.server()
         self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
         # The same generator's tree, a second pty: another generator with the same serial.
-        generator = varnoltctl_test.Generator()
-        self.addCleanup(generator.stop)
-        os.remove(self.path("dev/ttyACM0"))
-        os.symlink(generator.pty, self.path("dev/ttyACM0"))
+        self.plug_in()
         second = self.server()
         match = second.wait_for(ANNOUNCED)
         self.assertIsNotNone(match, second.lines)
@@ -339,20 +234,14 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         neighbour = Neighbour(self.folder.name)
         self.addCleanup(neighbour.close)
         # A generator of the same serial at the neighbour's, served on its address.
-        generator = varnoltctl_test.Generator()
-        self.addCleanup(generator.stop)
-        self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("1209", "7a3c"), "SN0001")
-        os.symlink(generator.pty, self.path("dev/ttyACM1"))
+        self.plug_in(name="ttyACM1", usb="1-3")
         wrapper = self.path("serve-there")
         with open(wrapper, "w") as script:
             script.write("#!/bin/sh\nexec " + " ".join(neighbour.enter) + " " +
-                         os.path.abspath(varnoltctl_test.TOOL) + ' "$@"\n')
+                         os.path.abspath(rig.TOOL) + ' "$@"\n')
         os.chmod(wrapper, 0o755)
-        scpi_serve_test.TOOL = wrapper
-        try:
-            second = self.server("--port", self.path("dev/ttyACM1"), listen="10.231.0.2:0")
-        finally:
-            scpi_serve_test.TOOL = varnoltctl_test.TOOL
+        second = self.server("--port", self.path("dev/ttyACM1"), listen="10.231.0.2:0",
+                             tool=wrapper)
         match = second.wait_for(ANNOUNCED)
         self.assertIsNotNone(match, second.lines)
         self.assertNotEqual(match.group(1), NAME)
@@ -372,8 +261,5 @@ class AnnounceTest(varnoltctl_test.DeviceTree, unittest.TestCase):
 
 
 if __name__ == "__main__":
-    enter_namespaces()
-    make_network()
-    varnoltctl_test.TOOL = scpi_serve_test.TOOL = sys.argv[1]
-    varnoltctl_test.GENERATOR = sys.argv[2]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+    enter_network()
+    rig.main()

@@ -1,14 +1,19 @@
-// Looks at a running varnolt panel from outside, in the same Wine prefix, for the end-to-end tests.
-// The user's clicks and keys come from the X server (xdotool); this program only reads what the
-// panel shows and asks for a repaint. One command a line on stdin, one answer line on stdout,
-// texts in UTF-8:
-//   wait MS   ok | error WHAT       the panel is visible and its status bar has its first text
-//   get ID    text TEXT             a panel control's text (102: the status bar's part 0)
-//   check ID  check N               BM_GETCHECK of a panel button
-//   list ID   list CURSEL A|B|...   a combo box's selection and entries
-//   rect ID   rect L T R B          a control's rectangle on the screen (0: the client area)
-//   about ID  text TEXT | none      a control of the panel's open About box
-//   redraw    ok                    InvalidateRect and RedrawWindow of the whole panel
+// Looks at a running dialog from outside, in the same Wine prefix, for the end-to-end tests and the
+// measurements (tests/rig/panel.py starts it). The user's clicks and keys come from the X server
+// (xdotool); this program reads what a dialog shows, presses its buttons, asks for a repaint and
+// closes it. The dialog is the panel ("varnolt.example") until `dialog` names another. One command
+// a line on stdin, one answer line on stdout, texts in UTF-8:
+//   dialog CAPTION  ok                     the caption of the dialog that later commands look at
+//   wait ID MS      ready ELAPSED | error  waits until the dialog is visible and control ID has a
+//                                          text (102: the status bar's first text)
+//   get ID          text TEXT              a control's text (102: the status bar's part 0)
+//   check ID        check N                BM_GETCHECK of a button
+//   list ID         list CURSEL A|B|...    a combo box's selection and entries
+//   rect ID         rect L T R B | error   a control's rectangle on the screen (0: the client area)
+//   about ID        text TEXT | none       a control of the dialog's open About box
+//   click ID        ok | error             BM_CLICK on a control, answered once handled
+//   redraw          ok | error             InvalidateRect and RedrawWindow of the whole dialog
+//   close           closed | error         WM_CLOSE, answered once the dialog is gone
 #include <windows.h>
 
 #include <fcntl.h>
@@ -19,14 +24,12 @@
 #include <cstring>
 #include <iterator>
 
-#include "res/resource_ids.h"
-
 namespace {
 
-const wchar_t kPanelCaption[] = L"varnolt.example";
 const UINT kSendTimeoutMs = 10000;
 
-HWND panelWindow = nullptr;
+wchar_t dialogCaption[128] = L"varnolt.example";
+HWND dialogWindow = nullptr;
 
 void WriteLine(const char *szPrefix, const wchar_t *szText) {
   char szUtf8[1024] = "";
@@ -39,7 +42,8 @@ void WriteLine(const char *szPrefix, const wchar_t *szText) {
 
 LRESULT SendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &result)) {
+  if (window == nullptr ||
+      !SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &result)) {
     return -1;
   }
   return static_cast<LRESULT>(result);
@@ -48,47 +52,60 @@ LRESULT SendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 // WM_GETTEXT crosses processes: the system copies the text back.
 void ReadText(HWND window, wchar_t *szText, size_t dwSize) {
   szText[0] = L'\0';
-  if (window != nullptr) SendToWindow(window, WM_GETTEXT, dwSize, reinterpret_cast<LPARAM>(szText));
+  SendToWindow(window, WM_GETTEXT, dwSize, reinterpret_cast<LPARAM>(szText));
   szText[dwSize - 1] = L'\0';
 }
 
-HWND PanelControl(int controlId) {
-  if (panelWindow == nullptr || !IsWindow(panelWindow)) {
-    panelWindow = FindWindowW(L"#32770", kPanelCaption);
+HWND Dialog() {
+  if (dialogWindow == nullptr || !IsWindow(dialogWindow)) {
+    dialogWindow = FindWindowW(L"#32770", dialogCaption);
   }
-  return panelWindow == nullptr ? nullptr : GetDlgItem(panelWindow, controlId);
+  return dialogWindow;
 }
 
-// The panel can be found before start-up has filled it: wait for the status bar's first text.
-void CommandWait(int timeoutMs) {
+HWND Control(int controlId) {
+  return Dialog() == nullptr ? nullptr : GetDlgItem(dialogWindow, controlId);
+}
+
+void CommandDialog(int, const wchar_t *szCaption) {
+  wcsncpy(dialogCaption, szCaption, std::size(dialogCaption) - 1);
+  dialogWindow = nullptr;
+  WriteLine("ok", L"");
+}
+
+// A dialog can be found before its start-up has filled it: wait for the control's text.
+void CommandWait(int controlId, const wchar_t *szArgument) {
   DWORD dwStart = GetTickCount();
-  while (GetTickCount() - dwStart < static_cast<DWORD>(timeoutMs)) {
-    wchar_t szStatus[64];
-    ReadText(PanelControl(IDC_STATUS_BAR), szStatus, std::size(szStatus));
-    if (szStatus[0] != L'\0' && IsWindowVisible(panelWindow)) {
-      WriteLine("ok", L"");
+  DWORD dwTimeout = wcstoul(szArgument, nullptr, 10);
+  while (GetTickCount() - dwStart < dwTimeout) {
+    wchar_t szText[64];
+    ReadText(Control(controlId), szText, std::size(szText));
+    if (szText[0] != L'\0' && IsWindowVisible(dialogWindow)) {
+      char szLine[32];
+      snprintf(szLine, std::size(szLine), "ready %lu", GetTickCount() - dwStart);
+      WriteLine(szLine, L"");
       return;
     }
-    Sleep(10);
+    Sleep(1);
   }
-  WriteLine("error no panel with a status text", L"");
+  WriteLine("error no visible dialog with that text", L"");
 }
 
-void CommandGet(int controlId) {
+void CommandGet(int controlId, const wchar_t *) {
   wchar_t szText[400];
-  ReadText(PanelControl(controlId), szText, std::size(szText));
+  ReadText(Control(controlId), szText, std::size(szText));
   WriteLine("text ", szText);
 }
 
-void CommandCheck(int controlId) {
+void CommandCheck(int controlId, const wchar_t *) {
   char szLine[32];
   snprintf(szLine, std::size(szLine), "check %ld",
-           static_cast<long>(SendToWindow(PanelControl(controlId), BM_GETCHECK, 0, 0)));
+           static_cast<long>(SendToWindow(Control(controlId), BM_GETCHECK, 0, 0)));
   WriteLine(szLine, L"");
 }
 
-void CommandList(int controlId) {
-  HWND list = PanelControl(controlId);
+void CommandList(int controlId, const wchar_t *) {
+  HWND list = Control(controlId);
   wchar_t szLine[1024];
   int used = swprintf(szLine, std::size(szLine), L"%ld ",
                       static_cast<long>(SendToWindow(list, CB_GETCURSEL, 0, 0)));
@@ -103,14 +120,15 @@ void CommandList(int controlId) {
   WriteLine("list ", szLine);
 }
 
-void CommandRect(int controlId) {
-  HWND control = PanelControl(controlId);
+void CommandRect(int controlId, const wchar_t *) {
+  HWND control = Control(controlId);
   RECT rc = {0, 0, 0, 0};
-  if (controlId == 0 && panelWindow != nullptr) {
-    GetClientRect(panelWindow, &rc);
-    MapWindowPoints(panelWindow, nullptr, reinterpret_cast<POINT *>(&rc), 2);
-  } else if (control != nullptr) {
-    GetWindowRect(control, &rc);
+  if (controlId == 0 && dialogWindow != nullptr) {
+    GetClientRect(dialogWindow, &rc);
+    MapWindowPoints(dialogWindow, nullptr, reinterpret_cast<POINT *>(&rc), 2);
+  } else if (control == nullptr || !GetWindowRect(control, &rc)) {
+    WriteLine("error no such control", L"");
+    return;
   }
   char szLine[96];
   snprintf(szLine, std::size(szLine), "rect %ld %ld %ld %ld", rc.left, rc.top, rc.right, rc.bottom);
@@ -118,9 +136,9 @@ void CommandRect(int controlId) {
 }
 
 // The About box is modal: a dialog of its own, owned by the panel.
-void CommandAbout(int controlId) {
+void CommandAbout(int controlId, const wchar_t *) {
   HWND about = FindWindowW(L"#32770", L"About");
-  if (about == nullptr || !IsWindowVisible(about) || GetWindow(about, GW_OWNER) != panelWindow) {
+  if (about == nullptr || !IsWindowVisible(about) || GetWindow(about, GW_OWNER) != Dialog()) {
     WriteLine("none", L"");
     return;
   }
@@ -129,42 +147,71 @@ void CommandAbout(int controlId) {
   WriteLine("text ", szText);
 }
 
-// What the system does when a window that covered the panel goes away.
-void CommandRedraw(int) {
-  PanelControl(0);
-  InvalidateRect(panelWindow, nullptr, TRUE);
-  RedrawWindow(panelWindow, nullptr, nullptr,
-               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  SendToWindow(panelWindow, WM_NULL, 0, 0);
-  WriteLine("ok", L"");
+void CommandClick(int controlId, const wchar_t *) {
+  HWND control = Control(controlId);
+  DWORD_PTR result = 0;
+  bool clicked = control != nullptr && SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL,
+                                                           kSendTimeoutMs, &result) != 0;
+  WriteLine(clicked ? "ok" : "error no such control", L"");
+}
+
+// What the system does when a window that covered the dialog goes away.
+void CommandRedraw(int, const wchar_t *) {
+  bool redrawn = Dialog() != nullptr && InvalidateRect(dialogWindow, nullptr, TRUE) &&
+                 RedrawWindow(dialogWindow, nullptr, nullptr,
+                              RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW) &&
+                 SendToWindow(dialogWindow, WM_NULL, 0, 0) != -1;
+  WriteLine(redrawn ? "ok" : "error no dialog to redraw", L"");
+}
+
+void CommandClose(int, const wchar_t *) {
+  DWORD dwStart = GetTickCount();
+  HWND dialog = Dialog();
+  if (dialog != nullptr) PostMessageW(dialog, WM_CLOSE, 0, 0);
+  while (dialog != nullptr && IsWindow(dialog) && GetTickCount() - dwStart < 10000) Sleep(5);
+  WriteLine(dialog != nullptr && !IsWindow(dialog) ? "closed" : "error the dialog is still there",
+            L"");
 }
 
 struct DriverCommand {
   const char *name;
-  void (*run)(int argument);
+  void (*run)(int number, const wchar_t *szRest);
 };
 
 const DriverCommand kCommands[] = {
-    {"wait", CommandWait},     {"get", CommandGet},   {"check", CommandCheck},
-    {"list", CommandList},     {"rect", CommandRect}, {"about", CommandAbout},
-    {"redraw", CommandRedraw},
+    {"dialog", CommandDialog}, {"wait", CommandWait},   {"get", CommandGet},
+    {"check", CommandCheck},   {"list", CommandList},   {"rect", CommandRect},
+    {"about", CommandAbout},   {"click", CommandClick}, {"redraw", CommandRedraw},
+    {"close", CommandClose},
 };
 
 }  // namespace
 
+// "NAME [NUMBER] [REST]": dialog takes the rest as the caption, wait the number and the rest.
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);
   char szLine[256];
   while (fgets(szLine, static_cast<int>(std::size(szLine)), stdin) != nullptr) {
+    szLine[strcspn(szLine, "\r\n")] = '\0';
     char szName[16] = "";
-    int argument = 0;
-    if (sscanf(szLine, "%15s %d", szName, &argument) < 1 || strcmp(szName, "quit") == 0) break;
+    int consumed = 0;
+    if (sscanf(szLine, "%15s %n", szName, &consumed) < 1 || strcmp(szName, "quit") == 0) break;
+    char *pszRest = szLine + consumed;
+    int number = 0;
+    if (strcmp(szName, "dialog") != 0) {
+      char *pszEnd = pszRest;
+      number = static_cast<int>(strtol(pszRest, &pszEnd, 10));
+      pszRest = pszEnd + strspn(pszEnd, " ");
+    }
+    wchar_t szRest[128];
+    MultiByteToWideChar(CP_UTF8, 0, pszRest, -1, szRest, static_cast<int>(std::size(szRest)));
+    szRest[std::size(szRest) - 1] = L'\0';
     const DriverCommand *found = nullptr;
     for (const DriverCommand &command : kCommands) {
       if (strcmp(command.name, szName) == 0) found = &command;
     }
     if (found != nullptr) {
-      found->run(argument);
+      found->run(number, szRest);
     } else {
       WriteLine("error unknown command", L"");
     }

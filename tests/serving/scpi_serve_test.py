@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """varnoltctl serve driven by PyVISA (its pure-Python backend) over loopback, holding the virtual
-generator's pty, found in a fake sysfs tree as varnoltctl_test.py makes it.
+generator's pty, found in a fake sysfs tree.
 
 Usage: scpi_serve_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
-import json
 import os
 import random
 import re
@@ -19,78 +18,22 @@ import unittest
 
 import pyvisa
 
-# The virtual generator's device tree and its helpers are those of varnoltctl's own tests.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-import varnoltctl_test  # noqa: E402
-
-TOOL = None
-SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)"
-                     r"(?: \(SCPI\) and http://(\S+):(\d+)/ \(web panel\))?$")
-
-
-class Server:
-    """varnoltctl serve on a free loopback port; its stderr lines are collected as they come."""
-
-    def __init__(self, env, *options, listen="127.0.0.1:0"):
-        # The web panel on a free port too, unless the test says where: its own is 8025.
-        web = () if any(option.startswith("--http") for option in options) else ("--http", "0")
-        self.process = subprocess.Popen([TOOL, "serve", "--listen", listen, *web, *options],
-                                        env=env, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.lines = []
-        self.reader = threading.Thread(target=self._collect, daemon=True)
-        self.reader.start()
-        self.port = None
-        match = self.wait_for(SERVING)
-        if match:
-            self.port = int(match.group(3))
-            self.web_port = int(match.group(5)) if match.group(5) else None
-
-    def _collect(self):
-        for line in self.process.stderr:
-            self.lines.append(line.decode(errors="replace").rstrip("\n"))
-
-    def wait_for(self, pattern, limit=10.0):
-        """The first stderr line matching pattern, waiting up to limit s (None once it ended)."""
-        deadline = time.monotonic() + limit
-        while time.monotonic() < deadline:
-            for line in list(self.lines):
-                match = re.search(pattern, line)
-                if match:
-                    return match
-            if self.process.poll() is not None and not self.reader.is_alive():
-                return None
-            time.sleep(0.02)
-        return None
-
-    def stop(self, signal_number=signal.SIGTERM):
-        if self.process.poll() is None:
-            self.process.send_signal(signal_number)
-        code = self.process.wait(timeout=10)
-        self.reader.join(timeout=5)
-        self.process.stderr.close()
-        return code
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.process import processor_seconds  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import SERVING, Server  # noqa: E402
 
 
-class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+class ServeTest(DeviceTree, unittest.TestCase):
     def setUp(self):
         super().setUp()
         self.resources = pyvisa.ResourceManager("@py")
         self.addCleanup(self.resources.close)
 
-    def generator(self, *options):
-        """A virtual generator as ttyACM0 of a USB device 1209:7A3C (a second call replugs)."""
-        generator = varnoltctl_test.Generator(*options)
-        self.addCleanup(generator.stop)
-        if os.path.lexists(self.path("dev/ttyACM0")):
-            os.remove(self.path("dev/ttyACM0"))
-        if not os.path.lexists(self.path("sys/class/tty/ttyACM0")):
-            self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
-        os.symlink(generator.pty, self.path("dev/ttyACM0"))
-        return generator
-
     def server(self, *options):
-        server = Server(self.env, *options)
+        server = Server(*options, env=self.env)
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.port, "\n".join(server.lines))
         return server
@@ -103,31 +46,15 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         return client
 
     def dry_run(self, *settings):
-        result = subprocess.run([TOOL, "start", "--dry-run", *settings], capture_output=True,
+        result = subprocess.run([rig.TOOL, "start", "--dry-run", *settings], capture_output=True,
                                 text=True, check=True)
         return result.stdout.replace(" ", "").splitlines()
 
-    @staticmethod
-    def records(generator):
-        with open(generator.log_path) as log_file:
-            return [json.loads(line) for line in log_file]
-
-    def received(self, generator, after=0):
-        """The bytes of each message the generator read, from log record `after` on."""
-        return [r["bytes"] for r in self.records(generator)[after:]
-                if r["kind"] in ("block", "settings", "run", "stop", "unknown")]
-
-    def settle(self, generator, limit=0.3):
-        """The generator's log records once what was sent has arrived (a burst ends after a
-        gap of 30 ms)."""
-        time.sleep(limit)
-        return len(self.records(generator))
-
     def test_idn_settings_and_the_start_that_arrives(self):
-        generator = self.generator()
+        generator = self.plug_in()
         server = self.server()
         scpi = self.client(server)
-        version = subprocess.run([TOOL, "--version"], capture_output=True, text=True).stdout
+        version = subprocess.run([rig.TOOL, "--version"], capture_output=True, text=True).stdout
         self.assertEqual(scpi.query("*IDN?"),
                          "VARNOLT,DDS generator,SN0001," + version.split()[-1])
         # Every setting, then OUTP ON: the start is exactly what start --dry-run sends.
@@ -137,26 +64,26 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                                     ":VOLT:JUMP?;:OUTP?"),
                          "SQU;+2.50000000000000E+03;360;+1.49994048890652E+00;"
                          "-2.35714285714286E-01;30;J2;0")
-        self.assertEqual(self.received(generator), [])
+        self.assertEqual(generator.received(), [])
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
         settings = ["--wave", "square", "--vpp", "1.5", "--offset", "-250m", "--duty", "30",
                     "--jumper", "J2"]
-        self.assertEqual(self.received(generator), self.dry_run("--freq", "2.5k", *settings))
+        self.assertEqual(generator.received(), self.dry_run("--freq", "2.5k", *settings))
         # A change while on: the stop byte, then the start with it.
-        count = self.settle(generator)
+        count = generator.settle()
         scpi.write("FREQ 1000")
         self.assertEqual(scpi.query("*OPC?"), "1")
-        self.settle(generator)
-        self.assertEqual(self.received(generator, count),
+        generator.settle()
+        self.assertEqual(generator.received(count),
                          ["aa"] + self.dry_run("--freq", "1k", *settings))
         # A change that changes nothing sends nothing.
-        count = self.settle(generator, 0)
+        count = generator.settle(0)
         self.assertEqual(scpi.query("FREQ 1000.001;OUTP ON;FUNC SQU;*OPC?"), "1")
-        self.assertEqual(self.settle(generator), count)
+        self.assertEqual(generator.settle(), count)
         self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
 
     def test_user_table_in_both_forms(self):
-        generator = self.generator()
+        generator = self.plug_in()
         server = self.server()
         scpi = self.client(server)
         # Values whose bytes hold LF, CR, ';' and '#': a block is read by its length.
@@ -170,13 +97,11 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         scpi.write_binary_values("DATA:DAC VOLATILE,", reversed_table, datatype="H",
                                  is_big_endian=True)
         self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
-        deadline = time.monotonic() + 3
-        while len(generator.log("start")) < 2 and time.monotonic() < deadline:
-            time.sleep(0.02)
-        self.assertEqual([r["samples"] for r in generator.log("start")], [table, reversed_table])
+        self.assertEqual([r["samples"] for r in generator.log("start", count=2)],
+                         [table, reversed_table])
 
     def test_every_error_class_and_the_queue(self):
-        self.generator()
+        self.plug_in()
         scpi = self.client(self.server())
         # A line for each error the commands give, all sent before the queue is read oldest
         # first. It keeps 16: the oldest 15, then -350 in place of the newest; the rest is lost,
@@ -201,7 +126,7 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                 self.assertNotIn("Unknown error", answer)
 
     def test_two_clients_share_one_instrument(self):
-        self.generator()
+        self.plug_in()
         server = self.server("--jumper", "j3")
         first, second = self.client(server), self.client(server)
         self.assertEqual(second.query("VOLT:JUMP?"), "J3")
@@ -228,7 +153,7 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(first.query("*OPC?"), "1")
 
     def test_clients_that_drop_mid_line_mid_answer_or_send_anything(self):
-        self.generator()
+        self.plug_in()
         server = self.server("--verbose")
 
         def send_and_leave(data):
@@ -255,7 +180,7 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertIsNone(server.process.poll())
 
     def test_a_client_that_does_not_read_its_answers(self):
-        self.generator()
+        self.plug_in()
         server = self.server()
         # Lines of queries whose answers are five times as long; the server reads a client's
         # lines only while its answers go out, so the sending soon stalls instead of piling up
@@ -275,7 +200,7 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
             self.assertEqual(self.client(server).query("*OPC?"), "1")
 
     def test_a_client_that_reads_late_gets_every_byte(self):
-        self.generator()
+        self.plug_in()
         server = self.server()
         identity = self.client(server).query("*IDN?")
         # Answers of 12 MB outgrow the sockets' buffers: they go out in many parts, as the client
@@ -296,23 +221,20 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(b"".join(parts), ((";".join([identity] * 2000) + "\n") * count).encode())
 
     def test_a_generator_that_goes_away_and_comes_back(self):
-        first = self.generator()
+        first = self.plug_in()
         server = self.server()
         scpi = self.client(server)
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
         self.assertEqual(len(first.log("start")), 1)
         # Unplugged while idle: noticed without a command, -241 once, the output off, and no
         # spinning on the dead line.
-        first.process.terminate()
-        first.process.wait()
-        # As unplugging does, its node goes: a pty of another program may take its number.
-        os.remove(self.path("dev/ttyACM0"))
+        self.unplug(first)
         self.assertIsNotNone(server.wait_for("the generator went away"))
         self.assertEqual(scpi.query("OUTP?;SYST:ERR?;SYST:ERR?"),
                          '0;-241,"Hardware missing";0,"No error"')
-        cpu, started = varnoltctl_test.processor_seconds(server.process.pid), time.monotonic()
+        cpu, started = processor_seconds(server.process.pid), time.monotonic()
         time.sleep(1.0)
-        self.assertLess(varnoltctl_test.processor_seconds(server.process.pid) - cpu,
+        self.assertLess(processor_seconds(server.process.pid) - cpu,
                         0.2 * (time.monotonic() - started))
         # Each command that needs the line gives -241 again; queries answer from the state.
         scpi.write("FREQ 2000;OUTP ON")
@@ -320,63 +242,59 @@ class ServeTest(varnoltctl_test.DeviceTree, unittest.TestCase):
                          '+2.00000000000000E+03;-241,"Hardware missing";0,"No error"')
         # Plugged in again: it is found while idle (the loop looks now and then) and opened again,
         # with the state as it is now.
-        second = self.generator()
+        second = self.plug_in()
         self.assertIsNotNone(server.wait_for("^varnoltctl: serving .* again$", limit=5.0))
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
         self.assertEqual([r["ok"] for r in second.log("start")], [True])
         self.assertEqual(second.log("settings")[0]["frequencyCode"], 50)
 
     def test_a_silent_generator(self):
-        self.generator("--report", "none")
+        self.plug_in("--report", "none")
         server = self.server()
         scpi = self.client(server, timeout_ms=10000)
         self.assertEqual(scpi.query("OUTP ON;OUTP?;SYST:ERR?"), '0;-240,"Hardware error"')
 
     def test_start_up_and_exits(self):
-        self.assertEqual(Server(self.env).stop(), 69)
-        self.generator()
+        self.assertEqual(Server(env=self.env).stop(), 69)
+        self.plug_in()
         for signal_number in (signal.SIGINT, signal.SIGTERM):
-            server = Server(self.env)
+            server = Server(env=self.env)
             self.assertEqual(server.stop(signal_number), 0, server.lines)
         # The generator is left as it is, and free for the next program.
-        self.assertEqual(subprocess.run([TOOL, "stop"], env=self.env, capture_output=True).returncode,
-                         0)
+        self.assertEqual(subprocess.run([rig.TOOL, "stop"], env=self.env,
+                                        capture_output=True).returncode, 0)
         # An address in use, then two that are no address and port.
         with socket.socket() as holder:
             holder.bind(("127.0.0.1", 0))
             holder.listen()
             taken = "127.0.0.1:%d" % holder.getsockname()[1]
             for listen, code in ((taken, 75), ("localhost:5025", 64), ("127.0.0.1:65536", 64)):
-                process = subprocess.run([TOOL, "serve", "--listen", listen], env=self.env,
+                process = subprocess.run([rig.TOOL, "serve", "--listen", listen], env=self.env,
                                          capture_output=True, text=True, timeout=10)
                 self.assertEqual(process.returncode, code, process.stderr)
                 self.assertTrue(code != 75 or taken + ": cannot listen" in process.stderr)
         # IPv6 loopback: no warning; the address is written in brackets.
-        server = Server(self.env, listen="[::1]:0")
+        server = Server(env=self.env, listen="[::1]:0")
         self.assertIsNotNone(server.port, server.lines)
-        with socket.create_connection(("::1", server.port)) as client:
-            client.sendall(b"*OPC?\n")
-            self.assertEqual(client.recv(10), b"1\n")
+        with Client(server.port, host="::1") as client:
+            self.assertEqual(client.query("*OPC?"), "1")
         self.assertEqual(server.stop(), 0)
         self.assertEqual([line for line in server.lines if "warning" in line], [])
-        server = Server(self.env, listen="0.0.0.0:0")
+        server = Server(env=self.env, listen="0.0.0.0:0")
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.wait_for("warning: listening on 0.0.0.0:[0-9]+: anyone"))
         self.assertEqual(server.stop(), 0)
         # Its log is no condition of serving: a reader of stderr that goes away costs nothing.
-        process = subprocess.Popen([TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "off",
+        process = subprocess.Popen([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "off",
                                     "--verbose"],
                                    env=self.env, stderr=subprocess.PIPE)
         port = int(SERVING.search(process.stderr.readline().decode().strip()).group(3))
         process.stderr.close()
-        with socket.create_connection(("127.0.0.1", port)) as client:
-            client.sendall(b"*OPC?\n")
-            self.assertEqual(client.recv(10), b"1\n")
+        with Client(port) as client:
+            self.assertEqual(client.query("*OPC?"), "1")
         process.terminate()
         self.assertEqual(process.wait(timeout=10), 0)
 
 
 if __name__ == "__main__":
-    TOOL = sys.argv[1]
-    varnoltctl_test.GENERATOR = sys.argv[2]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+    rig.main()

@@ -75,11 +75,7 @@ EOF
 
 expected=$(rig_wine "$exe" start --wave triangle --freq 2.5k --vpp 1 --offset -0.5 --jumper J2 \
   --dry-run | tr -d '\r ')
-received=$(python3 -c '
-import json, sys
-for record in map(json.loads, open(sys.argv[1])):
-    if record["kind"] in ("block", "settings", "run", "stop", "unknown"):
-        print(record["bytes"])' "$RIG_GENERATOR_LOG")
+received=$(PYTHONPATH="$3/tests" python3 -m rig.generator "$RIG_GENERATOR_LOG")
 [ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
   fail "the generator received other bytes than --dry-run prints"
 

@@ -15,18 +15,19 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
-sys.path.insert(0, os.path.join(HERE, "..", "cli"))
-import varnoltctl_test  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, ".."))
+import rig  # noqa: E402
+from rig.generator import Generator  # noqa: E402
+from rig.process import enter_namespaces  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
 UNIT = os.path.join(ROOT, "packaging", "debian", "varnoltctl-serve@.service")
 DEFAULTS = os.path.join(ROOT, "packaging", "debian", "varnoltctl.default")
 RULE = os.path.join(ROOT, "tools", "udev", "70-varnolt.rules")
-TOOL = None
 
 
 def unit_settings():
@@ -78,7 +79,7 @@ class ServeUnitTest(unittest.TestCase):
             # verify checks that the program exists: the built one stands in for /usr/bin's.
             copy = os.path.join(folder, "varnoltctl-serve@.service")
             with open(UNIT) as unit, open(copy, "w") as out:
-                out.write(unit.read().replace("/usr/bin/varnoltctl", os.path.abspath(TOOL)))
+                out.write(unit.read().replace("/usr/bin/varnoltctl", os.path.abspath(rig.TOOL)))
             result = subprocess.run(["systemd-analyze", "verify", "--man=no", copy],
                                     capture_output=True, text=True, timeout=60)
             # An unknown or misspelt key is only a warning: nothing may be said at all.
@@ -104,7 +105,6 @@ class ServeUnitTest(unittest.TestCase):
                                 "varnoltctl-serve@.service"], check=True, capture_output=True,
                                timeout=60)
                 self.assertEqual(os.path.lexists(alias), exists, action)
-            self.assertEqual(os.path.basename(UNIT), "varnoltctl-serve@.service")
 
     def test_restart_policy(self):
         settings = unit_settings()
@@ -117,28 +117,25 @@ class ServeUnitTest(unittest.TestCase):
     def test_command_line_with_the_default_file(self):
         settings = unit_settings()
         values = environment(settings)
-        first = varnoltctl_test.Generator()
+        first = Generator()
         self.addCleanup(first.stop)
         # The instance is the device's name below /dev: the pty's.
         instance = os.path.relpath(first.pty, "/dev")
         words = command_line(settings, instance, values)
         self.assertEqual(words[0], "/usr/bin/varnoltctl")
-        words[0] = TOOL
+        words[0] = rig.TOOL
         self.assertEqual(words[1:], ["serve", "--port", first.pty, "--listen", "127.0.0.1:5025"])
-        server = subprocess.Popen(words, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.PIPE, text=True)
-        self.addCleanup(server.wait)
-        self.addCleanup(lambda: server.poll() is None and server.terminate())
-        line = server.stderr.readline()
-        self.assertTrue(line.startswith(f"varnoltctl: serving {first.pty} on 127.0.0.1:5025"), line)
+        server = Server(command=words)
+        self.addCleanup(server.stop)
+        self.assertEqual((server.device, server.port), (first.pty, 5025), server.lines)
         with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
             client.sendall(b"*IDN?\n")
             self.assertTrue(client.makefile().readline().startswith("VARNOLT,DDS generator,"))
         # A second generator's instance: one line, and an exit code that is not restarted.
-        second = varnoltctl_test.Generator()
+        second = Generator()
         self.addCleanup(second.stop)
         words = command_line(settings, os.path.relpath(second.pty, "/dev"), values)
-        words[0] = TOOL
+        words[0] = rig.TOOL
         result = subprocess.run(words, capture_output=True, text=True, timeout=30)
         self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
         self.assertIn("127.0.0.1:5025", result.stderr)
@@ -149,19 +146,11 @@ class ServeUnitTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
             client.sendall(b"*IDN?\n")
             self.assertTrue(client.makefile().readline().startswith("VARNOLT,"))
-        server.send_signal(signal.SIGTERM)
-        self.assertEqual(server.wait(timeout=10), 0)
-        self.assertEqual(server.stderr.read(), "")
-        server.stderr.close()
+        self.assertEqual(server.stop(signal.SIGTERM), 0)
+        self.assertEqual(len(server.lines), 1, server.lines)
 
 
 if __name__ == "__main__":
-    if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") != "1":
-        if os.geteuid() != 0:
-            sys.exit("serve_unit_test.py: needs root (a network namespace)")
-        os.environ["VARNOLT_IN_TEST_NAMESPACE"] = "1"
-        os.execvp("unshare", ["unshare", "--net", sys.executable, *sys.argv])
+    enter_namespaces("--net")
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=10)
-    TOOL = varnoltctl_test.TOOL = sys.argv[1]
-    varnoltctl_test.GENERATOR = sys.argv[2]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+    rig.main()

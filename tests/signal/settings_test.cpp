@@ -13,15 +13,6 @@ uint64_t Bits(double value) {
   return bits;
 }
 
-TEST(GeneratorSettings, Defaults) {
-  GeneratorSettings settings;
-  const int32_t aFields[] = {settings.frequencyCode, settings.offsetCode,    settings.dutyPercent,
-                             settings.amplitudeCode, settings.waveformIndex, settings.spwIndex,
-                             settings.jumperIndex};
-  const int32_t aDefaults[] = {100, 31, 50, 32767, 0, 0, 0};
-  EXPECT_EQ(0, std::memcmp(aFields, aDefaults, sizeof aFields));
-}
-
 // Bit for bit: the order of the operations matters in the last place. Indexes outside the lists
 // count as 1 sample per wave and as gain 2; the offset step is 3.3/63, not 1.1/21; the centre
 // offset is +0.0, not -0.0.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -131,6 +132,7 @@ TEST(ShapeFile, RefusesWithTheReason) {
       {"1\r\n2\r\nnan\r\n", "line 3: not a number"},
       {"1\ninf\n", "line 2: not a number"},
       {"1\n1k\n", "line 2: not a number"},
+      {std::string("1\n2\0x\n", 6), "line 2: not a number"},
       {"1\n1e999\n", "line 2: number out of range"},
       {"1\n" + std::string(401, '1') + "\n", "line 2: number longer than 400 characters"},
       {points + "7\n", "more than 1000000 values"},
@@ -162,6 +164,45 @@ TEST(ShapeFile, RefusesWithTheReason) {
   EXPECT_EQ(ReadBytes(Wav(Fmt(1, 1, 8) + Chunk("data", std::string(kShapeMaxPoints, '\x80'))))
                 .values.size(),
             static_cast<size_t>(kShapeMaxPoints));
+}
+
+// Numbers read as the C library reads them, to the bit: short ones are converted without it.
+TEST(ShapeFile, NumbersAsTheCLibraryReadsThem) {
+  uint64_t state = 12345;
+  auto next = [&state](uint32_t below) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<uint32_t>(state >> 33) % below;
+  };
+  std::vector<std::string> texts = {"9007199254740993",
+                                    "9007199254740992",
+                                    "1e22",
+                                    "1e23",
+                                    "123456789012345678901234567890",
+                                    "0.1",
+                                    "-0",
+                                    "4.9e-324",
+                                    "0.0000000000000000000000001",
+                                    "1.7976931348623157e308",
+                                    "99999999999999999999e-20",
+                                    "0.3e-22",
+                                    "3e-23"};
+  for (int32_t i = 0; i < 20000; i++) {
+    std::string text = next(3) == 0 ? "-" : "";
+    const uint32_t whole = next(21);
+    const uint32_t fraction = whole == 0 ? 1 + next(20) : next(21);
+    for (uint32_t k = 0; k < whole; k++) text += static_cast<char>('0' + next(10));
+    if (fraction > 0) text += '.';
+    for (uint32_t k = 0; k < fraction; k++) text += static_cast<char>('0' + next(10));
+    if (next(2) == 0) text += "e" + std::to_string(static_cast<int32_t>(next(61)) - 30);
+    texts.push_back(text);
+  }
+  for (const std::string &text : texts) {
+    const Read read = ReadBytes(text + "\n");
+    ASSERT_TRUE(read.bRead) << text << ": " << read.reason;
+    const double expected = strtod(text.c_str(), nullptr);
+    ASSERT_EQ(memcmp(&read.values[0], &expected, sizeof expected), 0)
+        << text << ": " << read.values[0] << " " << expected;
+  }
 }
 
 // Reading then ShapeSamples gives the table's values: the rule's worked example from a file.

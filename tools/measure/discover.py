@@ -19,18 +19,18 @@ import tempfile
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "dns_sd"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "serving"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "cli"))
-import dns_sd_netns_test as netns  # noqa: E402
-import varnoltctl_test  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig import mdns  # noqa: E402
+from rig.generator import Generator  # noqa: E402
+from rig.process import die_with_parent  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
 
 def first_line_and_end(command, is_result):
     """Seconds from the start to the first line is_result accepts, and to the program's end."""
     started = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               text=True, preexec_fn=netns.die_with_parent)
+                               text=True, preexec_fn=die_with_parent)
     first = None
     for line in process.stdout:
         if first is None and is_result(line):
@@ -46,26 +46,24 @@ def main():
     parser.add_argument("--with-panel", action="store_true")
     arguments = parser.parse_args()
     tool = os.path.abspath(os.path.join(arguments.build, "cli", "varnoltctl"))
-    varnoltctl_test.GENERATOR = os.path.abspath(
+    generator_program = os.path.abspath(
         os.path.join(arguments.build, "tools", "virtual_generator", "varnolt-virtual-generator"))
-    netns.enter_namespaces()
-    netns.make_network()
+    mdns.enter_network()
     with tempfile.TemporaryDirectory() as folder:
-        responder = netns.Responder(folder)
+        responder = mdns.Responder(folder)
         responder.start()
-        generator = varnoltctl_test.Generator()
-        serve = subprocess.Popen([tool, "serve", "--port", generator.pty, "--listen",
-                                  netns.ADDRESS + ":5025"], stderr=subprocess.PIPE, text=True,
-                                 preexec_fn=netns.die_with_parent)
+        generator = Generator(program=generator_program)
+        serve = Server("--port", generator.pty, "--http", "off", listen=mdns.ADDRESS + ":5025",
+                       tool=tool, preexec_fn=die_with_parent)
         panel = None
         try:
-            for line in serve.stderr:
-                if netns.ANNOUNCED.match(line.strip()):
-                    name = netns.ANNOUNCED.match(line.strip()).group(1)
-                    break
+            announced = serve.wait_for(mdns.ANNOUNCED)
+            if not announced:
+                sys.exit("discover.py: the server was not announced: " + " ".join(serve.lines))
+            name = announced.group(1)
             if arguments.with_panel:
                 panel = subprocess.Popen(["avahi-publish", "-s", name, "_http._tcp", "8025",
-                                          "path=/"], preexec_fn=netns.die_with_parent,
+                                          "path=/"], preexec_fn=die_with_parent,
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 time.sleep(2)
             times = {"discover": [], "avahi-browse": []}
@@ -79,8 +77,7 @@ def main():
             if panel is not None:
                 panel.terminate()
                 panel.wait()
-            serve.terminate()
-            serve.wait()
+            serve.stop()
             generator.stop()
             responder.close()
     print(f"discover.py: {arguments.runs} runs each, one generator announced on a veth pair"

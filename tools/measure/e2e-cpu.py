@@ -14,16 +14,15 @@ own (windows_build.sh); its first line names the build and the Wine.
 
 import argparse
 import os
-import signal
-import subprocess
 import sys
 import time
 
 import windows_build
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-CAPTION = "varnolt.example"
-HARDWARE_IDS = "USB\\VID_1209&PID_7A3C&REV_0100\\0USB\\VID_1209&PID_7A3C"
+sys.path.insert(0, os.path.join(ROOT, "tests", "rig"))
+import panel  # noqa: E402
+
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -83,16 +82,10 @@ def measure(title, pid, server, seconds):
         print(f"  wineserver: {100.0 * used / TICKS / seconds:.2f}% of a core")
 
 
-def ask(probe, command):
-    probe.stdin.write(f"{command}\n")
-    probe.stdin.flush()
-    return probe.stdout.readline().strip()
-
-
-def wait_status(probe, wanted, timeout=10.0):
+def wait_status(session, wanted, timeout=10.0):
     deadline = time.monotonic() + timeout
     while True:
-        status = ask(probe, f"text 102 {CAPTION}").removeprefix("text ")
+        status = session.ask("get 102").removeprefix("text ")
         if status == wanted or time.monotonic() > deadline:
             return status
         time.sleep(0.05)
@@ -108,62 +101,36 @@ def main():
     prefix = os.environ["WINEPREFIX"]
     work = os.path.join(build, "measure-cpu")
     os.makedirs(work, exist_ok=True)
-    # The rig: a display, the prefix's server on it, the fake USB device and the generator.
-    setup = f"""set -e
-source '{ROOT}/tools/wine/rig.sh'
-rig_start_display '{work}'
-rig_restart_server '{work}'
-rig_remove_devices
-rig_add_device 'VID_1209&PID_7A3C' SN0001 '{HARDWARE_IDS}' COM5
-rig_start_generator '{work}/generator'
-printf '%s\\n' "$DISPLAY" "$LD_PRELOAD" "$RIG_XVFB_PID" "$RIG_GENERATOR_PID"
-"""
-    env = dict(os.environ, WINEDEBUG="-all",
-               RIG_NATIVE_BUILD=os.path.abspath(args.native_build))
-    lines = subprocess.run(["bash", "-c", setup], env=env, stdout=subprocess.PIPE, text=True,
-                           check=True).stdout.split("\n")
-    env.update(DISPLAY=lines[0], LD_PRELOAD=lines[1])
-    xvfb, generator = int(lines[2]), int(lines[3])
-    wine_run = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
-    probe = subprocess.Popen([wine_run, os.path.join(build, "tools", "measure", "e2e_probe.exe")],
-                             env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    # A display, the prefix's server on it, the fake USB device and the generator.
+    session = panel.Session(work, os.path.join(build, "tests", "e2e", "e2e_panel_driver.exe"),
+                            args.native_build)
     program = None
     try:
-        log = open(os.path.join(work, "program.err"), "w")
         # wine-run.sh and wine exec: the process started is the one that runs varnolt.exe.
-        program = subprocess.Popen([wine_run, os.path.join(build, "app", "varnolt.exe")], env=env,
-                                   stdout=log, stderr=log)
-        if not ask(probe, f"ready 102 {CAPTION}").startswith("ready"):
+        program = session.start_program(os.path.join(build, "app", "varnolt.exe"), "program.err")
+        if not session.ask("wait 102 30000", timeout=60).startswith("ready"):
             print("the panel did not come up", file=sys.stderr)
             return 1
         pid, server = program.pid, wineserver_pid(prefix)
         time.sleep(1.0)  # start-up's own work is not idling
         measure(f"unconnected, idle (pid {pid})", pid, server, args.seconds)
-        ask(probe, f"click 1008 {CAPTION}")
-        print(f"CONNECT: {wait_status(probe, 'Device is connected as COM5')}")
+        session.ask_ok("click 1008")
+        print(f"CONNECT: {wait_status(session, 'Device is connected as COM5')}")
         time.sleep(1.0)
         measure("connected, idle", pid, server, args.seconds)
-        ask(probe, f"click 1012 {CAPTION}")
-        print(f"START: {wait_status(probe, 'Device is RUNNING!')}")
-        os.kill(generator, signal.SIGTERM)  # its end of the line closes: a hang-up while running
-        print(f"hang-up: {wait_status(probe, 'Device NOT connected->Connection lost')}")
+        session.ask_ok("click 1012")
+        print(f"START: {wait_status(session, 'Device is RUNNING!')}")
+        session.stop_generator()  # a hang-up while running
+        print(f"hang-up: {wait_status(session, 'Device NOT connected->Connection lost')}")
         time.sleep(1.0)
         measure("after a lost link, idle", pid, server, args.seconds)
-        ask(probe, f"close 0 {CAPTION}")
+        session.ask("close")
         program.wait(timeout=20)
     finally:
         if program is not None and program.poll() is None:
             program.kill()
             program.wait()
-        probe.stdin.close()
-        probe.wait(timeout=15)
-        for pid in (generator, xvfb):
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        subprocess.run(["bash", "-c", f"source '{ROOT}/tools/wine/rig.sh' && rig_remove_devices"],
-                       env=env, check=False)
+        session.close()
     return 0
 
 

@@ -4,9 +4,9 @@ for a minimal dialog program (tools/measure/e2e-minimal-dialog.cpp) under the sa
 
 "Drawn" is the moment the panel's period readout 1037 has a text: the preview writes it right
 after painting the picture, and nothing else writes it at start-up. The minimal dialog writes its
-field 1037 right after painting its one rectangle. The probe (tools/measure/e2e-probe.cpp) polls
+field 1037 right after painting its one rectangle. The driver (tests/e2e/panel_driver.cpp) polls
 for that text from the moment the program is launched; the time is taken here, from just before
-the launch to the probe's answer.
+the launch to the driver's answer.
 
 Runs on an Xvfb display of its own, on the build this host runs unless one is named, in
 WINEPREFIX or a prefix of the measurements' own (windows_build.sh, whose line names the build and
@@ -17,7 +17,6 @@ Usage: e2e-startup.py [--windows-build DIR] [--runs 5]
 
 import argparse
 import os
-import signal
 import statistics
 import subprocess
 import sys
@@ -26,30 +25,25 @@ import time
 import windows_build
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "rig"))
+import panel  # noqa: E402
 
 
-def ask(probe, command):
-    probe.stdin.write(f"{command}\n")
-    probe.stdin.flush()
-    return probe.stdout.readline().strip()
-
-
-def one_launch(env, probe, wine_run, program, caption, log_path):
+def one_launch(session, program, caption, log_name):
     """Seconds from launch to the field's text, or None when it did not come."""
-    probe.stdin.write(f"ready 1037 {caption}\n")
-    probe.stdin.flush()
-    with open(log_path, "w") as log:
-        start = time.monotonic()
-        process = subprocess.Popen([wine_run, program], env=env, stdout=log, stderr=log)
-        answer = probe.stdout.readline().strip()
-        elapsed = time.monotonic() - start
-    closed = ask(probe, f"close 0 {caption}")
+    session.ask_ok(f"dialog {caption}")
+    session.driver.send("wait 1037 30000\n")
+    start = time.monotonic()
+    process = session.start_program(program, log_name)
+    answer = session.driver.read_line(60, "wait 1037")
+    elapsed = time.monotonic() - start
+    closed = session.ask("close")
     try:
         process.wait(timeout=20)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
-    if not answer.startswith("ready") or not closed.startswith("closed"):
+    if not answer.startswith("ready") or closed != "closed":
         print(f"  {caption}: {answer} / {closed}", flush=True)
         return None
     return elapsed
@@ -66,36 +60,24 @@ def main():
                  "e2e-minimal.example")]
     work = os.path.join(build, "measure-startup")
     os.makedirs(work, exist_ok=True)
-    wine_run = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
     # A display of its own, and the prefix's server restarted so that Wine's desktop is made on it.
-    setup = f"""set -e
-source '{ROOT}/tools/wine/rig.sh'
-rig_start_display '{work}'
-rig_restart_server '{work}'
-printf '%s\\n' "$DISPLAY" "$RIG_XVFB_PID"
-"""
-    env = dict(os.environ, WINEDEBUG="-all")
-    display, xvfb = subprocess.run(["bash", "-c", setup], env=env, stdout=subprocess.PIPE, text=True,
-                                   check=True).stdout.split()
-    env["DISPLAY"] = display
-    probe = subprocess.Popen([wine_run, os.path.join(build, "tools", "measure", "e2e_probe.exe")],
-                             env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    session = panel.Session(work, os.path.join(build, "tests", "e2e", "e2e_panel_driver.exe"),
+                            generator=False)
     times = {name: [] for name, _, _ in programs}
     load_before = os.getloadavg()[0]
     try:
+        session.start_driver()
         for run in range(args.runs + 1):
             for name, program, caption in programs:
-                elapsed = one_launch(env, probe, wine_run, program, caption,
-                                     os.path.join(work, f"{name.replace(' ', '-')}-{run}.log"))
+                log_name = f"{name.replace(' ', '-')}-{run}.log"
+                elapsed = one_launch(session, program, caption, log_name)
                 label = "warm-up" if run == 0 else f"run {run}"
                 print(f"{name:15s} {label:8s} {elapsed * 1000:7.1f} ms" if elapsed is not None
                       else f"{name:15s} {label:8s} failed", flush=True)
                 if run > 0 and elapsed is not None:
                     times[name].append(elapsed)
     finally:
-        probe.stdin.close()
-        probe.wait(timeout=15)
-        os.kill(int(xvfb), signal.SIGTERM)
+        session.close()
     print("load average before/after: %.2f / %.2f" % (load_before, os.getloadavg()[0]))
     medians = {name: statistics.median(values) for name, values in times.items() if values}
     for name, values in times.items():

@@ -18,27 +18,21 @@ import subprocess
 import sys
 import time
 
-
-def read_line(client, buffer):
-    while b"\n" not in buffer:
-        chunk = client.recv(65536)
-        if not chunk:
-            sys.exit("scpi.py: the connection closed")
-        buffer += chunk
-    line, _, rest = buffer.partition(b"\n")
-    return line, rest
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig.generator import Generator  # noqa: E402
+from rig.process import processor_seconds  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
 
-def round_trips(address, line, count):
+def round_trips(port, line, count):
     """count round trips of one line on one connection, in microseconds."""
     times = []
-    with socket.create_connection(address) as client:
-        client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        buffer = b""
+    with Client(port, timeout=None) as client:
         for _ in range(count):
             started = time.perf_counter_ns()
-            client.sendall(line)
-            _, buffer = read_line(client, buffer)
+            client.query(line)
             times.append((time.perf_counter_ns() - started) / 1000.0)
     return times
 
@@ -46,12 +40,6 @@ def round_trips(address, line, count):
 def percentile(values, share):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def resident_kib(pid):
@@ -90,33 +78,29 @@ COMMAND_LINES = [
 ]
 
 
-def run_commands(address, total):
+def run_commands(port, total):
     """Sends lines of COMMAND_LINES until total commands have run; each line's answer is read."""
     done = 0
     clients = 0
     while done < total:
         # A new connection every thousand lines: clients come and go.
-        with socket.create_connection(address) as client:
-            client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        with Client(port, timeout=None) as client:
             clients += 1
-            buffer = b""
             for index in range(1000):
                 line, commands = COMMAND_LINES[index % len(COMMAND_LINES)]
-                client.sendall(line.encode() + b"\n")
+                client.write(line)
                 if "?" in line:
-                    _, buffer = read_line(client, buffer)
+                    client.read()
                 done += commands
                 if done >= total:
                     break
-            client.sendall(b"*OPC?\n")
-            read_line(client, buffer)
+            client.query("*OPC?")
     return clients
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    parser.add_argument("--build", default=os.path.join(root, "build", "native"))
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "native"))
     parser.add_argument("--queries", type=int, default=10000)
     parser.add_argument("--commands", type=int, default=100000)
     parser.add_argument("--idle", type=float, default=10.0)
@@ -126,27 +110,23 @@ def main():
                                      "varnolt-virtual-generator")
     print(f"measure: the native build {os.path.abspath(options.build)} (no Wine)", flush=True)
 
-    generator = subprocess.Popen([generator_program], stdout=subprocess.PIPE,
-                                 stderr=subprocess.DEVNULL)
-    pty = generator.stdout.readline().decode().strip()
-    server = subprocess.Popen([tool, "serve", "--port", pty, "--listen", "127.0.0.1:0"],
-                              stderr=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    generator = Generator(program=generator_program)
+    server = Server("--port", generator.pty, tool=tool)
     echo = subprocess.Popen([sys.executable, "-c", ECHO], stdout=subprocess.PIPE)
     try:
-        match = re.search(rb"on 127\.0\.0\.1:(\d+)", server.stderr.readline())
-        if not match:
-            sys.exit("scpi.py: the server did not start")
-        address = ("127.0.0.1", int(match.group(1)))
-        echo_address = ("127.0.0.1", int(echo.stdout.readline()))
+        if server.port is None:
+            sys.exit("scpi.py: the server did not start: " + " ".join(server.lines))
+        port = server.port
+        echo_port = int(echo.stdout.readline())
 
         # Round trips, in alternating blocks so that both see the same host.
         served, echoed = [], []
         block = max(1, options.queries // 10)
-        round_trips(address, b"*IDN?\n", 100)  # warm-up
-        round_trips(echo_address, b"*IDN?\n", 100)
+        round_trips(port, b"*IDN?", 100)  # warm-up
+        round_trips(echo_port, b"*IDN?", 100)
         while len(served) < options.queries:
-            served += round_trips(address, b"*IDN?\n", block)
-            echoed += round_trips(echo_address, b"*IDN?\n", block)
+            served += round_trips(port, b"*IDN?", block)
+            echoed += round_trips(echo_port, b"*IDN?", block)
         served, echoed = served[:options.queries], echoed[:options.queries]
         median_s, p99_s = statistics.median(served), percentile(served, 0.99)
         median_e, p99_e = statistics.median(echoed), percentile(echoed, 0.99)
@@ -158,27 +138,27 @@ def main():
               f"(target at most 2)")
 
         # Idle: a client connected, nothing sent.
-        with socket.create_connection(address):
+        with socket.create_connection(("127.0.0.1", port)):
             time.sleep(0.2)
-            before, started = cpu_seconds(server.pid), time.monotonic()
+            pid = server.process.pid
+            before, started = processor_seconds(pid), time.monotonic()
             time.sleep(options.idle)
-            used, elapsed = cpu_seconds(server.pid) - before, time.monotonic() - started
+            used, elapsed = processor_seconds(pid) - before, time.monotonic() - started
         print(f"idle server: {used:.2f} s of processor time in {elapsed:.1f} s (target 0.00 s)")
 
         # Memory: after a first thousand commands (every path taken once), then after all.
-        run_commands(address, 1000)
-        before = resident_kib(server.pid)
-        clients = run_commands(address, options.commands)
-        after = resident_kib(server.pid)
+        run_commands(port, 1000)
+        before = resident_kib(server.process.pid)
+        clients = run_commands(port, options.commands)
+        after = resident_kib(server.process.pid)
         print(f"resident memory: {before} KiB before, {after} KiB after {options.commands} "
               f"commands from {clients} connections ({after - before:+d} KiB)")
     finally:
-        for process in (server, echo, generator):
-            process.terminate()
-            process.wait()
-        server.stderr.close()
+        server.stop()
+        echo.terminate()
+        echo.wait()
         echo.stdout.close()
-        generator.stdout.close()
+        generator.stop()
 
 
 if __name__ == "__main__":

@@ -19,7 +19,6 @@ Usage: web_panel.py [VARNOLTCTL GENERATOR] [--changes N] [--queries N] [--idle S
 import argparse
 import json
 import os
-import re
 import socket
 import statistics
 import subprocess
@@ -28,12 +27,16 @@ import time
 import urllib.error
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-SERVING = re.compile(r"on (\S+):(\d+) \(SCPI\) and (http://\S+/) \(web panel\)")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig.browser import chromium  # noqa: E402
+from rig.generator import Generator  # noqa: E402
+from rig.process import processor_seconds  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
 
 def percentile(values, share):
@@ -41,35 +44,9 @@ def percentile(values, share):
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-class Scpi:
-    def __init__(self, port):
-        self.socket = socket.create_connection(("127.0.0.1", port))
-        self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        self.buffer = b""
-
-    def query(self, line):
-        self.socket.sendall(line.encode() + b"\n")
-        while b"\n" not in self.buffer:
-            chunk = self.socket.recv(65536)
-            if not chunk:
-                sys.exit("web_panel.py: the SCPI connection closed")
-            self.buffer += chunk
-        answer, _, self.buffer = self.buffer.partition(b"\n")
-        return answer.decode()
-
-    def close(self):
-        self.socket.close()
-
-
 def idn_round_trips(port, count):
     """count round trips of *IDN? on one connection, in microseconds."""
-    client = Scpi(port)
+    client = Client(port, timeout=None)
     times = []
     for _ in range(count):
         started = time.perf_counter_ns()
@@ -161,12 +138,11 @@ def change_latencies(browser, url, scpi, tool, count):
 
 
 def main():
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("tool", nargs="?",
-                        default=os.path.join(root, "build", "native", "cli", "varnoltctl"))
+                        default=os.path.join(ROOT, "build", "native", "cli", "varnoltctl"))
     parser.add_argument("generator", nargs="?",
-                        default=os.path.join(root, "build", "native", "tools",
+                        default=os.path.join(ROOT, "build", "native", "tools",
                                              "virtual_generator", "varnolt-virtual-generator"))
     parser.add_argument("--changes", type=int, default=100)
     parser.add_argument("--queries", type=int, default=20000)
@@ -176,26 +152,15 @@ def main():
           f"{subprocess.run(['/usr/bin/chromium', '--version'], capture_output=True, text=True).stdout.strip()}",
           flush=True)
 
-    generator = subprocess.Popen([options.generator], stdout=subprocess.PIPE,
-                                 stderr=subprocess.DEVNULL)
-    pty = generator.stdout.readline().decode().strip()
-    server = subprocess.Popen([options.tool, "serve", "--port", pty, "--listen", "127.0.0.1:0",
-                               "--http", "127.0.0.1:0"],
-                              stderr=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    generator = Generator(program=options.generator)
+    server = Server("--port", generator.pty, tool=options.tool)
     browser = None
     idle_sockets = []
     try:
-        match = SERVING.search(server.stderr.readline().decode())
-        if not match:
-            sys.exit("web_panel.py: the server did not start")
-        scpi_port, url = int(match.group(2)), match.group(3)
-        http_port = int(url.rsplit(":", 1)[1].strip("/"))
-        browser_options = webdriver.ChromeOptions()
-        browser_options.binary_location = "/usr/bin/chromium"
-        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
-            browser_options.add_argument(flag)
-        browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"),
-                                   options=browser_options)
+        if server.url is None:
+            sys.exit("web_panel.py: the server did not start: " + " ".join(server.lines))
+        scpi_port, url, http_port = server.port, server.url, server.web_port
+        browser = chromium()
 
         total, lines = page_weight(browser, url)
         print(f"page weight: {total} bytes ({total / 1024:.1f} KiB) in {len(lines)} responses "
@@ -203,7 +168,7 @@ def main():
         for line in lines:
             print(line)
 
-        scpi = Scpi(scpi_port)
+        scpi = Client(scpi_port, timeout=None)
         dom, frame = change_latencies(browser, url, scpi, options.tool, options.changes)
         print(f"SCPI change to the page, {len(dom)} changes: readout updated median "
               f"{statistics.median(dom):.1f} ms, p99 {percentile(dom, 0.99):.1f} ms; next frame "
@@ -245,9 +210,10 @@ def main():
 
         # Four pages open (still), nothing happening.
         time.sleep(1.0)
-        before, started = cpu_seconds(server.pid), time.monotonic()
+        before, started = processor_seconds(server.process.pid), time.monotonic()
         time.sleep(options.idle)
-        used, elapsed = cpu_seconds(server.pid) - before, time.monotonic() - started
+        used = processor_seconds(server.process.pid) - before
+        elapsed = time.monotonic() - started
         print(f"server processor time, four pages open, idle: {used:.2f} s in {elapsed:.1f} s "
               f"(goal: under 0.02 s)")
         for handle in tabs[1:]:
@@ -258,7 +224,7 @@ def main():
         # A new SCPI client's *IDN? and a page load, without and with 200 idle connections.
         def one_idn():
             started = time.perf_counter()
-            client = Scpi(scpi_port)
+            client = Client(scpi_port, timeout=None)
             client.query("*IDN?")
             client.close()
             return (time.perf_counter() - started) * 1000.0
@@ -279,11 +245,8 @@ def main():
             idle.close()
         if browser:
             browser.quit()
-        for process in (server, generator):
-            process.terminate()
-            process.wait()
-        server.stderr.close()
-        generator.stdout.close()
+        server.stop()
+        generator.stop()
 
 
 if __name__ == "__main__":

@@ -1,0 +1,111 @@
+"""The virtual generator on a pty, and a fake sysfs tree and dev folder where varnoltctl finds it:
+started, unplugged, plugged in again, and what it read, by kind, from its log."""
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import time
+
+import rig
+
+# The kinds of the log's records that are messages the generator read.
+MESSAGES = ("block", "settings", "run", "stop", "unknown")
+
+
+def read_log(path, kinds=None):
+    """The records of a generator's log, of these kinds only if kinds are given."""
+    with open(path) as log_file:
+        return [r for r in map(json.loads, log_file) if kinds is None or r["kind"] in kinds]
+
+
+class Generator:
+    """The virtual generator with these options, its log in a folder of its own; pty is its line."""
+
+    def __init__(self, *options, program=None):
+        self.dir = tempfile.TemporaryDirectory()
+        self.log_path = os.path.join(self.dir.name, "log")
+        self.process = subprocess.Popen([program or rig.GENERATOR, "--log", self.log_path,
+                                         *options], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.pty = self.process.stdout.readline().decode().strip()
+
+    def log(self, kind, limit=3.0, count=1):
+        """The records of one kind, once there are count of them or limit s have passed."""
+        deadline = time.monotonic() + limit
+        while True:
+            records = read_log(self.log_path, (kind,))
+            if len(records) >= count or time.monotonic() > deadline:
+                return records
+            time.sleep(0.02)
+
+    def received(self, after=0):
+        """The bytes (hex) of each message it read, from message `after` on."""
+        return [r["bytes"] for r in read_log(self.log_path, MESSAGES)][after:]
+
+    def settle(self, limit=0.3):
+        """The number of messages read once what was sent has arrived (a burst ends after a gap
+        of 30 ms)."""
+        time.sleep(limit)
+        return len(self.received())
+
+    def hang_up(self):
+        """Ends it: its end of the line closes, as when the generator is pulled out."""
+        self.process.terminate()
+        self.process.wait()
+
+    def stop(self):
+        self.hang_up()
+        self.process.stdout.close()
+        self.dir.cleanup()
+
+
+class DeviceTree:
+    """A mixin of unittest.TestCase: a fake sysfs tree and dev folder, where varnoltctl run with
+    self.env looks for generators."""
+
+    def setUp(self):
+        self.root = tempfile.TemporaryDirectory()
+        self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
+        self.addCleanup(self.root.cleanup)
+        for folder in ("sys/class/tty", "dev/serial/by-id"):
+            os.makedirs(self.path(folder))
+
+    def path(self, relative):
+        return os.path.join(self.root.name, relative)
+
+    def tty(self, name, device, ids=None, serial=None):
+        """A tty whose device folder is sys/devices/DEVICE, below a USB device if ids are given."""
+        folder = self.path("sys/devices/" + device)
+        os.makedirs(folder + "/tty/" + name)
+        if ids:
+            for attribute, value in zip(("idVendor", "idProduct", "serial"), (*ids, serial)):
+                if value:
+                    pathlib.Path(os.path.dirname(folder), attribute).write_text(value + "\n")
+        os.symlink(folder, folder + "/tty/" + name + "/device")
+        os.symlink(folder + "/tty/" + name, self.path("sys/class/tty/" + name))
+
+    def plug_in(self, *options, name="ttyACM0", usb="1-2", serial="SN0001", product="7a3c"):
+        """A virtual generator as /dev/NAME of the USB device 1209:PRODUCT at port USB; plugged in
+        again under a name it had, it is the same device with a new line."""
+        generator = Generator(*options)
+        self.addCleanup(generator.stop)
+        if not os.path.lexists(self.path("sys/class/tty/" + name)):
+            self.tty(name, f"usb1/{usb}/{usb}:1.0", ("1209", product), serial)
+        node = self.path("dev/" + name)
+        if os.path.lexists(node):
+            os.remove(node)
+        os.symlink(generator.pty, node)
+        return generator
+
+    def unplug(self, generator, name="ttyACM0"):
+        """The generator hangs up and, as unplugging does, its node goes (a pty of another program
+        may take its number)."""
+        generator.hang_up()
+        os.remove(self.path("dev/" + name))
+
+
+if __name__ == "__main__":
+    # For the shell tests: `python3 -m rig.generator LOG` prints the bytes of each message.
+    print("\n".join(r["bytes"] for r in read_log(sys.argv[1], MESSAGES)))

@@ -1,0 +1,90 @@
+"""The network of a test in namespaces of its own (process.enter_namespaces): a veth pair va/vb
+(10.231.0.1/10.231.0.2), a private /run, and a D-Bus system bus and an avahi-daemon of its own that
+use only that pair."""
+import os
+import re
+import signal
+import subprocess
+import time
+
+from rig.process import die_with_parent, enter_namespaces
+
+ADDRESS = "10.231.0.1"
+ANNOUNCED = re.compile(r'^varnoltctl: announced as "(.+)"$')
+AVAHI_CONF = """[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces={}
+enable-dbus=yes
+[publish]
+publish-workstation=no
+"""
+
+
+def run(*command, timeout=10):
+    return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
+                          preexec_fn=die_with_parent)
+
+
+def enter_network():
+    """Runs this program again in a network and a mount namespace of its own (root), and makes
+    the veth pair and the private /run there."""
+    enter_namespaces("--net", "--mount", "--propagation", "private")
+    for command in (["ip", "link", "set", "lo", "up"],
+                    ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
+                    ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
+                    ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
+                    ["ip", "link", "set", "va", "up", "multicast", "on"],
+                    ["ip", "link", "set", "vb", "up", "multicast", "on"],
+                    # A private /run: the bus's and the responder's sockets are the test's own.
+                    ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"]):
+        subprocess.run(command, check=True, timeout=10)
+    for folder in ("/run/dbus", "/run/avahi-daemon"):
+        os.makedirs(folder)
+
+
+class Responder:
+    """A D-Bus system bus and an avahi-daemon on these interfaces, in the namespaces that `enter`
+    (an nsenter command) leads to, or in the test's own; the daemon may be stopped and started
+    again. root: where that namespace's / is seen from here."""
+
+    def __init__(self, folder, interfaces="va,vb", enter=(), root="/"):
+        self.enter, self.root = list(enter), root
+        self.conf = os.path.join(folder, "avahi-daemon-" + interfaces.replace(",", "-") + ".conf")
+        with open(self.conf, "w") as conf:
+            conf.write(AVAHI_CONF.format(interfaces))
+        self.bus = subprocess.Popen([*self.enter, "dbus-daemon", "--system", "--nofork",
+                                     "--nopidfile"], preexec_fn=die_with_parent,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(os.path.join(root, "run/dbus/system_bus_socket")):
+            if time.monotonic() > deadline or self.bus.poll() is not None:
+                raise RuntimeError("the test's D-Bus system bus did not start")
+            time.sleep(0.02)
+        self.daemon = None
+
+    def start(self):
+        pid_file = os.path.join(self.root, "run/avahi-daemon/pid")
+        if os.path.exists(pid_file):
+            os.remove(pid_file)
+        self.daemon = subprocess.Popen(
+            [*self.enter, "avahi-daemon", "-f", self.conf, "--no-drop-root", "--no-rlimits",
+             "--no-chroot"], preexec_fn=die_with_parent, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        # Running once it owns its name on the bus (avahi-browse fails before).
+        deadline = time.monotonic() + 10
+        while run(*self.enter, "avahi-browse", "-atp", "-k").returncode != 0:
+            if time.monotonic() > deadline:
+                raise RuntimeError("the test's avahi-daemon did not start")
+            time.sleep(0.1)
+
+    def stop(self, signal_number=signal.SIGTERM):
+        if self.daemon is not None and self.daemon.poll() is None:
+            self.daemon.send_signal(signal_number)
+            self.daemon.wait(timeout=10)
+        self.daemon = None
+
+    def close(self):
+        self.stop()
+        self.bus.terminate()
+        self.bus.wait(timeout=10)

@@ -1,0 +1,191 @@
+"""The Windows panel under Wine, for the end-to-end tests and the e2e measurements: an Xvfb
+display of its own, the prefix's server restarted on it, the fake USB device of tools/wine/rig.sh
+with the virtual generator on COM5, and the driver (tests/e2e/panel_driver.cpp) that reads and
+presses dialogs from outside. Needs WINEPREFIX naming a prefix made by tools/wine/make-prefix.sh.
+
+Import it with tests/rig on sys.path (`import panel`), or run it as the Xvfb runner of the Windows
+tests that draw: `panel.py COMMAND...`.
+"""
+
+import json
+import os
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+WINE_RUN = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
+HARDWARE_IDS = "USB\\VID_1209&PID_7A3C&REV_0100\\0USB\\VID_1209&PID_7A3C"
+# What the generator logs of the bytes that it received, by kind.
+RECEIVED = ("block", "settings", "run", "stop", "unknown")
+
+
+class SetupError(Exception):
+    """The rig could not be brought up, or a process of it did not answer: not a failed check."""
+
+
+class LineProcess:
+    """A process that answers each command with lines on its stdout."""
+
+    def __init__(self, command, env, err_path):
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=open(err_path, "w"), env=env)
+        self.buffer = b""
+
+    def read_line(self, timeout, what):
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            ready, _, _ = select.select([self.process.stdout], [], [],
+                                        max(0.0, deadline - time.monotonic()))
+            chunk = os.read(self.process.stdout.fileno(), 65536) if ready else b""
+            if not chunk:
+                raise SetupError(f"no answer to {what}")
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.decode("utf-8").rstrip("\r")
+
+    def send(self, text):
+        self.process.stdin.write(text.encode("utf-8"))
+        self.process.stdin.flush()
+
+    def ask(self, command, timeout=30):
+        self.send(command + "\n")
+        return self.read_line(timeout, command)
+
+    def end(self, last_words):
+        try:
+            self.send(last_words)
+        except BrokenPipeError:
+            pass  # ended already (with the prefix's server, say)
+        self.process.wait(timeout=60)
+
+
+def start_display(work, size="1024x768"):
+    """An Xvfb of its own on the first free display: (its process, the DISPLAY value). Xvfb writes
+    the display's number once it accepts clients, and again at each reset: into a file."""
+    path = os.path.join(work, "display")
+    with open(path, "w") as number_file:
+        fd = number_file.fileno()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd), "-screen", "0", f"{size}x24",
+                                 "-nolisten", "tcp"], pass_fds=(fd,),
+                                stdout=open(os.path.join(work, "xvfb.log"), "w"),
+                                stderr=subprocess.STDOUT)
+    for _ in range(200):
+        with open(path) as number_file:
+            number = number_file.read().split()
+        if number or xvfb.poll() is not None:
+            break
+        time.sleep(0.05)
+    if not number:
+        xvfb.kill()
+        raise SetupError("Xvfb did not start")
+    return xvfb, ":" + number[0]
+
+
+class Session:
+    """One run in WINEPREFIX: the display, a bash with tools/wine/rig.sh (the prefix's server
+    restarted on the display, the fake device, the generator) and the driver. With a generator,
+    env carries the pty shim every Wine process that opens the port needs."""
+
+    def __init__(self, work, driver_exe, native_build=None, generator=True):
+        if not os.path.isfile(os.path.join(os.environ.get("WINEPREFIX", "/none"), "system.reg")):
+            raise SetupError("WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh")
+        self.work, self.driver_exe, self.driver, self.rig = work, driver_exe, None, None
+        self.xvfb, display = start_display(work)
+        try:
+            self.start(display, native_build, generator)
+        except BaseException:
+            self.close()
+            raise
+
+    def start(self, display, native_build, generator):
+        self.env = dict(os.environ, DISPLAY=display, WINEARCH=os.environ.get("WINEARCH", "win32"),
+                        WINEDEBUG=os.environ.get("WINEDEBUG", "-all"),
+                        RIG_NATIVE_BUILD=os.path.abspath(native_build or
+                                                         os.path.join(ROOT, "build", "native")))
+        self.rig = LineProcess(["bash", "--norc", "--noprofile"], self.env,
+                               os.path.join(self.work, "rig.err"))
+        self.run(f"source '{ROOT}/tools/wine/rig.sh' && rig_restart_server '{self.work}'")
+        if generator:
+            self.run(f"rig_remove_devices && rig_add_device 'VID_1209&PID_7A3C' SN0001 "
+                     f"'{HARDWARE_IDS}' COM5")
+            self.start_generator("generator")
+            self.env["LD_PRELOAD"] = self.run('printf "%s\\n" "$LD_PRELOAD"')[0]
+
+    def run(self, command, timeout=60):
+        """Runs a command in the rig's bash; returns its output lines."""
+        self.rig.send(f"{command}\necho \"__rig_done__ $?\"\n")
+        lines = []
+        while True:
+            line = self.rig.read_line(timeout, command)
+            if line.startswith("__rig_done__"):
+                if line != "__rig_done__ 0":
+                    raise SetupError(f"rig command failed: {command}")
+                return lines
+            lines.append(line)
+
+    def start_generator(self, name):
+        """A generator (again) on COM5, its log in the folder NAME of the work folder."""
+        self.run(f"rig_stop_generator; rig_start_generator '{os.path.join(self.work, name)}'")
+        self.log, self.pty = self.run(
+            'printf "%s\\n%s\\n" "$RIG_GENERATOR_LOG" "$RIG_GENERATOR_PTY"')
+
+    def stop_generator(self):
+        """Its end of the line closes: a hang-up."""
+        self.run("rig_stop_generator")
+
+    def received(self):
+        """(kind, hex bytes) of every message that the generator received, in order."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log) as log:
+            entries = [json.loads(line) for line in log if line.strip()]
+        return [(e["kind"], e["bytes"]) for e in entries if e["kind"] in RECEIVED]
+
+    def start_driver(self):
+        self.driver = LineProcess([WINE_RUN, self.driver_exe], self.env,
+                                  os.path.join(self.work, "driver.err"))
+
+    def ask(self, command, timeout=30):
+        """The driver's answer to a command (see panel_driver.cpp)."""
+        if self.driver is None:
+            self.start_driver()
+        return self.driver.ask(command, timeout)
+
+    def ask_ok(self, command, timeout=30):
+        """A command that must succeed: its answer; SetupError when the driver says error."""
+        answer = self.ask(command, timeout)
+        if answer.startswith("error"):
+            raise SetupError(f"{command}: {answer}")
+        return answer
+
+    def start_program(self, exe, log_name):
+        """A Windows program on the display, its output in the work folder."""
+        log = open(os.path.join(self.work, log_name), "w")
+        return subprocess.Popen([WINE_RUN, exe], env=self.env, stdout=log, stderr=log)
+
+    def close(self):
+        if self.driver is not None:
+            self.driver.end("quit\n")
+        if self.rig is not None:
+            self.rig.end("rig_stop_generator; rig_remove_devices; exit 0\n")
+        self.xvfb.send_signal(signal.SIGTERM)
+        self.xvfb.wait(timeout=30)
+
+
+def main(command):
+    """panel.py COMMAND...: runs a command (a Windows test program under Wine) on a display of its
+    own, with the prefix's server restarted on it; its exit code."""
+    with tempfile.TemporaryDirectory() as work:
+        session = Session(work, None, generator=False)
+        try:
+            return subprocess.run(command, env=session.env, check=False).returncode
+        finally:
+            session.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

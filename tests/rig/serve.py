@@ -1,0 +1,61 @@
+"""varnoltctl serve as a process: its stderr lines collected as they come, its serving line read
+once for the device, the SCPI port and the web panel's address."""
+import re
+import signal
+import subprocess
+import threading
+import time
+
+import rig
+
+SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)"
+                     r"(?: \(SCPI\) and (http://\S+:(\d+)/) \(web panel\))?$")
+
+
+class Server:
+    """varnoltctl serve with these options, listening on listen, with the web panel on a free
+    loopback port unless an --http option says otherwise; or the whole command line given.
+    device, port, url and web_port come from its serving line (port None: it did not serve,
+    url and web_port None: no web panel)."""
+
+    def __init__(self, *options, listen="127.0.0.1:0", env=None, tool=None, command=None,
+                 preexec_fn=None):
+        if command is None:
+            web = () if any(option.startswith("--http") for option in options) else ("--http", "0")
+            command = [tool or rig.TOOL, "serve", "--listen", listen, *web, *options]
+        self.process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        preexec_fn=preexec_fn)
+        self.lines = []
+        self.reader = threading.Thread(target=self._collect, daemon=True)
+        self.reader.start()
+        match = self.wait_for(SERVING)
+        self.device, self.port, self.url, self.web_port = (
+            (match.group(1), int(match.group(3)), match.group(4),
+             match.group(5) and int(match.group(5))) if match else (None,) * 4)
+
+    def _collect(self):
+        for line in self.process.stderr:
+            self.lines.append(line.decode(errors="replace").rstrip("\r\n"))
+
+    def wait_for(self, pattern, limit=10.0):
+        """The first stderr line matching pattern, waiting up to limit s (None once it ended)."""
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            for line in list(self.lines):
+                match = re.search(pattern, line)
+                if match:
+                    return match
+            if self.process.poll() is not None and not self.reader.is_alive():
+                return None
+            time.sleep(0.02)
+        return None
+
+    def stop(self, signal_number=signal.SIGTERM):
+        """Its exit code, once the signal ended it."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal_number)
+        code = self.process.wait(timeout=10)
+        self.reader.join(timeout=5)
+        self.process.stderr.close()
+        return code
