@@ -10,7 +10,6 @@ import http.client
 import json
 import math
 import os
-import socket
 import struct
 import subprocess
 import sys
@@ -18,15 +17,16 @@ import unittest
 import urllib.error
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serving"))
-import scpi_serve_test  # noqa: E402
-from scpi_serve_test import varnoltctl_test  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.browser import chromium  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import Server  # noqa: E402
 
 MIB = 1024 * 1024
 USER = "User waveform"
@@ -41,35 +41,12 @@ def wav_bytes(samples, rate=8000):
             data)
 
 
-class Scpi:
-    """A raw SCPI client: one line out, one answer line back."""
-
-    def __init__(self, port):
-        self.socket = socket.create_connection(("127.0.0.1", port), timeout=5)
-        self.file = self.socket.makefile("rb")
-
-    def write(self, line):
-        self.socket.sendall(line.encode() + b"\n")
-
-    def query(self, line):
-        self.write(line)
-        return self.file.readline().decode().rstrip("\n")
-
-    def close(self):
-        self.file.close()
-        self.socket.close()
-
-
-class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
+class WaveformUploadTest(DeviceTree, unittest.TestCase):
     browser = None
 
     @classmethod
     def setUpClass(cls):
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
-            options.add_argument(flag)
-        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.browser = chromium()
 
     @classmethod
     def tearDownClass(cls):
@@ -77,26 +54,17 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
 
     def setUp(self):
         super().setUp()
-        self.generator = varnoltctl_test.Generator()
-        self.addCleanup(self.generator.stop)
-        self.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
-        os.symlink(self.generator.pty, self.path("dev/ttyACM0"))
-        self.served = scpi_serve_test.Server(self.env)
+        self.generator = self.plug_in()
+        self.served = Server(env=self.env)
         self.addCleanup(self.served.stop)
         self.assertIsNotNone(self.served.web_port, "\n".join(self.served.lines))
-        self.url = f"http://127.0.0.1:{self.served.web_port}/"
-        self.scpi = Scpi(self.served.port)
+        self.url = self.served.url
+        self.scpi = Client(self.served.port)
         self.addCleanup(self.scpi.close)
-
-    def received(self, after=0):
-        """The bytes of each message the generator read, from message `after` on."""
-        with open(self.generator.log_path) as log_file:
-            return [r["bytes"] for r in map(json.loads, log_file)
-                    if r["kind"] in ("block", "settings", "run", "stop", "unknown")][after:]
 
     @staticmethod
     def dry_run(*settings):
-        result = subprocess.run([scpi_serve_test.TOOL, "start", "--dry-run", *settings],
+        result = subprocess.run([rig.TOOL, "start", "--dry-run", *settings],
                                 capture_output=True, text=True, check=True)
         return result.stdout.replace(" ", "").splitlines()
 
@@ -169,24 +137,24 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(readouts, before[2])
         self.assertEqual(self.scpi.query("FUNC?"), "USER")
         self.control("START").click()
-        self.wait_until(lambda: len(self.received()) == 14)
-        self.assertEqual(self.received(), self.dry_run("--shape", path))
+        self.wait_until(lambda: len(self.generator.received()) == 14)
+        self.assertEqual(self.generator.received(), self.dry_run("--shape", path))
         # The amplitude scales the shape again at once, the output running.
-        sent = len(self.received())
+        sent = len(self.generator.received())
         field = self.control("Amplitude")
         field.click()
         field.send_keys(Keys.CONTROL, "a")
         field.send_keys("1.5", Keys.ENTER)
-        self.wait_until(lambda: len(self.received(sent)) == 15)
-        self.assertEqual(self.received(sent),
+        self.wait_until(lambda: len(self.generator.received(sent)) == 15)
+        self.assertEqual(self.generator.received(sent),
                          ["aa"] + self.dry_run("--shape", path, "--vpp", "1.5"))
         self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
 
     def test_a_refused_file_shows_its_reason_and_changes_nothing(self):
         self.open_page()
         self.scpi.write("FUNC SQU;:OUTP ON")
-        self.wait_until(lambda: len(self.received()) == 14)
-        sent = self.received()
+        self.wait_until(lambda: len(self.generator.received()) == 14)
+        sent = self.generator.received()
         before = self.page()
         bad = self.write("broken.wav", b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00")
         self.load(bad)
@@ -197,9 +165,9 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         self.assertEqual(self.control("Load waveform").get_attribute("aria-invalid"), "true")
         self.assertEqual(self.page(), before)
         self.assertEqual(self.scpi.query("FUNC?;:SYST:ERR?"), 'SQU;0,"No error"')
-        self.assertEqual(self.received(), sent)
+        self.assertEqual(self.generator.received(), sent)
         # The command line refuses it for the same reason.
-        result = subprocess.run([scpi_serve_test.TOOL, "show", "--shape", bad],
+        result = subprocess.run([rig.TOOL, "show", "--shape", bad],
                                 capture_output=True, text=True)
         self.assertEqual((result.returncode, result.stderr.splitlines()[-1]),
                          (65, f"varnoltctl: --shape {bad}: {reason}"))
@@ -237,7 +205,7 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
         after = self.browser.execute_script("return fetch('/api/state').then(r => r.json())")
         self.assertEqual({k: v for k, v in after.items() if k != "seq"},
                          {k: v for k, v in state.items() if k != "seq"})
-        self.assertEqual(self.received(), [])
+        self.assertEqual(self.generator.received(), [])
         # The page's own origin may; the answer carries the state that chose it.
         status, answer = self.post("/api/waveform", good, {"Origin": self.url.rstrip("/")})
         self.assertEqual(status, 200, answer)
@@ -245,6 +213,4 @@ class WaveformUploadTest(varnoltctl_test.DeviceTree, unittest.TestCase):
 
 
 if __name__ == "__main__":
-    scpi_serve_test.TOOL = sys.argv[1]
-    varnoltctl_test.GENERATOR = sys.argv[2]
-    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
+    rig.main()
