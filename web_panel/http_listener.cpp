@@ -169,7 +169,7 @@ int ReadBody(const httplib::Request &req, httplib::Response &res,
   };
   bool read = false;
   if (req.is_multipart_form_data()) {
-    // The page sends a file as it is; a form's parts are dropped.
+    // The page sends a file as it is; what a form brings is dropped.
     read = reader([](const httplib::MultipartFormData &) { return true; },
                   [&](const char *, size_t dwLength) {
                     dwTotal += dwLength;
