@@ -15,15 +15,12 @@ std::vector<std::string> Texts(const AnnouncedService &service) {
 }
 
 TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
-  struct Case {
-    const char *szScpi;
-    const char *szWeb;
+  const struct {
+    const char *szScpi, *szWeb;
     std::vector<std::string> types;
-    bool wildcard;
-    bool ipv6;
+    bool wildcard, ipv6;
     const char *szAddress;
-  };
-  const Case aCases[] = {
+  } aCases[] = {
       {"127.0.0.1:5025", "", {}, false, false, ""},
       {"127.8.9.1:5025", "127.0.0.1:8025", {}, false, false, ""},
       {"[::1]:5025", "[::1]:8025", {}, false, false, ""},
@@ -36,7 +33,7 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
       {"10.0.0.5:0", "10.0.0.5:65536", {}, false, false, ""},
       {"fe80::1:5025", "[fe80::1:8025", {}, false, false, ""},
   };
-  for (const Case &c : aCases) {
+  for (const auto &c : aCases) {
     AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb);
     std::vector<std::string> types;
     for (int32_t i = 0; i < plan.count; i++) {
