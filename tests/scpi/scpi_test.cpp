@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,11 @@ struct Bench {
 
   // Runs the lines (separated by '\n'); the answers of those that answered, joined by '|'.
   std::string Run(const std::string &lines) {
-    std::string answers;
-    size_t start = 0;
-    while (start <= lines.size()) {
-      size_t end = lines.find('\n', start);
-      if (end == std::string::npos) end = lines.size();
-      std::string answer = RunLine(lines.substr(start, end - start));
+    std::string answers, line;
+    std::istringstream stream(lines);
+    while (std::getline(stream, line)) {
+      std::string answer = RunLine(line);
       if (!answer.empty()) answers += (answers.empty() ? "" : "|") + answer;
-      start = end + 1;
     }
     return answers;
   }
