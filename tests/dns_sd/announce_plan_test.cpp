@@ -15,15 +15,12 @@ std::vector<std::string> Texts(const AnnouncedService &service) {
 }
 
 TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
-  struct Case {
-    const char *szScpi;
-    const char *szWeb;
+  const struct {
+    const char *szScpi, *szWeb;
     std::vector<std::string> types;
-    bool wildcard;
-    bool ipv6;
+    bool wildcard, ipv6;
     const char *szAddress;
-  };
-  const Case aCases[] = {
+  } aCases[] = {
       {"127.0.0.1:5025", "", {}, false, false, ""},
       {"127.8.9.1:5025", "127.0.0.1:8025", {}, false, false, ""},
       {"[::1]:5025", "[::1]:8025", {}, false, false, ""},
@@ -36,7 +33,7 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
       {"10.0.0.5:0", "10.0.0.5:65536", {}, false, false, ""},
       {"fe80::1:5025", "[fe80::1:8025", {}, false, false, ""},
   };
-  for (const Case &c : aCases) {
+  for (const auto &c : aCases) {
     AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb);
     std::vector<std::string> types;
     for (int32_t i = 0; i < plan.count; i++) {
@@ -56,13 +53,11 @@ TEST(AnnouncePlan, NamePortsAndTexts) {
   const std::vector<std::string> common = {"txtvers=1", "Manufacturer=VARNOLT",
                                            "Model=DDS generator", "SerialNumber=SN0001",
                                            "FirmwareVersion=1.2.3"};
-  std::vector<std::string> web = common;
-  web.push_back("path=/");
-  EXPECT_EQ(plan.aServices[0].port, 5025);
-  EXPECT_EQ(Texts(plan.aServices[0]), common);
-  for (int32_t i = 1; i < 3; i++) {
-    EXPECT_EQ(plan.aServices[i].port, 8025);
-    EXPECT_EQ(Texts(plan.aServices[i]), web);
+  for (int32_t i = 0; i < 3; i++) {
+    std::vector<std::string> texts = common;
+    if (i > 0) texts.push_back("path=/");  // the web panel's two
+    EXPECT_EQ(plan.aServices[i].port, i == 0 ? 5025 : 8025);
+    EXPECT_EQ(Texts(plan.aServices[i]), texts);
   }
 }
 

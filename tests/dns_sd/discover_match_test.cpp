@@ -94,16 +94,11 @@ TEST(Discover, PanelPathAndAddressForms) {
 }
 
 TEST(Discover, Json) {
-  DiscoveredInstrument withPanel = {"Gen \"A\"",
-                                    "a.local",
-                                    "10.0.0.1",
-                                    5025,
-                                    "TCPIP::10.0.0.1::5025::SOCKET",
-                                    "http://10.0.0.1:8025/"};
-  DiscoveredInstrument without = {
-      "Gen B", "b.local", "fe80::2", 5026, "TCPIP::[fe80::2]::5026::SOCKET", ""};
   EXPECT_EQ(InstrumentsJson({}), R"({"instruments":[]})");
-  EXPECT_EQ(InstrumentsJson({withPanel, without}),
+  EXPECT_EQ(InstrumentsJson(
+                {{"Gen \"A\"", "a.local", "10.0.0.1", 5025, "TCPIP::10.0.0.1::5025::SOCKET",
+                  "http://10.0.0.1:8025/"},
+                 {"Gen B", "b.local", "fe80::2", 5026, "TCPIP::[fe80::2]::5026::SOCKET", ""}}),
             R"({"instruments":[{"name":"Gen \"A\"","host":"a.local","address":"10.0.0.1",)"
             R"("scpiPort":5025,"resource":"TCPIP::10.0.0.1::5025::SOCKET",)"
             R"("panelUrl":"http://10.0.0.1:8025/"},{"name":"Gen B","host":"b.local",)"

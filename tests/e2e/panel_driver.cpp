@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,13 +32,22 @@ const UINT kSendTimeoutMs = 10000;
 wchar_t dialogCaption[128] = L"varnolt.example";
 HWND dialogWindow = nullptr;
 
-void WriteLine(const char *szPrefix, const wchar_t *szText) {
+// One answer line.
+__attribute__((format(printf, 1, 2))) void Answer(const char *szFormat, ...) {
+  va_list args;
+  va_start(args, szFormat);
+  vprintf(szFormat, args);
+  va_end(args);
+  printf("\n");
+  fflush(stdout);
+}
+
+void AnswerText(const char *szPrefix, const wchar_t *szText) {
   char szUtf8[1024] = "";
   WideCharToMultiByte(CP_UTF8, 0, szText, -1, szUtf8, static_cast<int>(std::size(szUtf8)), nullptr,
                       nullptr);
   szUtf8[std::size(szUtf8) - 1] = '\0';
-  printf("%s%s\n", szPrefix, szUtf8);
-  fflush(stdout);
+  Answer("%s%s", szPrefix, szUtf8);
 }
 
 LRESULT SendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -70,7 +80,7 @@ HWND Control(int controlId) {
 void CommandDialog(int, const wchar_t *szCaption) {
   wcsncpy(dialogCaption, szCaption, std::size(dialogCaption) - 1);
   dialogWindow = nullptr;
-  WriteLine("ok", L"");
+  Answer("ok");
 }
 
 // A dialog can be found before its start-up has filled it: wait for the control's text.
@@ -81,27 +91,21 @@ void CommandWait(int controlId, const wchar_t *szArgument) {
     wchar_t szText[64];
     ReadText(Control(controlId), szText, std::size(szText));
     if (szText[0] != L'\0' && IsWindowVisible(dialogWindow)) {
-      char szLine[32];
-      snprintf(szLine, std::size(szLine), "ready %lu", GetTickCount() - dwStart);
-      WriteLine(szLine, L"");
-      return;
+      return Answer("ready %lu", GetTickCount() - dwStart);
     }
     Sleep(1);
   }
-  WriteLine("error no visible dialog with that text", L"");
+  Answer("error no visible dialog with that text");
 }
 
 void CommandGet(int controlId, const wchar_t *) {
   wchar_t szText[400];
   ReadText(Control(controlId), szText, std::size(szText));
-  WriteLine("text ", szText);
+  AnswerText("text ", szText);
 }
 
 void CommandCheck(int controlId, const wchar_t *) {
-  char szLine[32];
-  snprintf(szLine, std::size(szLine), "check %ld",
-           static_cast<long>(SendToWindow(Control(controlId), BM_GETCHECK, 0, 0)));
-  WriteLine(szLine, L"");
+  Answer("check %ld", static_cast<long>(SendToWindow(Control(controlId), BM_GETCHECK, 0, 0)));
 }
 
 void CommandList(int controlId, const wchar_t *) {
@@ -117,7 +121,7 @@ void CommandList(int controlId, const wchar_t *) {
     used +=
         swprintf(szLine + used, std::size(szLine) - used, L"%ls%ls", i == 0 ? L"" : L"|", szEntry);
   }
-  WriteLine("list ", szLine);
+  AnswerText("list ", szLine);
 }
 
 void CommandRect(int controlId, const wchar_t *) {
@@ -127,32 +131,24 @@ void CommandRect(int controlId, const wchar_t *) {
     GetClientRect(dialogWindow, &rc);
     MapWindowPoints(dialogWindow, nullptr, reinterpret_cast<POINT *>(&rc), 2);
   } else if (control == nullptr || !GetWindowRect(control, &rc)) {
-    WriteLine("error no such control", L"");
-    return;
+    return Answer("error no such control");
   }
-  char szLine[96];
-  snprintf(szLine, std::size(szLine), "rect %ld %ld %ld %ld", rc.left, rc.top, rc.right, rc.bottom);
-  WriteLine(szLine, L"");
+  Answer("rect %ld %ld %ld %ld", rc.left, rc.top, rc.right, rc.bottom);
 }
 
 // The About box is modal: a dialog of its own, owned by the panel.
 void CommandAbout(int controlId, const wchar_t *) {
   HWND about = FindWindowW(L"#32770", L"About");
   if (about == nullptr || !IsWindowVisible(about) || GetWindow(about, GW_OWNER) != Dialog()) {
-    WriteLine("none", L"");
-    return;
+    return Answer("none");
   }
   wchar_t szText[64];
   ReadText(GetDlgItem(about, controlId), szText, std::size(szText));
-  WriteLine("text ", szText);
+  AnswerText("text ", szText);
 }
 
 void CommandClick(int controlId, const wchar_t *) {
-  HWND control = Control(controlId);
-  DWORD_PTR result = 0;
-  bool clicked = control != nullptr && SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL,
-                                                           kSendTimeoutMs, &result) != 0;
-  WriteLine(clicked ? "ok" : "error no such control", L"");
+  Answer(SendToWindow(Control(controlId), BM_CLICK, 0, 0) != -1 ? "ok" : "error no such control");
 }
 
 // What the system does when a window that covered the dialog goes away.
@@ -161,7 +157,7 @@ void CommandRedraw(int, const wchar_t *) {
                  RedrawWindow(dialogWindow, nullptr, nullptr,
                               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW) &&
                  SendToWindow(dialogWindow, WM_NULL, 0, 0) != -1;
-  WriteLine(redrawn ? "ok" : "error no dialog to redraw", L"");
+  Answer(redrawn ? "ok" : "error no dialog to redraw");
 }
 
 void CommandClose(int, const wchar_t *) {
@@ -169,8 +165,7 @@ void CommandClose(int, const wchar_t *) {
   HWND dialog = Dialog();
   if (dialog != nullptr) PostMessageW(dialog, WM_CLOSE, 0, 0);
   while (dialog != nullptr && IsWindow(dialog) && GetTickCount() - dwStart < 10000) Sleep(5);
-  WriteLine(dialog != nullptr && !IsWindow(dialog) ? "closed" : "error the dialog is still there",
-            L"");
+  Answer(dialog != nullptr && !IsWindow(dialog) ? "closed" : "error the dialog is still there");
 }
 
 struct DriverCommand {
@@ -210,11 +205,7 @@ int main() {
     for (const DriverCommand &command : kCommands) {
       if (strcmp(command.name, szName) == 0) found = &command;
     }
-    if (found != nullptr) {
-      found->run(number, szRest);
-    } else {
-      WriteLine("error unknown command", L"");
-    }
+    found != nullptr ? found->run(number, szRest) : Answer("error unknown command");
   }
   return 0;
 }

@@ -40,29 +40,29 @@ WaitOutcome WaitReport(void *, uint8_t, int32_t) {
   return kWaitReport;
 }
 
-// Feeds the bytes in reads of `chunk` bytes and hands each line to onLine (a line over the limit
-// as "\0too long").
-template <typename OnLine>
-void ReadLines(ScpiLineReader *reader, const uint8_t *pBytes, size_t size, size_t chunk,
-               OnLine onLine) {
-  ResetScpiLineReader(reader);
+// The lines of the bytes fed in reads of `chunk` bytes (a line over the limit as "\0too long").
+std::vector<std::string> ReadLines(const uint8_t *pBytes, size_t size, size_t chunk) {
+  static ScpiLineReader reader;
+  ResetScpiLineReader(&reader);
+  std::vector<std::string> lines;
   for (size_t start = 0; start < size; start += chunk) {
     size_t count = size - start < chunk ? size - start : chunk;
     const uint8_t *pChunk = pBytes + start;
     while (count > 0) {
       size_t used = 0;
-      ScpiLineStep step = TakeScpiLineBytes(reader, pChunk, count, &used);
+      ScpiLineStep step = TakeScpiLineBytes(&reader, pChunk, count, &used);
       if (used == 0 || used > count || (step == kLineIncomplete && used != count)) std::abort();
       if (step == kLineComplete) {
-        if (reader->dwLength > kScpiLineLimit) std::abort();
-        onLine(std::string(reader->aLine, reader->dwLength));
+        if (reader.dwLength > kScpiLineLimit) std::abort();
+        lines.push_back(std::string(reader.aLine, reader.dwLength));
       } else if (step == kLineTooLong) {
-        onLine(std::string(1, '\0') + "too long");
+        lines.push_back(std::string(1, '\0') + "too long");
       }
       pChunk += used;
       count -= used;
     }
   }
+  return lines;
 }
 
 void CheckState(const Instrument &instrument, const std::string &answer) {
@@ -80,8 +80,6 @@ void CheckState(const Instrument &instrument, const std::string &answer) {
     if (c < 0x20 || c > 0x7E) std::abort();
   }
 }
-
-ScpiLineReader reader;
 
 }  // namespace
 
@@ -102,27 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static Instrument instrument;
   ResetInstrument(&instrument, data[1] >> 6, "SN", "1");
   const InstrumentGenerator actions = {&generator, EnsureOpen, Write, WaitReport};
-  // The lines after the first hundred would mostly repeat those of a repeated input.
-  size_t run = 0;
-  auto runLine = [&](const std::string &line) {
-    if (run++ >= 100) return;
-    std::string answer;
-    RunScpiLine(&instrument, actions, line.data(), line.size(), &answer);
-    CheckState(instrument, answer);
-  };
-  if (bytes.size() > kScpiLineLimit) {
-    ReadLines(&reader, pBytes, bytes.size(), chunk, runLine);
-    return 0;
+  // The same lines whatever the reads (a long input is read once only); the lines after the first
+  // hundred would mostly repeat those of a repeated input.
+  const std::vector<std::string> lines = ReadLines(pBytes, bytes.size(), chunk);
+  if (bytes.size() <= kScpiLineLimit && ReadLines(pBytes, bytes.size(), bytes.size()) != lines) {
+    std::abort();
   }
-  // The same lines whatever the reads.
-  std::vector<std::string> lines;
-  ReadLines(&reader, pBytes, bytes.size(), bytes.size(),
-            [&](const std::string &line) { lines.push_back(line); });
-  size_t index = 0;
-  ReadLines(&reader, pBytes, bytes.size(), chunk, [&](const std::string &line) {
-    if (index >= lines.size() || lines[index++] != line) std::abort();
-  });
-  if (index != lines.size()) std::abort();
-  for (const std::string &line : lines) runLine(line);
+  for (size_t i = 0; i < lines.size() && i < 100; i++) {
+    std::string answer;
+    RunScpiLine(&instrument, actions, lines[i].data(), lines[i].size(), &answer);
+    CheckState(instrument, answer);
+  }
   return 0;
 }

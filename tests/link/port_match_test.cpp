@@ -77,19 +77,14 @@ TEST(PortName, AcceptanceAndTheTextsBuiltFromIt) {
         << "case " << (&c - kCases);
   }
 
-  char16_t PortPath[kPortPathUnits];
-  char16_t msgSTR[kStatusTextUnits];
-  ComposePortPath(Units(u"COM5").data(), PortPath);
-  ComposeConnectedText(Units(u"COM5").data(), msgSTR);
-  EXPECT_TRUE(std::u16string(PortPath) == u"\\\\.\\COM5");
-  EXPECT_TRUE(std::u16string(msgSTR) == u"Device is connected as COM5");
   // An unterminated name is cut to its 9 characters.
-  char16_t aNines[kPortNameUnits];
-  for (char16_t &c : aNines) c = u'9';
-  ComposePortPath(aNines, PortPath);
-  ComposeConnectedText(aNines, msgSTR);
-  EXPECT_TRUE(std::u16string(PortPath) == u"\\\\.\\999999999");
-  EXPECT_TRUE(std::u16string(msgSTR) == u"Device is connected as 999999999");
+  for (const std::u16string &name : {u"COM5"s, std::u16string(kPortNameUnits, u'9')}) {
+    char16_t PortPath[kPortPathUnits], msgSTR[kStatusTextUnits];
+    ComposePortPath(Units(name).data(), PortPath);
+    ComposeConnectedText(Units(name).data(), msgSTR);
+    EXPECT_TRUE(PortPath == u"\\\\.\\" + name.substr(0, 9)) << "case " << name.size();
+    EXPECT_TRUE(msgSTR == u"Device is connected as " + name.substr(0, 9)) << "case " << name.size();
+  }
 }
 
 }  // namespace

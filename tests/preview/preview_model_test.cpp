@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -88,24 +89,21 @@ TEST(PreviewModel, Readouts) {
   const struct {
     uint16_t amplitudeCode; uint8_t offsetCode; int32_t jumperIndex;
     uint16_t frequencyCode; int32_t spwIndex;
-    const char *szTexts[4];
-    int32_t periodApplies;
+    const char *szTexts;  // maximum, DC level, minimum, period, whether the period applies
   } kCases[] = {
-      {32767, 31, 0, 100, 0, {"3.3", "0.", "-3.3", "T=1.ms"}, 1},  // T is exactly 1 ms
-      {255, 30, 2, 7, 4, {"-3.95e-002", "-5.24e-002", "-6.52e-002", "T=4.667\xB5s"}, 1},
-      {32640, 40, 1, 65535, 0, {"3.17", "0.707", "-1.76", "T=655.4ms"}, 1},
-      {32767, 62, 0, 7, 0, {"6.55", "3.25", "-5.24e-002", "T=70.\xB5s"}, 1},
-      {32767, 31, 0, 7, 5, {"3.3", "0.", "-3.3", "T="}, 0}};  // 0.194 us: no unit applies
+      {32767, 31, 0, 100, 0, "3.3 0. -3.3 T=1.ms 1"},  // T is exactly 1 ms
+      {255, 30, 2, 7, 4, "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s 1"},
+      {32640, 40, 1, 65535, 0, "3.17 0.707 -1.76 T=655.4ms 1"},
+      {32767, 62, 0, 7, 0, "6.55 3.25 -5.24e-002 T=70.\xB5s 1"},
+      {32767, 31, 0, 7, 5, "3.3 0. -3.3 T= 0"}};  // 0.194 us: no unit applies
   // clang-format on
   for (const auto &c : kCases) {
     SampleTable table = Table(0x7FFF, 0);
     PreviewModel model = BuildPreviewModel(table.samples, c.spwIndex, 0, c.amplitudeCode,
                                            c.offsetCode, c.jumperIndex, c.frequencyCode);
-    EXPECT_STREQ(model.szMaximum, c.szTexts[0]);
-    EXPECT_STREQ(model.szDcLevel, c.szTexts[1]);
-    EXPECT_STREQ(model.szMinimum, c.szTexts[2]);
-    EXPECT_STREQ(model.szPeriod, c.szTexts[3]);
-    EXPECT_EQ(model.periodApplies, c.periodApplies);
+    EXPECT_EQ(std::string(model.szMaximum) + " " + model.szDcLevel + " " + model.szMinimum + " " +
+                  model.szPeriod + " " + std::to_string(model.periodApplies),
+              c.szTexts);
   }
 }
 
