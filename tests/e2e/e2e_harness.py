@@ -20,6 +20,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "rig"))
 import panel  # noqa: E402
 from panel import SetupError  # noqa: E402
+from rig.generator import MESSAGES, DeviceTree, read_log  # noqa: E402 (panel.py: tests/ on the path)
 
 GREY, BLACK, RED = (224, 224, 224), (0, 0, 0), (255, 0, 0)
 failures = []
@@ -171,7 +172,8 @@ def program_close(ctx):
 
 
 def received(ctx):
-    return ctx["rig"].received()
+    """(kind, hex bytes) of every message that the generator received, in order."""
+    return [(r["kind"], r["bytes"]) for r in read_log(ctx["rig"].generator.log_path, MESSAGES)]
 
 
 def check_start(ctx, messages, what):
@@ -293,7 +295,7 @@ def scenario_lostlink(ctx):
     ctx["rig"].stop_generator()  # a hang-up while running
     check_equal(wait_for(lambda: status(ctx), lost), lost, "hang-up while running: the status bar")
     check_equal(wait_for(lambda: text(ctx, 1012), "START"), "START", "hang-up: the button reads START")
-    ctx["rig"].start_generator("generator-2")  # back on the same COM port
+    ctx["rig"].start_generator()  # back on the same COM port
     click(ctx, 1012)
     time.sleep(0.5)
     check_equal([received(ctx), text(ctx, 1012), status(ctx)], [[], "START", lost],
@@ -315,19 +317,12 @@ def scenario_about(ctx):
 def device_tree(ctx):
     """A sysfs tree in which ttyACM0 sits below a USB device 1209:7A3C and its node in the dev
     folder is the virtual generator's pty; the environment of run.sh that finds it there."""
-    pty = ctx["rig"].pty
-    tree = os.path.join(ctx["work"], "tree")
-    interface = os.path.join(tree, "sys/devices/usb1/1-2/1-2:1.0")
-    for folder in (interface + "/tty/ttyACM0", tree + "/sys/class/tty", tree + "/dev"):
-        os.makedirs(folder)
-    for name, value in (("idVendor", "1209"), ("idProduct", "7a3c"), ("serial", "SN0001")):
-        with open(os.path.join(os.path.dirname(interface), name), "w") as attribute:
-            attribute.write(value + "\n")
-    os.symlink(interface, interface + "/tty/ttyACM0/device")
-    os.symlink(interface + "/tty/ttyACM0", tree + "/sys/class/tty/ttyACM0")
-    os.symlink(pty, tree + "/dev/ttyACM0")
-    run_env = dict(ctx["env"], VARNOLT_SYSFS=tree + "/sys", VARNOLT_DEV=tree + "/dev",
-                   VARNOLT_RUN_DIR=ctx["work"] + "/run", VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
+    tree = DeviceTree()
+    tree.make_tree(os.path.join(ctx["work"], "tree"), ctx["env"])
+    tree.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
+    os.symlink(ctx["rig"].generator.pty, tree.path("dev/ttyACM0"))
+    run_env = dict(tree.env, VARNOLT_RUN_DIR=ctx["work"] + "/run",
+                   VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
                    VARNOLT_RUN_NATIVE_BUILD=ctx["env"]["RIG_NATIVE_BUILD"], VARNOLT_RUN_EXE=ctx["exe"])
     if ctx["env"]["WINEARCH"] == "win64":
         # run.sh takes the 64-bit panel only where 32-bit programs cannot run: an i386 probe that

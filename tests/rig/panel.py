@@ -7,7 +7,6 @@ Import it with tests/rig on sys.path (`import panel`), or run it as the Xvfb run
 tests that draw: `panel.py COMMAND...`.
 """
 
-import json
 import os
 import select
 import signal
@@ -17,10 +16,11 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig.generator import Generator  # noqa: E402
+
 WINE_RUN = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
 HARDWARE_IDS = "USB\\VID_1209&PID_7A3C&REV_0100\\0USB\\VID_1209&PID_7A3C"
-# What the generator logs of the bytes that it received, by kind.
-RECEIVED = ("block", "settings", "run", "stop", "unknown")
 
 
 class SetupError(Exception):
@@ -93,7 +93,8 @@ class Session:
     def __init__(self, work, driver_exe, native_build=None, generator=True):
         if not os.path.isfile(os.path.join(os.environ.get("WINEPREFIX", "/none"), "system.reg")):
             raise SetupError("WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh")
-        self.work, self.driver_exe, self.driver, self.rig = work, driver_exe, None, None
+        self.work, self.driver_exe = work, driver_exe
+        self.driver = self.rig = self.generator = None
         self.xvfb, display = start_display(work)
         try:
             self.start(display, native_build, generator)
@@ -112,7 +113,7 @@ class Session:
         if generator:
             self.run(f"rig_remove_devices && rig_add_device 'VID_1209&PID_7A3C' SN0001 "
                      f"'{HARDWARE_IDS}' COM5")
-            self.start_generator("generator")
+            self.start_generator()
             self.env["LD_PRELOAD"] = self.run('printf "%s\\n" "$LD_PRELOAD"')[0]
 
     def run(self, command, timeout=60):
@@ -127,23 +128,20 @@ class Session:
                 return lines
             lines.append(line)
 
-    def start_generator(self, name):
-        """A generator (again) on COM5, its log in the folder NAME of the work folder."""
-        self.run(f"rig_stop_generator; rig_start_generator '{os.path.join(self.work, name)}'")
-        self.log, self.pty = self.run(
-            'printf "%s\\n%s\\n" "$RIG_GENERATOR_LOG" "$RIG_GENERATOR_PTY"')
+    def start_generator(self):
+        """A generator (again) on COM5 (self.generator, tests/rig/generator.py)."""
+        if self.generator is not None:
+            self.generator.stop()
+        self.generator = Generator(program=os.path.join(
+            self.env["RIG_NATIVE_BUILD"], "tools", "virtual_generator", "varnolt-virtual-generator"))
+        if not self.generator.pty:
+            raise SetupError("the generator did not start")
+        self.run(f"rig_map_port COM5 '{self.generator.pty}' && rig_wine_env")
 
     def stop_generator(self):
         """Its end of the line closes: a hang-up."""
-        self.run("rig_stop_generator")
-
-    def received(self):
-        """(kind, hex bytes) of every message that the generator received, in order."""
-        if not os.path.exists(self.log):
-            return []
-        with open(self.log) as log:
-            entries = [json.loads(line) for line in log if line.strip()]
-        return [(e["kind"], e["bytes"]) for e in entries if e["kind"] in RECEIVED]
+        if self.generator is not None:
+            self.generator.hang_up()
 
     def start_driver(self):
         self.driver = LineProcess([WINE_RUN, self.driver_exe], self.env,
@@ -171,7 +169,9 @@ class Session:
         if self.driver is not None:
             self.driver.end("quit\n")
         if self.rig is not None:
-            self.rig.end("rig_stop_generator; rig_remove_devices; exit 0\n")
+            self.rig.end("rig_remove_devices; exit 0\n")
+        if self.generator is not None:
+            self.generator.stop()
         self.xvfb.send_signal(signal.SIGTERM)
         self.xvfb.wait(timeout=30)
 
