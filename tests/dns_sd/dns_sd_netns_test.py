@@ -22,7 +22,8 @@ import pyvisa
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
-from rig.mdns import ADDRESS, ANNOUNCED, Responder, enter_network, run  # noqa: E402
+from rig.mdns import (ADDRESS, ANNOUNCED, LO_UP, PRIVATE_RUN, VB_UP, Responder,  # noqa: E402
+                      configure, enter_network, run)
 from rig.process import die_with_parent  # noqa: E402
 from rig.scpi import Client  # noqa: E402
 from rig.serve import Server  # noqa: E402
@@ -48,12 +49,7 @@ class Neighbour:
         self.enter = ["nsenter", "-t", pid, "-n", "-m", "--"]
         subprocess.run(["ip", "link", "set", "vb", "netns", pid], check=True, timeout=10)
         self.responder = None
-        for command in (["ip", "link", "set", "lo", "up"],
-                        ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
-                        ["ip", "link", "set", "vb", "up", "multicast", "on"],
-                        ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"],
-                        ["mkdir", "/run/dbus", "/run/avahi-daemon"]):
-            subprocess.run([*self.enter, *command], check=True, timeout=10)
+        configure(LO_UP, *VB_UP, *PRIVATE_RUN, enter=self.enter)
         self.responder = Responder(folder, "vb", self.enter, f"/proc/{pid}/root")
         self.responder.start()
 
@@ -63,8 +59,7 @@ class Neighbour:
         run(*self.enter, "ip", "link", "set", "vb", "netns", str(os.getpid()))
         self.holder.kill()
         self.holder.wait(timeout=10)
-        subprocess.run(["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"], timeout=10)
-        subprocess.run(["ip", "link", "set", "vb", "up", "multicast", "on"], timeout=10)
+        configure(*VB_UP, check=False)
 
 
 def browse(service_type="_scpi-raw._tcp"):
