@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """varnoltctl serve's web panel over plain HTTP on loopback: what reaches the generator only when
 the user sent it (an HTTP request on the SCPI port, a foreign Host, a foreign Origin, a GET), bad
-input and many idle connections, the live state, and the --http option.
+input and many idle connections, the live state, and the --listen and --http options.
 
 Usage: web_http_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
@@ -140,19 +140,22 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
             connection.settimeout(5)
             self.assertEqual(connection.recv(100), b"")
 
-    def test_the_http_option(self):
+    def test_the_listen_and_http_options(self):
         self.plug_in()
         with socket.socket() as holder:
             holder.bind(("127.0.0.1", 0))
             holder.listen()
             taken = holder.getsockname()[1]
+            scpi = ("--listen", "127.0.0.1:0")
             for options, code, message in (
-                    (("--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: cannot listen"),
-                    (("--http", "127.0.0.1:x"), 64, "--http 127.0.0.1:x: not PORT"),
-                    (("--http", "localhost:80"), 64, "--http localhost:80: not PORT")):
-                process = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0",
-                                          *options], env=self.env, capture_output=True, text=True,
-                                         timeout=10)
+                    (("--listen", f"127.0.0.1:{taken}"), 75, f"127.0.0.1:{taken}: cannot listen"),
+                    (("--listen", "localhost:5025"), 64, "--listen localhost:5025: not ADDR:PORT"),
+                    (("--listen", "127.0.0.1:65536"), 64, "--listen 127.0.0.1:65536: not ADDR"),
+                    ((*scpi, "--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: cannot listen"),
+                    ((*scpi, "--http", "127.0.0.1:x"), 64, "--http 127.0.0.1:x: not PORT"),
+                    ((*scpi, "--http", "localhost:80"), 64, "--http localhost:80: not PORT")):
+                process = subprocess.run([rig.TOOL, "serve", *options], env=self.env,
+                                         capture_output=True, text=True, timeout=10)
                 self.assertEqual(process.returncode, code, process.stderr)
                 self.assertIn("varnoltctl: " + message, process.stderr)
                 self.assertNotIn("serving", process.stderr)
