@@ -117,10 +117,6 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.assertIsNotNone(match, server.lines)
         return match.group(1)
 
-    def query(self, server, line):
-        with Client(server.port, host=ADDRESS) as scpi:
-            return scpi.query(line)
-
     def discover(self, *options):
         result = run(rig.TOOL, "discover", *options, timeout=30)
         return result.returncode, result.stdout, result.stderr
@@ -195,7 +191,8 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.responder.stop(signal.SIGKILL)
         self.assertTrue(server.wait_for(ABSENT), server.lines)
         # Serving goes on without it; discover has no one to ask.
-        self.assertEqual(self.query(server, "*IDN?").split(",")[2], "SN0001")
+        with Client(server.port, host=ADDRESS) as scpi:
+            self.assertEqual(scpi.query("*IDN?").split(",")[2], "SN0001")
         code, out, err = self.discover()
         self.assertEqual(code, 69, (out, err))
         self.assertEqual(err, "varnoltctl: no mDNS responder to ask (Daemon not running): start "

@@ -22,10 +22,9 @@ from rig.serve import Server  # noqa: E402
 
 
 class WebHttpTest(DeviceTree, unittest.TestCase):
-    def web(self, method, path, body=None, headers=None, server=None):
+    def web(self, method, path, body=None, headers=None):
         """(status, headers, body) of one request to the web panel."""
-        server = server or self.served
-        connection = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
+        connection = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=10)
         self.addCleanup(connection.close)
         connection.request(method, path, body=body, headers=headers or {})
         response = connection.getresponse()
