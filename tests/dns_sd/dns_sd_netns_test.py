@@ -22,7 +22,8 @@ import pyvisa
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
-from rig.mdns import ADDRESS, ANNOUNCED, Responder, enter_network, run  # noqa: E402
+from rig.mdns import (ADDRESS, ANNOUNCED, LO_UP, PRIVATE_RUN, VB_UP, Responder,  # noqa: E402
+                      configure, enter_network, run)
 from rig.process import die_with_parent  # noqa: E402
 from rig.scpi import Client  # noqa: E402
 from rig.serve import Server  # noqa: E402
@@ -48,12 +49,7 @@ class Neighbour:
         self.enter = ["nsenter", "-t", pid, "-n", "-m", "--"]
         subprocess.run(["ip", "link", "set", "vb", "netns", pid], check=True, timeout=10)
         self.responder = None
-        for command in (["ip", "link", "set", "lo", "up"],
-                        ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
-                        ["ip", "link", "set", "vb", "up", "multicast", "on"],
-                        ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"],
-                        ["mkdir", "/run/dbus", "/run/avahi-daemon"]):
-            subprocess.run([*self.enter, *command], check=True, timeout=10)
+        configure(LO_UP, *VB_UP, *PRIVATE_RUN, enter=self.enter)
         self.responder = Responder(folder, "vb", self.enter, f"/proc/{pid}/root")
         self.responder.start()
 
@@ -63,8 +59,7 @@ class Neighbour:
         run(*self.enter, "ip", "link", "set", "vb", "netns", str(os.getpid()))
         self.holder.kill()
         self.holder.wait(timeout=10)
-        subprocess.run(["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"], timeout=10)
-        subprocess.run(["ip", "link", "set", "vb", "up", "multicast", "on"], timeout=10)
+        configure(*VB_UP, check=False)
 
 
 def browse(service_type="_scpi-raw._tcp"):
@@ -79,6 +74,14 @@ def browse(service_type="_scpi-raw._tcp"):
             name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), fields[3])
             found.append((fields[1], name, fields[6], fields[7], int(fields[8]), sorted(texts)))
     return sorted(set((i, n, h, a, p, tuple(t)) for i, n, h, a, p, t in found))
+
+
+def browse_until(condition, limit=5.0):
+    """browse() once condition holds of what it found, or when limit s have passed."""
+    deadline = time.monotonic() + limit
+    while not condition(found := browse()) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return found
 
 
 class AnnounceTest(DeviceTree, unittest.TestCase):
@@ -99,9 +102,7 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         if self.responder.daemon is None:
             self.responder.start()
         # The last test's services are withdrawn (a goodbye leaves the cache within a second).
-        deadline = time.monotonic() + 5
-        while browse() and time.monotonic() < deadline:
-            time.sleep(0.1)
+        browse_until(lambda found: not found)
         self.plug_in()
 
     def server(self, *options, listen=ADDRESS + ":0", tool=None):
@@ -110,9 +111,11 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.assertIsNotNone(server.port, "\n".join(server.lines))
         return server
 
-    def query(self, server, line):
-        with Client(server.port, host=ADDRESS) as scpi:
-            return scpi.query(line)
+    def announced(self, server):
+        """The name that server was announced as (a failure when it was not)."""
+        match = server.wait_for(ANNOUNCED)
+        self.assertIsNotNone(match, server.lines)
+        return match.group(1)
 
     def discover(self, *options):
         result = run(rig.TOOL, "discover", *options, timeout=30)
@@ -120,7 +123,7 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
 
     def test_found_by_avahi_browse_and_discover_and_driven_by_pyvisa(self):
         server = self.server()
-        self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
+        self.assertEqual(self.announced(server), NAME)
         version = run(rig.TOOL, "--version").stdout.split()[-1]
         host = run("hostname").stdout.strip() + ".local"
         texts = ("FirmwareVersion=" + version, "Manufacturer=VARNOLT", "Model=DDS generator",
@@ -144,7 +147,7 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         # Without the web panel: no panel.
         server.stop()
         server = self.server("--http", "off")
-        self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+        self.announced(server)
         code, out, err = self.discover("--json")
         self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]], [None])
         self.assertEqual(browse("_http._tcp") + browse("_lxi._tcp"), [])
@@ -162,16 +165,12 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
             with self.subTest(listen=listen):
                 server = self.server(listen=listen)
                 try:
-                    self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
-                    deadline = time.monotonic() + 5
-                    while len(browse()) < len(interfaces) and time.monotonic() < deadline:
-                        time.sleep(0.1)
-                    self.assertEqual([entry[0] for entry in browse()], interfaces)
+                    self.announced(server)
+                    found = browse_until(lambda found: len(found) >= len(interfaces))
+                    self.assertEqual([entry[0] for entry in found], interfaces)
                 finally:  # the next case needs the generator's port
                     server.stop()
-                deadline = time.monotonic() + 5
-                while browse() and time.monotonic() < deadline:
-                    time.sleep(0.1)
+                browse_until(lambda found: not found)
 
     def test_nothing_announced_on_loopback_or_when_told_not_to(self):
         for listen, options in (("127.0.0.1:0", ()), (ADDRESS + ":0", ("--no-announce",))):
@@ -188,11 +187,12 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
 
     def test_responder_gone_and_back(self):
         server = self.server()
-        self.assertTrue(server.wait_for(ANNOUNCED), server.lines)
+        self.announced(server)
         self.responder.stop(signal.SIGKILL)
         self.assertTrue(server.wait_for(ABSENT), server.lines)
         # Serving goes on without it; discover has no one to ask.
-        self.assertEqual(self.query(server, "*IDN?").split(",")[2], "SN0001")
+        with Client(server.port, host=ADDRESS) as scpi:
+            self.assertEqual(scpi.query("*IDN?").split(",")[2], "SN0001")
         code, out, err = self.discover()
         self.assertEqual(code, 69, (out, err))
         self.assertEqual(err, "varnoltctl: no mDNS responder to ask (Daemon not running): start "
@@ -212,25 +212,23 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         server = self.server()
         self.assertTrue(server.wait_for(ABSENT), server.lines)
         self.responder.start()
-        self.assertEqual(server.wait_for(ANNOUNCED).group(1), NAME, server.lines)
+        self.assertEqual(self.announced(server), NAME)
 
     def test_two_servers_with_one_serial_get_two_names(self):
         first = self.server()
-        self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
+        self.assertEqual(self.announced(first), NAME)
         # The same generator's tree, a second pty: another generator with the same serial.
         self.plug_in()
         second = self.server()
-        match = second.wait_for(ANNOUNCED)
-        self.assertIsNotNone(match, second.lines)
-        self.assertNotEqual(match.group(1), NAME)
-        self.assertTrue(match.group(1).startswith(NAME), match.group(1))
+        name = self.announced(second)
+        self.assertRegex(name, "^" + re.escape(NAME) + ".")
         code, out, err = self.discover("--json")
         self.assertEqual(sorted((i["name"], i["scpiPort"]) for i in json.loads(out)["instruments"]),
-                         sorted([(NAME, first.port), (match.group(1), second.port)]))
+                         sorted([(NAME, first.port), (name, second.port)]))
 
     def test_a_name_taken_on_the_network_gets_the_alternative(self):
         first = self.server("--port", self.path("dev/ttyACM0"))
-        self.assertEqual(first.wait_for(ANNOUNCED).group(1), NAME, first.lines)
+        self.assertEqual(self.announced(first), NAME)
         neighbour = Neighbour(self.folder.name)
         self.addCleanup(neighbour.close)
         # A generator of the same serial at the neighbour's, served on its address.
@@ -242,16 +240,12 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         os.chmod(wrapper, 0o755)
         second = self.server("--port", self.path("dev/ttyACM1"), listen="10.231.0.2:0",
                              tool=wrapper)
-        match = second.wait_for(ANNOUNCED)
-        self.assertIsNotNone(match, second.lines)
-        self.assertNotEqual(match.group(1), NAME)
-        self.assertTrue(match.group(1).startswith(NAME + " #"), match.group(1))
+        name = self.announced(second)
+        self.assertTrue(name.startswith(NAME + " #"), name)
         self.assertEqual([line for line in first.lines if ANNOUNCED.match(line)],
                          [f'varnoltctl: announced as "{NAME}"'])
-        deadline = time.monotonic() + 10
-        while len(browse()) < 2 and time.monotonic() < deadline:
-            time.sleep(0.1)
-        self.assertEqual(sorted(entry[1] for entry in browse()), sorted([NAME, match.group(1)]))
+        found = browse_until(lambda found: len(found) >= 2, limit=10)
+        self.assertEqual(sorted(entry[1] for entry in found), sorted([NAME, name]))
 
     def test_discover_finds_nothing(self):
         code, out, err = self.discover("--timeout", "0.5")

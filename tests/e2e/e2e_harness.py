@@ -20,6 +20,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "rig"))
 import panel  # noqa: E402
 from panel import SetupError  # noqa: E402
+from rig.generator import MESSAGES, DeviceTree, read_log  # noqa: E402 (tests/, through panel)
 
 GREY, BLACK, RED = (224, 224, 224), (0, 0, 0), (255, 0, 0)
 failures = []
@@ -53,6 +54,11 @@ def drive(ctx, command, timeout=30):
 
 def text(ctx, control_id):
     return drive(ctx, f"get {control_id}").removeprefix("text ")
+
+
+def check_shows(ctx, control_id, expected, what):
+    """Waits up to 5 s for a control's text to be the expected one, then checks it."""
+    check_equal(wait_for(lambda: text(ctx, control_id), expected), expected, what)
 
 
 def xdotool(ctx, *args):
@@ -171,7 +177,8 @@ def program_close(ctx):
 
 
 def received(ctx):
-    return ctx["rig"].received()
+    """(kind, hex bytes) of every message that the generator received, in order."""
+    return [(r["kind"], r["bytes"]) for r in read_log(ctx["rig"].generator.log_path, MESSAGES)]
 
 
 def check_start(ctx, messages, what):
@@ -214,27 +221,25 @@ def scenario_startup(ctx):
 
 def scenario_controls(ctx):
     choose(ctx, 1014, 4)
-    check_equal(wait_for(lambda: text(ctx, 1014), "24SPW ->200kHz max"), "24SPW ->200kHz max",
-                "samples-per-wave list: 24SPW chosen")
+    check_shows(ctx, 1014, "24SPW ->200kHz max", "samples-per-wave list: 24SPW chosen")
     check_equal([text(ctx, 1015), text(ctx, 1037)], ["15000.", "T=66.67\u00b5s"],
                 "24SPW: Frq and period")
     click(ctx, 1033)
-    check_equal(wait_for(lambda: text(ctx, 1023), "4.95"), "4.95", "jumper J2: Vpp 4.95")
+    check_shows(ctx, 1023, "4.95", "jumper J2: Vpp 4.95")
     check_equal([drive(ctx, f"check {i}") for i in (1032, 1033)], ["check 0", "check 1"],
                 "jumper J2: J2 on, J1 off")
     click(ctx, 1017)
-    check_equal(wait_for(lambda: text(ctx, 1015), "15151.515"), "15151.515",
-                "frequency + at 24SPW: code 99, 15151.515")
+    check_shows(ctx, 1015, "15151.515", "frequency + at 24SPW: code 99, 15151.515")
 
 
 def scenario_duty(ctx):
     choose(ctx, 1013, 1)
-    check_equal(wait_for(lambda: text(ctx, 1013), "Square Wave"), "Square Wave", "square wave chosen")
+    check_shows(ctx, 1013, "Square Wave", "square wave chosen")
     # At duty 50 samples 0..179 are low (y 379) and 180..359 high (y 122); at 51 the high part
     # starts at sample 176. Sample 177 is drawn at x 195.
     for fraction, duty, high, low in ((0.75, "51", RED, GREY), (0.25, "50", BLACK, RED)):
         click(ctx, 1031, fraction)
-        check_equal(wait_for(lambda: text(ctx, 1029), duty), duty, f"duty arrow click: field {duty}")
+        check_shows(ctx, 1029, duty, f"duty arrow click: field {duty}")
         shot, _ = settled_picture(ctx)
         check_pixels(shot, [((195, 122), high), ((195, 379), low), ((555, 122), high),
                             ((555, 379), low)], f"duty {duty}: the square wave's sample 177")
@@ -244,7 +249,7 @@ def scenario_random(ctx):
     """The random wave's picture is drawn from its table, not a new one: Enter (the dialog's
     default button) and a repaint leave it as it was."""
     choose(ctx, 1013, 5)
-    check_equal(wait_for(lambda: text(ctx, 1013), "Random Wave"), "Random Wave", "random wave chosen")
+    check_shows(ctx, 1013, "Random Wave", "random wave chosen")
     before = settled_picture(ctx)[1]
     xdotool(ctx, "key", "Return")
     time.sleep(0.5)
@@ -253,15 +258,11 @@ def scenario_random(ctx):
     check_same_picture(before, settled_picture(ctx)[1], "the picture survives a repaint")
 
 
-def status(ctx):
-    return text(ctx, 102)
-
-
 def scenario_link(ctx):
     click(ctx, 1012)
     click(ctx, 1012)
     time.sleep(0.5)
-    check_equal([received(ctx), text(ctx, 1012), status(ctx)], [[], "START", "Hi there :)"],
+    check_equal([received(ctx), text(ctx, 1012), text(ctx, 102)], [[], "START", "Hi there :)"],
                 "START/STOP before CONNECT: nothing sent, no text changed")
     stopped = settled_picture(ctx)[1]
     connect_and_start(ctx, "link")
@@ -269,8 +270,7 @@ def scenario_link(ctx):
     ctx["rig"].ask_ok("redraw")
     check_same_picture(stopped, settled_picture(ctx)[1], "running: a repaint keeps the red trace")
     click(ctx, 1012)
-    check_equal(wait_for(lambda: status(ctx), "Device is STOPPED!"), "Device is STOPPED!",
-                "STOP: the generator's 0xAA shows")
+    check_shows(ctx, 102, "Device is STOPPED!", "STOP: the generator's 0xAA shows")
     check_equal([received(ctx)[14:], text(ctx, 1012)], [[("stop", "aa")], "START"],
                 "STOP: the byte AA alone, the button reads START")
 
@@ -278,11 +278,9 @@ def scenario_link(ctx):
 def connect_and_start(ctx, what):
     """CONNECT, then START: the generator's 0x55 shows, and the generator got the whole start."""
     click(ctx, 1008)
-    check_equal(wait_for(lambda: status(ctx), "Device is connected as COM5"),
-                "Device is connected as COM5", f"{what}: CONNECT")
+    check_shows(ctx, 102, "Device is connected as COM5", f"{what}: CONNECT")
     click(ctx, 1012)
-    check_equal(wait_for(lambda: status(ctx), "Device is RUNNING!"), "Device is RUNNING!",
-                f"{what}: START, the generator's 0x55 shows")
+    check_shows(ctx, 102, "Device is RUNNING!", f"{what}: START, the generator's 0x55 shows")
     wait_for(lambda: len(received(ctx)) >= 14, True)
     check_start(ctx, received(ctx), f"{what}: START")
 
@@ -291,12 +289,12 @@ def scenario_lostlink(ctx):
     lost = "Device NOT connected->Connection lost"
     connect_and_start(ctx, "before the hang-up")
     ctx["rig"].stop_generator()  # a hang-up while running
-    check_equal(wait_for(lambda: status(ctx), lost), lost, "hang-up while running: the status bar")
-    check_equal(wait_for(lambda: text(ctx, 1012), "START"), "START", "hang-up: the button reads START")
-    ctx["rig"].start_generator("generator-2")  # back on the same COM port
+    check_shows(ctx, 102, lost, "hang-up while running: the status bar")
+    check_shows(ctx, 1012, "START", "hang-up: the button reads START")
+    ctx["rig"].start_generator()  # back on the same COM port
     click(ctx, 1012)
     time.sleep(0.5)
-    check_equal([received(ctx), text(ctx, 1012), status(ctx)], [[], "START", lost],
+    check_equal([received(ctx), text(ctx, 1012), text(ctx, 102)], [[], "START", lost],
                 "START with no link: nothing sent, no text changed")
     connect_and_start(ctx, "after the reconnect")
 
@@ -315,19 +313,12 @@ def scenario_about(ctx):
 def device_tree(ctx):
     """A sysfs tree in which ttyACM0 sits below a USB device 1209:7A3C and its node in the dev
     folder is the virtual generator's pty; the environment of run.sh that finds it there."""
-    pty = ctx["rig"].pty
-    tree = os.path.join(ctx["work"], "tree")
-    interface = os.path.join(tree, "sys/devices/usb1/1-2/1-2:1.0")
-    for folder in (interface + "/tty/ttyACM0", tree + "/sys/class/tty", tree + "/dev"):
-        os.makedirs(folder)
-    for name, value in (("idVendor", "1209"), ("idProduct", "7a3c"), ("serial", "SN0001")):
-        with open(os.path.join(os.path.dirname(interface), name), "w") as attribute:
-            attribute.write(value + "\n")
-    os.symlink(interface, interface + "/tty/ttyACM0/device")
-    os.symlink(interface + "/tty/ttyACM0", tree + "/sys/class/tty/ttyACM0")
-    os.symlink(pty, tree + "/dev/ttyACM0")
-    run_env = dict(ctx["env"], VARNOLT_SYSFS=tree + "/sys", VARNOLT_DEV=tree + "/dev",
-                   VARNOLT_RUN_DIR=ctx["work"] + "/run", VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
+    tree = DeviceTree()
+    tree.make_tree(os.path.join(ctx["work"], "tree"), ctx["env"])
+    tree.tty("ttyACM0", "usb1/1-2/1-2:1.0", ("1209", "7a3c"), "SN0001")
+    os.symlink(ctx["rig"].generator.pty, tree.path("dev/ttyACM0"))
+    run_env = dict(tree.env, VARNOLT_RUN_DIR=ctx["work"] + "/run",
+                   VARNOLT_RUN_PREFIX=os.environ["WINEPREFIX"],
                    VARNOLT_RUN_NATIVE_BUILD=ctx["env"]["RIG_NATIVE_BUILD"], VARNOLT_RUN_EXE=ctx["exe"])
     if ctx["env"]["WINEARCH"] == "win64":
         # run.sh takes the 64-bit panel only where 32-bit programs cannot run: an i386 probe that

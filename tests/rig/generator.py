@@ -67,13 +67,18 @@ class DeviceTree:
 
     def setUp(self):
         self.root = tempfile.TemporaryDirectory()
-        self.env = dict(os.environ, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
         self.addCleanup(self.root.cleanup)
-        for folder in ("sys/class/tty", "dev/serial/by-id"):
-            os.makedirs(self.path(folder))
+        self.make_tree(self.root.name, os.environ)
+
+    def make_tree(self, folder, env):
+        """The tree's folders in folder; self.env is env pointing varnoltctl at them."""
+        self.tree_folder = folder
+        self.env = dict(env, VARNOLT_SYSFS=self.path("sys"), VARNOLT_DEV=self.path("dev"))
+        for sub in ("sys/class/tty", "dev/serial/by-id"):
+            os.makedirs(self.path(sub))
 
     def path(self, relative):
-        return os.path.join(self.root.name, relative)
+        return os.path.join(self.tree_folder, relative)
 
     def tty(self, name, device, ids=None, serial=None):
         """A tty whose device folder is sys/devices/DEVICE, below a USB device if ids are given."""

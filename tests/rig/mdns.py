@@ -26,21 +26,27 @@ def run(*command, timeout=10):
                           preexec_fn=die_with_parent)
 
 
+LO_UP = ["ip", "link", "set", "lo", "up"]
+VB_UP = (["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
+         ["ip", "link", "set", "vb", "up", "multicast", "on"])
+# A private /run: the bus's and the responder's sockets are the test's own.
+PRIVATE_RUN = (["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"],
+               ["mkdir", "/run/dbus", "/run/avahi-daemon"])
+
+
+def configure(*commands, enter=(), check=True):
+    """Runs each command, in the namespaces that enter (an nsenter command) leads to."""
+    for command in commands:
+        subprocess.run([*enter, *command], check=check, timeout=10)
+
+
 def enter_network():
     """Runs this program again in a network and a mount namespace of its own (root), and makes
     the veth pair and the private /run there."""
     enter_namespaces("--net", "--mount", "--propagation", "private")
-    for command in (["ip", "link", "set", "lo", "up"],
-                    ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
-                    ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
-                    ["ip", "addr", "add", "10.231.0.2/24", "dev", "vb"],
-                    ["ip", "link", "set", "va", "up", "multicast", "on"],
-                    ["ip", "link", "set", "vb", "up", "multicast", "on"],
-                    # A private /run: the bus's and the responder's sockets are the test's own.
-                    ["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run"]):
-        subprocess.run(command, check=True, timeout=10)
-    for folder in ("/run/dbus", "/run/avahi-daemon"):
-        os.makedirs(folder)
+    configure(LO_UP, ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
+              ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
+              ["ip", "link", "set", "va", "up", "multicast", "on"], *VB_UP, *PRIVATE_RUN)
 
 
 class Responder:

@@ -7,20 +7,19 @@ Import it with tests/rig on sys.path (`import panel`), or run it as the Xvfb run
 tests that draw: `panel.py COMMAND...`.
 """
 
-import json
 import os
 import select
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig.generator import Generator  # noqa: E402
+
 WINE_RUN = os.path.join(ROOT, "tools", "wine", "wine-run.sh")
 HARDWARE_IDS = "USB\\VID_1209&PID_7A3C&REV_0100\\0USB\\VID_1209&PID_7A3C"
-# What the generator logs of the bytes that it received, by kind.
-RECEIVED = ("block", "settings", "run", "stop", "unknown")
 
 
 class SetupError(Exception):
@@ -63,56 +62,36 @@ class LineProcess:
         self.process.wait(timeout=60)
 
 
-def start_display(work, size="1024x768"):
-    """An Xvfb of its own on the first free display: (its process, the DISPLAY value). Xvfb writes
-    the display's number once it accepts clients, and again at each reset: into a file."""
-    path = os.path.join(work, "display")
-    with open(path, "w") as number_file:
-        fd = number_file.fileno()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd), "-screen", "0", f"{size}x24",
-                                 "-nolisten", "tcp"], pass_fds=(fd,),
-                                stdout=open(os.path.join(work, "xvfb.log"), "w"),
-                                stderr=subprocess.STDOUT)
-    for _ in range(200):
-        with open(path) as number_file:
-            number = number_file.read().split()
-        if number or xvfb.poll() is not None:
-            break
-        time.sleep(0.05)
-    if not number:
-        xvfb.kill()
-        raise SetupError("Xvfb did not start")
-    return xvfb, ":" + number[0]
-
-
 class Session:
-    """One run in WINEPREFIX: the display, a bash with tools/wine/rig.sh (the prefix's server
-    restarted on the display, the fake device, the generator) and the driver. With a generator,
+    """One run in WINEPREFIX: a bash with tools/wine/rig.sh (an Xvfb of its own, the prefix's
+    server restarted on it, the fake device), the generator and the driver. With a generator,
     env carries the pty shim every Wine process that opens the port needs."""
 
     def __init__(self, work, driver_exe, native_build=None, generator=True):
         if not os.path.isfile(os.path.join(os.environ.get("WINEPREFIX", "/none"), "system.reg")):
             raise SetupError("WINEPREFIX must name a prefix made by tools/wine/make-prefix.sh")
-        self.work, self.driver_exe, self.driver, self.rig = work, driver_exe, None, None
-        self.xvfb, display = start_display(work)
-        try:
-            self.start(display, native_build, generator)
-        except BaseException:
-            self.close()
-            raise
-
-    def start(self, display, native_build, generator):
-        self.env = dict(os.environ, DISPLAY=display, WINEARCH=os.environ.get("WINEARCH", "win32"),
+        self.work, self.driver_exe = work, driver_exe
+        self.driver = self.generator = None
+        self.env = dict(os.environ, WINEARCH=os.environ.get("WINEARCH", "win32"),
                         WINEDEBUG=os.environ.get("WINEDEBUG", "-all"),
                         RIG_NATIVE_BUILD=os.path.abspath(native_build or
                                                          os.path.join(ROOT, "build", "native")))
         self.rig = LineProcess(["bash", "--norc", "--noprofile"], self.env,
                                os.path.join(self.work, "rig.err"))
-        self.run(f"source '{ROOT}/tools/wine/rig.sh' && rig_restart_server '{self.work}'")
+        try:
+            self.start(generator)
+        except BaseException:
+            self.close()
+            raise
+
+    def start(self, generator):
+        self.run(f"source '{ROOT}/tools/wine/rig.sh' && rig_start_display '{self.work}' && "
+                 f"rig_restart_server '{self.work}'")
+        self.env["DISPLAY"] = self.run('printf "%s\n" "$DISPLAY"')[0]
         if generator:
             self.run(f"rig_remove_devices && rig_add_device 'VID_1209&PID_7A3C' SN0001 "
                      f"'{HARDWARE_IDS}' COM5")
-            self.start_generator("generator")
+            self.start_generator()
             self.env["LD_PRELOAD"] = self.run('printf "%s\\n" "$LD_PRELOAD"')[0]
 
     def run(self, command, timeout=60):
@@ -127,23 +106,20 @@ class Session:
                 return lines
             lines.append(line)
 
-    def start_generator(self, name):
-        """A generator (again) on COM5, its log in the folder NAME of the work folder."""
-        self.run(f"rig_stop_generator; rig_start_generator '{os.path.join(self.work, name)}'")
-        self.log, self.pty = self.run(
-            'printf "%s\\n%s\\n" "$RIG_GENERATOR_LOG" "$RIG_GENERATOR_PTY"')
+    def start_generator(self):
+        """A generator (again) on COM5 (self.generator, tests/rig/generator.py)."""
+        if self.generator is not None:
+            self.generator.stop()
+        self.generator = Generator(program=os.path.join(
+            self.env["RIG_NATIVE_BUILD"], "tools", "virtual_generator", "varnolt-virtual-generator"))
+        if not self.generator.pty:
+            raise SetupError("the generator did not start")
+        self.run(f"rig_map_port COM5 '{self.generator.pty}' && rig_wine_env")
 
     def stop_generator(self):
         """Its end of the line closes: a hang-up."""
-        self.run("rig_stop_generator")
-
-    def received(self):
-        """(kind, hex bytes) of every message that the generator received, in order."""
-        if not os.path.exists(self.log):
-            return []
-        with open(self.log) as log:
-            entries = [json.loads(line) for line in log if line.strip()]
-        return [(e["kind"], e["bytes"]) for e in entries if e["kind"] in RECEIVED]
+        if self.generator is not None:
+            self.generator.hang_up()
 
     def start_driver(self):
         self.driver = LineProcess([WINE_RUN, self.driver_exe], self.env,
@@ -170,10 +146,9 @@ class Session:
     def close(self):
         if self.driver is not None:
             self.driver.end("quit\n")
-        if self.rig is not None:
-            self.rig.end("rig_stop_generator; rig_remove_devices; exit 0\n")
-        self.xvfb.send_signal(signal.SIGTERM)
-        self.xvfb.wait(timeout=30)
+        self.rig.end('rig_remove_devices; kill "$RIG_XVFB_PID" && wait "$RIG_XVFB_PID"; exit 0\n')
+        if self.generator is not None:
+            self.generator.stop()
 
 
 def main(command):

@@ -126,12 +126,7 @@ with socket.create_connection(address, timeout=20) as client:
 with socket.create_connection(address, timeout=20) as client:
     client.sendall(b"*OPC?\n*OPC?\n")
     client.shutdown(socket.SHUT_WR)
-    answer = b""
-    while True:
-        part = client.recv(100)
-        if not part:
-            break
-        answer += part
+    answer = b"".join(iter(lambda: client.recv(100), b""))
     assert answer == b"1\n1\n", answer
 EOF
 stop_server "the server"

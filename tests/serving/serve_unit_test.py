@@ -30,17 +30,22 @@ DEFAULTS = os.path.join(ROOT, "packaging", "debian", "varnoltctl.default")
 RULE = os.path.join(ROOT, "tools", "udev", "70-varnolt.rules")
 
 
-def unit_settings():
-    """The [Service] section's settings, each key with its values in order."""
-    settings, section = {}, None
-    with open(UNIT) as unit:
-        for line in unit:
-            line = line.strip()
+def assignments(path):
+    """(section, key, value) of each setting of a unit or environment file."""
+    section = None
+    with open(path) as lines:
+        for line in map(str.strip, lines):
             if line.startswith("["):
                 section = line
             elif line and not line.startswith("#"):
-                key, _, value = line.partition("=")
-                settings.setdefault((section, key), []).append(value)
+                yield (section, *line.partition("=")[::2])
+
+
+def unit_settings():
+    """The unit's settings, each (section, key) with its values in order."""
+    settings = {}
+    for section, key, value in assignments(UNIT):
+        settings.setdefault((section, key), []).append(value)
     return settings
 
 
@@ -49,12 +54,7 @@ def environment(settings):
     values = {}
     for line in settings[("[Service]", "Environment")]:
         values.update(word.split("=", 1) for word in shlex.split(line))
-    with open(DEFAULTS) as defaults:
-        for line in defaults:
-            line = line.strip()
-            if line and not line.startswith("#"):
-                key, _, value = line.partition("=")
-                values[key] = " ".join(shlex.split(value))
+    values.update((key, " ".join(shlex.split(value))) for _, key, value in assignments(DEFAULTS))
     return values
 
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """varnoltctl serve's web panel over plain HTTP on loopback: what reaches the generator only when
 the user sent it (an HTTP request on the SCPI port, a foreign Host, a foreign Origin, a GET), bad
-input and many idle connections, the live state, and the --http option.
+input and many idle connections, the live state, and the --listen and --http options.
 
 Usage: web_http_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
@@ -22,10 +22,9 @@ from rig.serve import Server  # noqa: E402
 
 
 class WebHttpTest(DeviceTree, unittest.TestCase):
-    def web(self, method, path, body=None, headers=None, server=None):
+    def web(self, method, path, body=None, headers=None):
         """(status, headers, body) of one request to the web panel."""
-        server = server or self.served
-        connection = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
+        connection = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=10)
         self.addCleanup(connection.close)
         connection.request(method, path, body=body, headers=headers or {})
         response = connection.getresponse()
@@ -50,7 +49,7 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
         self.addCleanup(client.close)
         return client
 
-    def test_an_http_request_on_the_scpi_port_runs_nothing(self):
+    def test_only_the_servers_own_names_and_pages_change_anything(self):
         self.start_serving()
         # What a browser sends when a page of any site posts a form to the instrument's port.
         request = (b"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\n"
@@ -62,10 +61,6 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
         self.assertIsNotNone(self.served.wait_for(r"127\.0\.0\.1:\d+ closed: it sent an HTTP"))
         scpi = self.client()
         self.assertEqual(scpi.query("OUTP?;:SYST:ERR?"), '0;0,"No error"')
-        self.assertEqual(self.generator_.received(), [])
-
-    def test_only_the_servers_own_names_and_pages_change_anything(self):
-        self.start_serving()
         port = self.served.web_port
         run = json.dumps({"do": "run"}).encode()
         refused = [
@@ -140,19 +135,22 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
             connection.settimeout(5)
             self.assertEqual(connection.recv(100), b"")
 
-    def test_the_http_option(self):
+    def test_the_listen_and_http_options(self):
         self.plug_in()
         with socket.socket() as holder:
             holder.bind(("127.0.0.1", 0))
             holder.listen()
             taken = holder.getsockname()[1]
+            scpi = ("--listen", "127.0.0.1:0")
             for options, code, message in (
-                    (("--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: cannot listen"),
-                    (("--http", "127.0.0.1:x"), 64, "--http 127.0.0.1:x: not PORT"),
-                    (("--http", "localhost:80"), 64, "--http localhost:80: not PORT")):
-                process = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0",
-                                          *options], env=self.env, capture_output=True, text=True,
-                                         timeout=10)
+                    (("--listen", f"127.0.0.1:{taken}"), 75, f"127.0.0.1:{taken}: cannot listen"),
+                    (("--listen", "localhost:5025"), 64, "--listen localhost:5025: not ADDR:PORT"),
+                    (("--listen", "127.0.0.1:65536"), 64, "--listen 127.0.0.1:65536: not ADDR"),
+                    ((*scpi, "--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: cannot listen"),
+                    ((*scpi, "--http", "127.0.0.1:x"), 64, "--http 127.0.0.1:x: not PORT"),
+                    ((*scpi, "--http", "localhost:80"), 64, "--http localhost:80: not PORT")):
+                process = subprocess.run([rig.TOOL, "serve", *options], env=self.env,
+                                         capture_output=True, text=True, timeout=10)
                 self.assertEqual(process.returncode, code, process.stderr)
                 self.assertIn("varnoltctl: " + message, process.stderr)
                 self.assertNotIn("serving", process.stderr)

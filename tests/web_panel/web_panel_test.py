@@ -10,7 +10,6 @@ import json
 import os
 import subprocess
 import sys
-import time
 import unittest
 
 from selenium.webdriver.common.by import By
@@ -45,8 +44,6 @@ WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
 
 
 class WebPanelTest(DeviceTree, unittest.TestCase):
-    browser = None
-
     @classmethod
     def setUpClass(cls):
         cls.browser = chromium(log=True)
@@ -148,10 +145,6 @@ class WebPanelTest(DeviceTree, unittest.TestCase):
         return dict(zip(SHOWN, values[:10] + [jumpers.index(True) if jumpers.count(True) == 1
                                               else None]))
 
-    def expected(self, *settings):
-        shown = self.show(*settings)
-        return {key: shown[key] for key in SHOWN}
-
     def wait_until(self, condition, limit=5.0):
         try:
             WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
@@ -159,9 +152,14 @@ class WebPanelTest(DeviceTree, unittest.TestCase):
             pass
         return condition()
 
+    def answer_after(self, query, before, limit=5.0):
+        """The query's answer once it is another than before, or at the time limit."""
+        self.wait_until(lambda: self.scpi.query(query) != before, limit)
+        return self.scpi.query(query)
+
     def assert_page_shows(self, *settings):
         """The page comes to show what varnoltctl show gives for these settings."""
-        expected = self.expected(*settings)
+        expected = {key: value for key, value in self.show(*settings).items() if key in SHOWN}
         self.wait_until(lambda: self.shown() == expected)
         self.assertEqual(self.shown(), expected)
 
@@ -251,10 +249,7 @@ class WebPanelTest(DeviceTree, unittest.TestCase):
         for index, (act, query, answer, typed_value) in enumerate(cases):
             before = self.scpi.query(query)
             act()
-            deadline = time.monotonic() + 5
-            while self.scpi.query(query) == before and time.monotonic() < deadline:
-                time.sleep(0.02)
-            after = self.scpi.query(query)
+            after = self.answer_after(query, before)
             self.assertNotEqual(after, before, f"case {index}: {query}")
             if answer is not None:
                 self.assertEqual(after, answer, f"case {index}: {query}")
@@ -278,10 +273,7 @@ class WebPanelTest(DeviceTree, unittest.TestCase):
             for name in filter(None, names):
                 self.assertEqual(self.scpi.query(f"{command} {start};*OPC?"), "1")
                 self.control(name).click()
-                deadline = time.monotonic() + 5
-                while self.scpi.query(query) == start and time.monotonic() < deadline:
-                    time.sleep(0.02)
-                steps.append((float(self.scpi.query(query)) - float(start)) * direction)
+                steps.append((float(self.answer_after(query, start)) - float(start)) * direction)
             self.assertGreater(steps[0], 0, names[0])
             if names[1]:
                 self.assertGreater(steps[1], steps[0], names[1])
