@@ -2,6 +2,10 @@
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
+from rig.generator import DeviceTree
+from rig.scpi import Client
+from rig.serve import Server
+
 
 def chromium(log=False):
     """A browser of 1000 x 800 pixels; log: it keeps what pages log (get_log("browser"))."""
@@ -12,3 +16,25 @@ def chromium(log=False):
     if log:
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+class ServedPage(DeviceTree):
+    """A browser for the test class; for each test a generator plugged in, serve on it (self.server)
+    and a SCPI client of it (self.scpi)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.browser = chromium(log=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+
+    def setUp(self):
+        super().setUp()
+        self.generator = self.plug_in()
+        self.server = Server(env=self.env)
+        self.addCleanup(self.server.stop)
+        self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
+        self.scpi = Client(self.server.port)
+        self.addCleanup(self.scpi.close)

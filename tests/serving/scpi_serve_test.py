@@ -130,7 +130,9 @@ class ServeTest(DeviceTree, unittest.TestCase):
         _, server, first = self.serving("--jumper", "j3")
         second = self.client(server)
         self.assertEqual(second.query("VOLT:JUMP?"), "J3")
+        # Two connections have no order of their own: *OPC? makes the first one's change done.
         first.write("FREQ 2000")
+        self.assertEqual(first.query("*OPC?"), "1")
         self.assertEqual(second.query("FREQ?"), "+2.00000000000000E+03")
         second.write("FREQU 1")
         self.assertEqual(second.query("*OPC?"), "1")

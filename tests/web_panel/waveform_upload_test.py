@@ -23,10 +23,7 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
-from rig.browser import chromium  # noqa: E402
-from rig.generator import DeviceTree  # noqa: E402
-from rig.scpi import Client  # noqa: E402
-from rig.serve import Server  # noqa: E402
+from rig.browser import ServedPage  # noqa: E402
 
 MIB = 1024 * 1024
 USER = "User waveform"
@@ -41,26 +38,7 @@ def wav_bytes(samples, rate=8000):
             data)
 
 
-class WaveformUploadTest(DeviceTree, unittest.TestCase):
-    browser = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.browser = chromium()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.quit()
-
-    def setUp(self):
-        super().setUp()
-        self.generator = self.plug_in()
-        self.served = Server(env=self.env)
-        self.addCleanup(self.served.stop)
-        self.assertIsNotNone(self.served.web_port, "\n".join(self.served.lines))
-        self.url = self.served.url
-        self.scpi = Client(self.served.port)
-        self.addCleanup(self.scpi.close)
+class WaveformUploadTest(ServedPage, unittest.TestCase):
 
     @staticmethod
     def dry_run(*settings):
@@ -82,7 +60,7 @@ class WaveformUploadTest(DeviceTree, unittest.TestCase):
         return condition()
 
     def open_page(self):
-        self.browser.get(self.url)
+        self.browser.get(self.server.url)
         self.wait_until(lambda: self.browser.find_element(By.ID, "frequency").get_attribute(
             "value") != "")
 
@@ -111,7 +89,7 @@ class WaveformUploadTest(DeviceTree, unittest.TestCase):
             " document.querySelector('main svg').outerHTML];")
 
     def post(self, path, body, headers=None):
-        request = urllib.request.Request(self.url.rstrip("/") + path, data=body,
+        request = urllib.request.Request(self.server.url.rstrip("/") + path, data=body,
                                          headers=headers or {}, method="POST")
         try:
             with urllib.request.urlopen(request, timeout=60) as answer:
@@ -190,7 +168,7 @@ class WaveformUploadTest(DeviceTree, unittest.TestCase):
         self.assertEqual(status, 422, answer[:80])
         self.assertEqual(json.loads(answer)["field"], "waveform")
         self.assertEqual(self.post("/api/waveform", b"0" * (16 * MIB + 1))[0], 413)
-        connection = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=60)
+        connection = http.client.HTTPConnection("127.0.0.1", self.server.web_port, timeout=60)
         self.addCleanup(connection.close)
         connection.request("POST", "/api/waveform", body=iter([b"0\n" * MIB] * 9),
                            encode_chunked=True)
@@ -207,7 +185,7 @@ class WaveformUploadTest(DeviceTree, unittest.TestCase):
                          {k: v for k, v in state.items() if k != "seq"})
         self.assertEqual(self.generator.received(), [])
         # The page's own origin may; the answer carries the state that chose it.
-        status, answer = self.post("/api/waveform", good, {"Origin": self.url.rstrip("/")})
+        status, answer = self.post("/api/waveform", good, {"Origin": self.server.url.rstrip("/")})
         self.assertEqual(status, 200, answer)
         self.assertEqual(json.loads(answer)["state"]["waves"][7:], [USER])
 

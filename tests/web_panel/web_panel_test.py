@@ -18,9 +18,7 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
-from rig.browser import chromium  # noqa: E402
-from rig.generator import DeviceTree  # noqa: E402
-from rig.scpi import Client  # noqa: E402
+from rig.browser import ServedPage  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -43,23 +41,9 @@ WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
                "NRAM": "reversed-saw", "NOIS": "random", "DC": "zero"}
 
 
-class WebPanelTest(DeviceTree, unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.browser = chromium(log=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.quit()
-
+class WebPanelTest(ServedPage, unittest.TestCase):
     def setUp(self):
         super().setUp()
-        self.generator = self.plug_in()
-        self.server = Server(env=self.env)
-        self.addCleanup(self.server.stop)
-        self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
-        self.scpi = Client(self.server.port)
-        self.addCleanup(self.scpi.close)
         self.open_page()
 
     # --- the generator and the tools ---
