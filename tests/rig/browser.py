@@ -1,6 +1,7 @@
 """Headless Chromium through Selenium (Debian's chromium, chromium-driver and python3-selenium)."""
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.support.ui import WebDriverWait
 
 from rig.generator import DeviceTree
 from rig.scpi import Client
@@ -38,3 +39,11 @@ class ServedPage(DeviceTree):
         self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
         self.scpi = Client(self.server.port)
         self.addCleanup(self.scpi.close)
+
+    def wait_until(self, condition, limit=5.0):
+        """condition() once it holds, or at the time limit."""
+        try:
+            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
+        except Exception:
+            pass
+        return condition()

@@ -19,7 +19,7 @@ import urllib.request
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import Select, WebDriverWait
+from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
@@ -51,13 +51,6 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         with open(path, "wb") as out:
             out.write(data)
         return path
-
-    def wait_until(self, condition, limit=5.0):
-        try:
-            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
-        except Exception:
-            pass
-        return condition()
 
     def open_page(self):
         self.browser.get(self.server.url)

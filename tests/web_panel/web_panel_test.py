@@ -14,7 +14,7 @@ import unittest
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import Select, WebDriverWait
+from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
@@ -128,13 +128,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         jumpers = values[10]
         return dict(zip(SHOWN, values[:10] + [jumpers.index(True) if jumpers.count(True) == 1
                                               else None]))
-
-    def wait_until(self, condition, limit=5.0):
-        try:
-            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
-        except Exception:
-            pass
-        return condition()
 
     def answer_after(self, query, before, limit=5.0):
         """The query's answer once it is another than before, or at the time limit."""
