@@ -235,6 +235,13 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   AddText(serve, &bindings, "--http", &request.http,
           "the web panel's [ADDR:]PORT (default: the --listen address, port 8025; port 0: any "
           "free one), or off");
+  AddText(serve, &bindings, "--auth", &request.auth,
+          "when the web panel asks for its access token before a change: auto (default: when it "
+          "listens beyond loopback), on (also on loopback) or off (never)")
+      ->check(CLI::IsMember({"auto", "on", "off"}));
+  AddText(serve, &bindings, "--token-file", &request.tokenFile,
+          "keep the web panel's access token in FILE across runs (made when missing; on Linux "
+          "readable by its owner only)");
   serve->add_option("--http-host", request.httpHosts,
                     "another name the web panel answers to (a site's DNS name; repeatable)");
   serve->add_flag("--verbose", request.verbose,

@@ -31,7 +31,7 @@ struct CommandRequest {
   bool verbose;
   bool noAnnounce;
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
-  OptionText tableFile, shapeFile, output, port, timeout, listen, http;
+  OptionText tableFile, shapeFile, output, port, timeout, listen, http, auth, tokenFile;
   std::vector<std::string> httpHosts;
 };
 

@@ -342,6 +342,9 @@ int32_t RunServe(const CommandRequest &request) {
   serve.httpHosts = request.httpHosts;
   serve.verbose = request.verbose;
   serve.announce = !request.noAnnounce;
+  serve.auth = kWebAuthAuto;
+  if (request.auth.given) ParseWebAuthMode(request.auth.text, &serve.auth);
+  serve.tokenFile = request.tokenFile.given ? request.tokenFile.text : "";
   std::string host;
   std::string port;
   if (!SplitListenAddress(serve.listen, &host, &port)) {

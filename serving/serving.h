@@ -13,6 +13,7 @@
 #include "link/serial_port.h"
 #include "scpi/scpi_commands.h"
 #include "scpi/scpi_line_reader.h"
+#include "web_panel/web_access.h"
 
 enum : int32_t {
   kScpiMaxClients = 32,   // Windows waits on at most 64 objects: these, the listener, the port
@@ -28,7 +29,9 @@ struct ServeRequest {
   std::string http;    // the web panel's "ADDR:PORT" or "PORT" (on the listen address), or "off"
   std::vector<std::string> httpHosts;  // more names the web panel answers to (--http-host)
   bool verbose;
-  bool announce;  // DNS-SD (dns_sd/announce.h); --no-announce turns it off
+  bool announce;          // DNS-SD (dns_sd/announce.h); --no-announce turns it off
+  WebAuthMode auth;       // --auth: when the web panel needs its access token
+  std::string tokenFile;  // --token-file: where the token is kept across runs, or empty
 };
 
 struct ScpiClient {

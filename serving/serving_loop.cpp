@@ -148,6 +148,9 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
   options.wake = WakeServing;
   options.setListenSocketOptions = SetListenSocketOptions;
   options.explainListenFailure = ExplainListenFailure;
+  options.auth = request.auth;
+  options.tokenFile = request.tokenFile;
+  options.print = PrintServeMessage;
   std::vector<std::string> webLines;
   status = OpenWebPanel(&panel, options, subject, &webLines, pMessage);
   if (status != kExitOk) {
@@ -164,6 +167,7 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
   const std::string serving = "serving " + server.portName + " on " + *pBound;
   pLines->push_back(panel.serving ? serving + " (SCPI) and http://" + panel.bound + "/ (web panel)"
                                   : serving);
+  for (const std::string &url : panel.signInUrls) pLines->push_back("web panel " + url);
   return kExitOk;
 }
 

@@ -17,7 +17,9 @@
 
 #include "link/exit_codes.h"
 #include "signal/shape_file.h"
+#include "web_panel/web_access.h"
 #include "web_panel/web_assets.h"
+#include "web_panel/web_secret.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ enum : int32_t {
 };
 const size_t kMaxBody = 1024 * 1024;
 const size_t kMaxUpload = 16 * 1024 * 1024;  // a waveform's file; the library's limit of any body
+const size_t kMaxSignInBody = 4096;
 
 // An action on its way to the loop and back.
 struct PendingAction {
@@ -56,6 +59,9 @@ struct WebShared {
   std::deque<std::function<void()>> jobs;
   int32_t workers = 0;
   int32_t idleWorkers = 0;
+  // Who signed in, and who failed to.
+  std::vector<WebSession> sessions;
+  std::vector<SignInFailures> failures;
 };
 
 WebShared *shared = nullptr;
@@ -98,6 +104,69 @@ void Reply(httplib::Response &res, int status, const std::string &body, const ch
   res.set_content(body, szType);
 }
 
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Whether the request may change the generator: no token is needed, or its cookie names a
+// session that is open.
+bool HasValidSession(const httplib::Request &req) {
+  if (!shared->config.authNeeded) return true;
+  const std::string cookie = req.get_header_value("Cookie");
+  std::string id;
+  if (!FindCookie(cookie.data(), cookie.size(),
+                  SessionCookieName(shared->config.names.port).c_str(), &id)) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  return HasSession(shared->sessions, id, NowMs());
+}
+
+// A sign-in with this token (from the printed address's query or the page's form): a new session
+// and a redirect to the page without the token in its address; 403 for a wrong token, 429 while
+// its address is locked out.
+void SignIn(const httplib::Request &req, httplib::Response &res, const std::string &token) {
+  if (!shared->config.authNeeded) {
+    res.set_redirect("/", 303);
+    return;
+  }
+  const std::string &address = req.remote_addr;
+  const int64_t now = NowMs();
+  std::unique_lock<std::mutex> lock(shared->mutex);
+  if (SignInLockedOut(shared->failures, address, now)) {
+    lock.unlock();
+    res.set_header("Retry-After", "60");
+    Reply(res, 429, "429 Too Many Requests: too many wrong access tokens; try again in a minute\n",
+          "text/plain");
+    return;
+  }
+  if (!SameSecret(token, shared->config.token)) {
+    bool lockedOut = false;
+    shared->failures = WithFailedSignIn(std::move(shared->failures), address, now, &lockedOut);
+    lock.unlock();
+    shared->config.print("web panel: a wrong access token from " + address);
+    if (lockedOut) {
+      shared->config.print("web panel: 10 wrong access tokens from " + address +
+                           " within 60 s: its sign-ins are refused for 60 s");
+    }
+    Reply(res, 403, "403 Forbidden: not this panel's access token\n", "text/plain");
+    return;
+  }
+  uint8_t aId[kWebSessionBytes];
+  if (!RandomBytes(aId, sizeof aId)) {
+    lock.unlock();
+    Reply(res, 503, "503 Service Unavailable: the system gave no random bytes\n", "text/plain");
+    return;
+  }
+  const std::string id = UrlSafeText(aId, sizeof aId);
+  shared->sessions = WithSession(std::move(shared->sessions), id, now);
+  lock.unlock();
+  res.set_header("Set-Cookie", SessionCookie(shared->config.names.port, id));
+  res.set_redirect("/", 303);
+}
+
 httplib::Server::HandlerResponse CheckRequest(const httplib::Request &req, httplib::Response &res) {
   const WebNames &names = shared->config.names;
   if (!IsOwnHost(names, req.get_header_value("Host").c_str())) {
@@ -110,6 +179,17 @@ httplib::Server::HandlerResponse CheckRequest(const httplib::Request &req, httpl
           "text/plain");
     return httplib::Server::HandlerResponse::Handled;
   }
+  // The printed address signs in; the page then loads without the token in its address.
+  if ((req.method == "GET" || req.method == "HEAD") && req.path == "/" && req.has_param("token")) {
+    SignIn(req, res, req.get_param_value("token"));
+    return httplib::Server::HandlerResponse::Handled;
+  }
+  if (req.method == "POST" && (req.path == "/api/action" || req.path == "/api/waveform") &&
+      !HasValidSession(req)) {
+    Reply(res, 403, "{\"error\":\"sign in with the access token to change the generator\"}",
+          "application/json");
+    return httplib::Server::HandlerResponse::Handled;
+  }
   return httplib::Server::HandlerResponse::Unhandled;
 }
 
@@ -119,10 +199,15 @@ void ServeAsset(const httplib::Request &req, httplib::Response &res) {
   res.set_content(reinterpret_cast<const char *>(asset->pBytes), asset->dwLength, asset->szType);
 }
 
-void ServeState(const httplib::Request &, httplib::Response &res) {
+// The state, and whether this page may change it: the page learns so here, since the strict
+// cookie does not come with a page load that a link of another site started.
+void ServeState(const httplib::Request &req, httplib::Response &res) {
+  const bool session = HasValidSession(req);
   std::lock_guard<std::mutex> lock(shared->mutex);
   res.set_header("Cache-Control", "no-store");
-  res.set_content(shared->published, "application/json");
+  res.set_content(
+      std::string("{\"session\":") + (session ? "true," : "false,") + shared->published.substr(1),
+      "application/json");
 }
 
 void ServeIdentification(const httplib::Request &, httplib::Response &res) {
@@ -264,6 +349,20 @@ void ServeWaveform(const httplib::Request &req, httplib::Response &res,
   RunQueued(pending, res);
 }
 
+// The page's sign-in form: token=... as a form sends it.
+void ServeSignIn(const httplib::Request &req, httplib::Response &res,
+                 const httplib::ContentReader &reader) {
+  std::string body;
+  const int status = ReadBody(req, res, reader, kMaxSignInBody, &body);
+  if (status != 0) {
+    res.status = status;
+    return;
+  }
+  std::string token;
+  FindFormField(body.data(), body.size(), "token", &token);
+  SignIn(req, res, token);
+}
+
 // Any other body: read and dropped within the limit of the panel's actions.
 void ServeNoPage(const httplib::Request &req, httplib::Response &res,
                  const httplib::ContentReader &reader) {
@@ -305,6 +404,7 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   // Bodies are read by the handlers, each within its own limit.
   server->Post("/api/action", ServeAction);
   server->Post("/api/waveform", ServeWaveform);
+  server->Post("/api/signin", ServeSignIn);
   server->Post(".*", ServeNoPage);
   server->Put(".*", ServeNoPage);
   server->Patch(".*", ServeNoPage);

@@ -19,6 +19,10 @@ struct WebServerConfig {
   void (*setListenSocketOptions)(intptr_t socket);
   // Why host:port cannot be listened on: the exit code and *pMessage.
   int32_t (*explainListenFailure)(const std::string &host, int32_t port, std::string *pMessage);
+  // Who may change the generator: with authNeeded, only a session that this token opened.
+  bool authNeeded;
+  std::string token;
+  void (*print)(const std::string &line);  // one stderr line: a failed sign-in, a lock-out
 };
 
 // Binds the listening socket. kExitOk with *pPort, or an exit code with *pMessage.

@@ -11,6 +11,7 @@
 #include "link/start_writes.h"
 #include "res/version.h"
 #include "web_panel/http_listener.h"
+#include "web_panel/web_secret.h"
 
 namespace {
 
@@ -76,6 +77,36 @@ bool WebAddress(const WebPanelOptions &options, const std::string &scpiHost, std
   std::string text = options.http.empty() ? kDefaultWebPort : options.http;
   if (text.find(':') == std::string::npos) text = HostText(scpiHost) + ":" + text;
   return options.splitAddress(text, pHost, pPort) && IsNumericAddress(*pHost);
+}
+
+// The access token: the one in the token file, or a new one (written there when the file is
+// missing). kExitOk with *pToken, or an exit code and *pMessage.
+int32_t AccessToken(const std::string &path, std::string *pToken, std::string *pMessage) {
+  int32_t status = kExitOk;
+  if (!path.empty()) {
+    std::string text;
+    bool missing = false;
+    status = ReadPrivateFile(path, &text, &missing, pMessage);
+    if (status == kExitOk && !missing && !ReadTokenText(text, pToken)) {
+      *pMessage = "not a token (22 to 256 of A-Z a-z 0-9 - _); remove it for a new one";
+      status = kExitBadValue;
+    }
+    if (status != kExitOk) {
+      *pMessage = "--token-file " + path + ": " + *pMessage;
+      return status;
+    }
+    if (!missing) return kExitOk;
+  }
+  uint8_t aBytes[kWebTokenBytes];
+  if (!RandomBytes(aBytes, sizeof aBytes)) {
+    *pMessage = "the system gives no random bytes for the web panel's access token";
+    return kExitPortFailed;
+  }
+  *pToken = UrlSafeText(aBytes, sizeof aBytes);
+  if (path.empty()) return kExitOk;
+  status = CreatePrivateFile(path, *pToken + "\n", pMessage);
+  if (status != kExitOk) *pMessage = "--token-file " + path + ": " + *pMessage;
+  return status;
 }
 
 // What the HTTP side's calls of the loop's side carry: the panel and what it shows.
@@ -175,6 +206,13 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
   config.wake = options.wake;
   config.setListenSocketOptions = options.setListenSocketOptions;
   config.explainListenFailure = options.explainListenFailure;
+  config.print = options.print;
+  const bool loopback = IsLoopbackHost(config.host);
+  config.authNeeded = WebAuthNeeded(options.auth, loopback);
+  if (config.authNeeded) {
+    const int32_t status = AccessToken(options.tokenFile, &config.token, pMessage);
+    if (status != kExitOk) return status;
+  }
   // The names a browser may use for this server; any other Host is refused (DNS rebinding).
   for (const std::string &address : ReachableAt(config.host, machine)) {
     config.names.hosts.push_back(Lower(address));
@@ -209,9 +247,16 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
   panel->identity.panelUrl = "http://" + urlHost + ":" + std::to_string(port) + "/";
   panel->serving = true;
   panel->bound = webBound;
-  if (!IsLoopbackHost(config.host)) {
+  if (!loopback && !config.authNeeded) {
     pLines->push_back("warning: serving the web panel on " + webBound +
-                      ": anyone who can reach it can drive the generator");
+                      " with --auth off: anyone who can reach it can drive the generator");
+  }
+  panel->signInUrls.clear();
+  if (config.authNeeded) {
+    for (const std::string &address : ReachableAt(config.host, machine)) {
+      panel->signInUrls.push_back("http://" + HostText(address) + ":" + std::to_string(port) +
+                                  "/?token=" + config.token);
+    }
   }
   PanelContext context = {panel, &subject};
   PublishWebState(StateOf(&context));

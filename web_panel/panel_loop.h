@@ -9,6 +9,7 @@
 
 #include "instrument/instrument.h"
 #include "web_panel/page_model.h"
+#include "web_panel/web_access.h"
 
 // The panel's record: its listener, what the page tells, and what was last drawn and published.
 struct WebPanel {
@@ -18,6 +19,9 @@ struct WebPanel {
   std::string previewKey;  // what the preview below was drawn from
   std::string previewSvg;
   std::string stateKey;  // what the published state was made from
+  // The page's addresses with the access token, one for each address it is reachable at; empty
+  // when no token is needed.
+  std::vector<std::string> signInUrls;
 };
 
 // The instrument the page shows and drives, lent by the serving loop.
@@ -42,11 +46,14 @@ struct WebPanelOptions {
   void (*wake)();  // wakes the serving loop from any thread
   void (*setListenSocketOptions)(intptr_t socket);
   int32_t (*explainListenFailure)(const std::string &host, int32_t port, std::string *pMessage);
+  WebAuthMode auth;                        // --auth
+  std::string tokenFile;                   // --token-file, or empty: a new token for this run
+  void (*print)(const std::string &line);  // one stderr line, from any thread
 };
 
 // Binds the panel on the address of options.http (exit 75 naming --http when its port is in use,
-// 64 for a malformed one) and starts serving, unless it is "off". On kExitOk, *pLines holds the
-// warnings to print before serving.
+// 64 for a malformed one or a token file others may read) and starts serving, unless it is
+// "off". On kExitOk, *pLines holds the warnings to print before serving.
 int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
                      const WebPanelSubject &subject, std::vector<std::string> *pLines,
                      std::string *pMessage);

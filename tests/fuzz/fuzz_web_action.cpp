@@ -1,6 +1,8 @@
 // A web page's request body and Host through the web panel's pure half: whatever arrives, an
 // action that parses runs by the panel's rules and leaves codes the generator takes, the state
 // that follows is JSON, and the checks of Host and Origin neither crash nor read past their text.
+// The same bytes as a sign-in form's body and as a Cookie header: a token found is no longer
+// than the body, and a session id found is a part of the header.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "web_panel/page_model.h"
+#include "web_panel/web_access.h"
 
 namespace {
 
@@ -35,6 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   const WebNames names = {{"127.0.0.1", "localhost", "::1"}, 8025};
   IsOwnHost(names, text.c_str());
   IsOwnOrigin(names, text.c_str());
+  std::string value;
+  if (FindFormField(pText, size, "token", &value) && value.size() + 6 > size) std::abort();
+  if (FindCookie(pText, size, "varnolt_session_8025", &value) &&
+      text.find(value) == std::string::npos) {
+    std::abort();
+  }
 
   WebAction action = {};
   if (!ParseWebAction(pText, size, &action)) return 0;

@@ -20,8 +20,9 @@ def chromium(log=False):
 
 
 class ServedPage(DeviceTree):
-    """A browser for the test class; for each test a generator plugged in, serve on it (self.server)
-    and a SCPI client of it (self.scpi)."""
+    """A browser for the test class; for each test a generator plugged in, serve on it (self.server,
+    with the class's serve_options) and a SCPI client of it (self.scpi)."""
+    serve_options = ()
 
     @classmethod
     def setUpClass(cls):
@@ -34,7 +35,7 @@ class ServedPage(DeviceTree):
     def setUp(self):
         super().setUp()
         self.generator = self.plug_in()
-        self.server = Server(env=self.env)
+        self.server = Server(*self.serve_options, env=self.env)
         self.addCleanup(self.server.stop)
         self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
         self.scpi = Client(self.server.port)

@@ -63,7 +63,7 @@ def command_line(settings, instance, values):
     words = []
     escaped = instance.replace("/", "-")
     for word in shlex.split(settings[("[Service]", "ExecStart")][0]):
-        word = word.replace("%I", instance).replace("%i", escaped)
+        word = word.replace("%I", instance).replace("%i", escaped).replace("%S", "/var/lib")
         whole = re.fullmatch(r"\$([A-Za-z_][A-Za-z0-9_]*)", word)
         if whole:
             words += values.get(whole.group(1), "").split()
@@ -124,7 +124,10 @@ class ServeUnitTest(unittest.TestCase):
         words = command_line(settings, instance, values)
         self.assertEqual(words[0], "/usr/bin/varnoltctl")
         words[0] = rig.TOOL
-        self.assertEqual(words[1:], ["serve", "--port", first.pty, "--listen", "127.0.0.1:5025"])
+        # The web panel's token is kept in the unit's state folder (unused on loopback).
+        self.assertEqual(words[1:], ["serve", "--port", first.pty, "--listen", "127.0.0.1:5025",
+                                     "--token-file", "/var/lib/varnoltctl/token"])
+        self.assertEqual(settings[("[Service]", "StateDirectory")], ["varnoltctl"])
         server = Server(command=words)
         self.addCleanup(server.stop)
         self.assertEqual((server.device, server.port), (first.pty, 5025), server.lines)

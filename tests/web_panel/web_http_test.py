@@ -158,10 +158,19 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
         server = Server("--http", "off", env=self.env)
         self.assertIsNone(server.web_port)
         self.assertEqual(server.stop(), 0)
-        # --no-announce: never announced on this machine's own interfaces.
-        server = Server("--http", "0.0.0.0:0", "--no-announce", env=self.env)
+        # Beyond loopback (--no-announce: never announced on this machine's own interfaces) auto
+        # asks for the token, with a line for each address; off warns instead.
+        self.served = Server("--http", "0.0.0.0:0", "--no-announce", env=self.env)
+        self.addCleanup(self.served.stop)
+        self.assertIsNotNone(self.served.wait_for(
+            rf"web panel http://127\.0\.0\.1:{self.served.web_port}/\?token=[\w-]{{32}}$"))
+        self.assertEqual(self.action({"do": "run"})[0], 403)
+        self.assertEqual(self.served.stop(), 0)
+        server = Server("--http", "0.0.0.0:0", "--no-announce", "--auth", "off", env=self.env)
         self.addCleanup(server.stop)
-        self.assertIsNotNone(server.wait_for(r"warning: serving the web panel on 0\.0\.0\.0:\d+"))
+        self.assertIsNotNone(server.wait_for(
+            r"warning: serving the web panel on 0\.0\.0\.0:\d+ with --auth off: anyone"))
+        self.assertFalse([line for line in server.lines if "token" in line])
         self.assertEqual(server.stop(), 0)
 
 

@@ -1,5 +1,5 @@
 // The web panel's pure half: the actions a page may send, the names a request may carry, the
-// preview's picture and the identification document.
+// preview's picture, the identification document, and who may change the generator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "web_panel/page_model.h"
+#include "web_panel/web_access.h"
 
 namespace {
 
@@ -95,6 +96,87 @@ TEST(WebPanel, IdentificationDocument) {
   EXPECT_NE(xml.find("<InstrumentAddressString>TCPIP::[::1]::5025::SOCKET<"), std::string::npos);
   EXPECT_NE(xml.find("<HomepageURL>http://10.0.0.2:8025/</HomepageURL>"), std::string::npos);
   EXPECT_EQ(WebErrorText(-222), "-222,\"Data out of range\"");
+}
+
+// When the token is needed; the token's text; what a sign-in brings in a form, a query or a cookie.
+TEST(WebAccess, TokenAndWhatASignInBrings) {
+  EXPECT_TRUE(WebAuthNeeded(kWebAuthAuto, false));
+  EXPECT_FALSE(WebAuthNeeded(kWebAuthAuto, true));
+  EXPECT_TRUE(WebAuthNeeded(kWebAuthOn, true));
+  EXPECT_FALSE(WebAuthNeeded(kWebAuthOff, false));
+  const uint8_t aBytes[] = {0xfb, 0xff, 0x00, 0x10};
+  EXPECT_EQ(UrlSafeText(aBytes, 4), "-_8AEA");
+  std::string token;
+  EXPECT_TRUE(ReadTokenText(" abcdefghijklmnopqrstu-_\r\n", &token));
+  EXPECT_EQ(token, "abcdefghijklmnopqrstu-_");
+  for (const char *szBad : {"abcdefghijklmnopqrstu", "abcdefghijklmnopqrstu+v", "a b"}) {
+    EXPECT_FALSE(ReadTokenText(szBad, &token)) << szBad;
+  }
+  EXPECT_TRUE(SameSecret("abc", "abc"));
+  EXPECT_FALSE(SameSecret("abc", "abd"));
+  EXPECT_FALSE(SameSecret("abc", std::string("abc\0", 4)));
+  EXPECT_FALSE(SameSecret("", "a"));
+
+  const struct {
+    const char *szText, *szValue;  // null: not found
+  } kForms[] = {{"token=a%2Bb+c", "a+b c"}, {"x=1&token=&y", ""},   {"xtoken=1&token=2", "2"},
+                {"token", nullptr},         {"token=%2", nullptr},  {"token=%zz", nullptr},
+                {"tokens=1", nullptr},      {"a=1&&token=%41", "A"}};
+  for (const auto &c : kForms) {
+    std::string value = "?";
+    EXPECT_EQ(FindFormField(c.szText, strlen(c.szText), "token", &value), c.szValue != nullptr)
+        << c.szText;
+    if (c.szValue != nullptr) {
+      EXPECT_EQ(value, c.szValue) << c.szText;
+    }
+  }
+  const struct {
+    const char *szHeader, *szValue;
+  } kCookies[] = {{"varnolt_session_8025=abc", "abc"},
+                  {"a=1;  varnolt_session_8025=\"abc\" ; b=2", "abc"},
+                  {"varnolt_session_80250=abc; varnolt_session_8025=def", "def"},
+                  {"xvarnolt_session_8025=abc", nullptr},
+                  {"varnolt_session_8025", nullptr},
+                  {"", nullptr}};
+  for (const auto &c : kCookies) {
+    std::string value = "?";
+    EXPECT_EQ(FindCookie(c.szHeader, strlen(c.szHeader), "varnolt_session_8025", &value),
+              c.szValue != nullptr)
+        << c.szHeader;
+    if (c.szValue != nullptr) {
+      EXPECT_EQ(value, c.szValue) << c.szHeader;
+    }
+  }
+}
+
+// Sessions last a day; the tenth failed sign-in within 60 s locks its address out for 60 s from
+// then, and the failures of another address count apart. The clock is the test's.
+TEST(WebAccess, SessionsAndTheLimitOnFailedSignIns) {
+  std::vector<WebSession> sessions = WithSession({}, "one", 1000);
+  sessions = WithSession(sessions, "two", 2000);
+  EXPECT_TRUE(HasSession(sessions, "one", 1000 + kWebSessionMs - 1));
+  EXPECT_FALSE(HasSession(sessions, "one", 1000 + kWebSessionMs));
+  EXPECT_TRUE(HasSession(sessions, "two", 1000 + kWebSessionMs));
+  EXPECT_FALSE(HasSession(sessions, "on", 1000));
+  EXPECT_EQ(WithSession(sessions, "three", 2000 + kWebSessionMs).size(), 1u);
+
+  std::vector<SignInFailures> failures;
+  bool lockedOut = false;
+  // Nine failures, the first of them then out of the window: the next ones do not lock yet.
+  for (int64_t t : {0, 50000, 50001, 50002, 50003, 50004, 50005, 50006, 50007, 60000}) {
+    failures = WithFailedSignIn(failures, "10.0.0.9", t, &lockedOut);
+    EXPECT_FALSE(lockedOut) << t;
+  }
+  failures = WithFailedSignIn(failures, "10.0.0.8", 60001, &lockedOut);
+  EXPECT_FALSE(lockedOut);
+  failures = WithFailedSignIn(failures, "10.0.0.9", 60002, &lockedOut);
+  EXPECT_TRUE(lockedOut);
+  EXPECT_TRUE(SignInLockedOut(failures, "10.0.0.9", 120001));
+  EXPECT_FALSE(SignInLockedOut(failures, "10.0.0.9", 120002));
+  EXPECT_FALSE(SignInLockedOut(failures, "10.0.0.8", 60003));
+  // After the lock-out, counting starts again.
+  failures = WithFailedSignIn(failures, "10.0.0.9", 120002, &lockedOut);
+  EXPECT_FALSE(lockedOut);
 }
 
 }  // namespace

@@ -130,6 +130,7 @@
       body: JSON.stringify(body),
       cache: "no-store"
     }).then(function (response) {
+      if (response.status === 403) askSession();  // the session ended (24 h, or a new server)
       return response.json().catch(function () { return null; }).then(function (answer) {
         // A refused value leaves the field showing the instrument's value again.
         if (answer && answer.state && answer.state.seq > shownSeq) {
@@ -159,6 +160,7 @@
       body: file,
       cache: "no-store"
     }).then(function (response) {
+      if (response.status === 403) askSession();
       return response.text().then(function (text) {
         var answer = null;
         try {
@@ -177,6 +179,25 @@
     }).catch(function () {
       showLost();
       return false;
+    });
+  }
+
+  // Whether this page may change the generator, as its state request tells: without a session
+  // every control is disabled and the sign-in form shows.
+  function showSession(session) {
+    byId("controls").disabled = !session;
+    byId("load").disabled = !session;
+    byId("sign-in").hidden = session;
+  }
+
+  function askSession() {
+    return fetch("/api/state", { cache: "no-store" }).then(function (response) {
+      return response.json();
+    }).then(function (state) {
+      showSession(state.session === true);
+      if (state.seq > shownSeq) render(state);
+    }).catch(function () {
+      showLost();
     });
   }
 
@@ -274,6 +295,8 @@
 
   function listen() {
     var events = new EventSource("/events");
+    // Each time the stream opens, also after a restarted server, whose sessions are new.
+    events.onopen = askSession;
     events.onmessage = function (event) {
       var state;
       try {

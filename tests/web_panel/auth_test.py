@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Who may change the generator through the web panel, in headless Chromium, on loopback with
+--auth on (beyond loopback, auto asks for the same token: the unit test of the pure half checks
+that decision): the read-only page without a session, signing in by the printed address and by
+the form, the session cookie, wrong tokens and their limit, a foreign Origin, a previous run's
+session, and --token-file.
+
+Usage: auth_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import http.client
+import json
+import os
+import re
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from selenium.webdriver.common.by import By
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.browser import ServedPage  # noqa: E402
+from rig.serve import Server  # noqa: E402
+
+TOKEN_LINE = r"varnoltctl: web panel (http://127\.0\.0\.1:\d+/\?token=([A-Za-z0-9_-]{32}))$"
+
+
+class AuthTest(ServedPage, unittest.TestCase):
+    serve_options = ("--auth", "on")
+
+    def setUp(self):
+        super().setUp()
+        match = self.server.wait_for(TOKEN_LINE)
+        self.assertIsNotNone(match, self.server.lines)
+        self.address, self.token = match.group(1), match.group(2)
+        self.cookie_name = f"varnolt_session_{self.server.web_port}"
+        self.browser.delete_all_cookies()
+
+    def http(self, method, path, body=b"", headers=None, port=None):
+        """(status, headers, body) of one request."""
+        connection = http.client.HTTPConnection("127.0.0.1", port or self.server.web_port,
+                                                timeout=10)
+        try:
+            connection.request(method, path, body=body, headers=headers or {})
+            response = connection.getresponse()
+            return response.status, response.headers, response.read()
+        finally:
+            connection.close()
+
+    def run_action(self, headers):
+        return self.http("POST", "/api/action", b'{"do":"run"}',
+                         {"Content-Type": "application/json", **headers})[0]
+
+    def named(self, name):
+        for element in self.browser.find_elements(By.CSS_SELECTOR, "input, button, select"):
+            if element.accessible_name == name:
+                return element
+        return None
+
+    def signed_in(self):
+        """Whether the page offers its controls (and not the sign-in form)."""
+        start = self.named("START")
+        return start is not None and start.is_enabled() and self.named("Access token") is None
+
+    def test_without_a_session_the_page_is_read_only_and_live(self):
+        self.browser.get(self.server.url)
+        self.assertTrue(self.wait_until(lambda: self.named("Access token").is_displayed()))
+        self.assertTrue(self.named("Sign in").is_displayed())
+        for name in ("Waveform", "Frequency", "Frequency up", "Duty", "J2(x1.5)", "START"):
+            self.assertFalse(self.named(name).is_enabled(), name)
+        frequency = self.named("Frequency")
+        before = frequency.get_attribute("value")
+        self.scpi.query("FREQ 2000;*OPC?")
+        self.assertTrue(self.wait_until(lambda: frequency.get_attribute("value") != before))
+        self.assertEqual(frequency.get_attribute("value"),
+                         json.loads(self.http("GET", "/api/state")[2])["frequency"])
+        self.assertEqual(self.http("GET", "/lxi/identification")[0], 200)
+        # Every action without a session: 403, and nothing reaches the generator.
+        self.assertEqual(self.run_action({}), 403)
+        self.assertEqual(self.http("POST", "/api/waveform", b"1\n2\n",
+                                   {"Content-Type": "application/octet-stream"})[0], 403)
+        self.assertEqual(self.scpi.query("OUTP?;:FUNC?"), "0;SIN")
+        self.assertEqual(self.generator.received(), [])
+
+    def test_the_printed_address_signs_in_and_start_sends_the_start(self):
+        self.browser.get(self.address)
+        self.assertTrue(self.wait_until(self.signed_in))
+        self.assertEqual(self.browser.current_url, self.server.url)
+        cookie = self.browser.get_cookie(self.cookie_name)
+        self.assertEqual((cookie["httpOnly"], cookie["sameSite"], cookie["path"]),
+                         (True, "Strict", "/"))
+        self.assertNotIn("expiry", cookie)
+        self.assertEqual(len(cookie["value"]), 22)
+        self.named("START").click()
+        self.assertTrue(self.wait_until(lambda: self.scpi.query("OUTP?") == "1"))
+        self.assertEqual(sum(len(message) // 2 for message in self.generator.received()), 741)
+        # The cookie with a foreign Origin changes nothing.
+        session = {"Cookie": f"{self.cookie_name}={cookie['value']}"}
+        self.assertEqual(self.run_action({**session, "Origin": "http://evil.example"}), 403)
+        self.assertEqual(self.scpi.query("OUTP?"), "1")
+        self.assertEqual(self.run_action(session), 200)
+        self.assertEqual(self.scpi.query("OUTP?"), "0")
+        # A later run of serve knows no session of this one.
+        later = Server("--auth", "on", env=self.env)
+        self.addCleanup(later.stop)
+        replayed = {"Cookie": f"varnolt_session_{later.web_port}={cookie['value']}"}
+        self.assertEqual(self.http("POST", "/api/action", b'{"do":"run"}', replayed,
+                                   port=later.web_port)[0], 403)
+        state = json.loads(self.http("GET", "/api/state", headers=replayed,
+                                     port=later.web_port)[2])
+        self.assertFalse(state["session"])
+        # The token goes nowhere but its lines.
+        self.assertEqual([line for line in self.server.lines if self.token in line],
+                         [f"varnoltctl: web panel {self.address}"])
+
+    def test_wrong_tokens_then_the_limit_then_the_form(self):
+        self.browser.get(self.server.url)
+        self.assertTrue(self.wait_until(lambda: self.named("Access token").is_displayed()))
+        self.named("Access token").send_keys("badtoken")
+        self.named("Sign in").click()
+        self.assertTrue(self.wait_until(lambda: "403" in self.browser.page_source))
+        form = {"Content-Type": "application/x-www-form-urlencoded"}
+        for attempt in range(2, 12):
+            status, headers, _ = (self.http("GET", "/?token=badtoken") if attempt % 2 else
+                                  self.http("POST", "/api/signin", b"token=badtoken", form))
+            self.assertEqual(status, 403 if attempt <= 10 else 429, attempt)
+        self.assertEqual(headers["Retry-After"], "60")
+        # Locked out: the right token too, and a refused attempt is no failure.
+        self.assertEqual(self.http("GET", "/?token=" + self.token)[0], 429)
+        failures = [line for line in self.server.lines if "access token" in line]
+        self.assertEqual(failures, ["varnoltctl: web panel: a wrong access token from 127.0.0.1"] * 10
+                         + ["varnoltctl: web panel: 10 wrong access tokens from 127.0.0.1 within "
+                            "60 s: its sign-ins are refused for 60 s"])
+        self.assertNotIn("badtoken", "\n".join(self.server.lines))
+
+    def test_the_form_signs_in(self):
+        self.browser.get(self.server.url)
+        self.assertTrue(self.wait_until(lambda: self.named("Access token").is_displayed()))
+        self.named("Access token").send_keys(self.token)
+        self.named("Sign in").click()
+        self.assertTrue(self.wait_until(self.signed_in))
+        self.assertEqual(self.browser.current_url, self.server.url)
+
+    def test_the_token_file(self):
+        self.server.stop()
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        path = os.path.join(folder.name, "token")
+        tokens = []
+        for _ in range(2):
+            server = Server("--auth", "on", "--token-file", path, env=self.env)
+            match = server.wait_for(TOKEN_LINE)
+            self.assertEqual(server.stop(), 0)
+            self.assertIsNotNone(match, server.lines)
+            tokens.append(match.group(2))
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+        with open(path) as file:
+            self.assertEqual(file.read(), tokens[0] + "\n")
+        self.assertEqual(tokens[1], tokens[0])
+        os.chmod(path, 0o640)
+        process = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "0",
+                                  "--auth", "on", "--token-file", path], env=self.env,
+                                 capture_output=True, text=True, timeout=10)
+        self.assertEqual(process.returncode, 64, process.stderr)
+        self.assertRegex(process.stderr, re.escape(f"varnoltctl: --token-file {path}: mode 0640"))
+
+
+if __name__ == "__main__":
+    rig.main()
