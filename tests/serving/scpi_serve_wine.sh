@@ -2,8 +2,9 @@
 # Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe serve
 # under Wine holds the virtual generator's COM5; PyVISA on Linux drives it over loopback, and the
 # start that APPLy sends arrives as start --dry-run prints it; the web panel's page and its
-# identification document load from Linux, and the page shows the change; Ctrl+C then ends the
-# server with 0. Served beyond loopback it says that Wine has no DNS-SD registration, and serves.
+# identification document load from Linux, and the page shows the change; with --auth on its
+# access token (BCryptGenRandom) is printed and kept in --token-file, and signs in; Ctrl+C then
+# ends the server with 0. Served beyond loopback it says that Wine has no DNS-SD registration, and serves.
 set -euo pipefail
 exe=$1 python=$4
 export RIG_NATIVE_BUILD=$2
@@ -45,17 +46,23 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 
 # The loader itself in the background (rig_start_generator set WINELOADER), so that its process
 # is the one to end.
-"$WINELOADER" "$exe" serve --listen 127.0.0.1:0 --http 0 2>"$work/serve.err" &
+# The token's file is named relative to the folder it runs in.
+(cd "$work" && exec "$WINELOADER" "$exe" serve --listen 127.0.0.1:0 --http 0 --auth on \
+  --token-file token 2>"$work/serve.err") &
 server=$!
-port= web=
+port= web= token=
 serving='s/^varnoltctl: serving COM5 on 127\.0\.0\.1:([0-9]+) \(SCPI\) and http:\/\/127\.0\.0\.1:([0-9]+)\/ \(web panel\)\r?$/\1 \2/p'
 for _ in $(seq 1 200); do
   read -r port web < <(sed -nE "$serving" "$work/serve.err") || true
-  [ -n "$port" ] && break
+  token=$(sed -nE 's/^varnoltctl: web panel http:\/\/127\.0\.0\.1:[0-9]+\/\?token=([A-Za-z0-9_-]{32})\r?$/\1/p' \
+    "$work/serve.err")
+  [ -n "$port" ] && [ -n "$token" ] && break
   kill -0 "$server" 2>/dev/null || fail "the server ended at once"
   sleep 0.1
 done
 [ -n "$port" ] || fail "the server did not say where it listens"
+[ -n "$token" ] && [ "$(cat "$work/token")" = "$token" ] ||
+  fail "the access token was not printed as the one in --token-file"
 
 "$python" - "$port" <<'EOF' || fail "the PyVISA client failed"
 import sys
@@ -80,8 +87,8 @@ received=$(PYTHONPATH="$3/tests" python3 -m rig.generator "$RIG_GENERATOR_LOG")
   fail "the generator received other bytes than --dry-run prints"
 
 # The web panel of the Windows build: the page, and the state and identification it serves.
-"$python" - "$web" <<'EOF' || fail "the web panel did not answer as it should"
-import json, sys, urllib.request
+"$python" - "$web" "$token" <<'EOF' || fail "the web panel did not answer as it should"
+import http.client, json, sys, urllib.request
 import xml.etree.ElementTree as ElementTree
 
 base = f"http://127.0.0.1:{sys.argv[1]}"
@@ -94,6 +101,24 @@ with urllib.request.urlopen(base + "/lxi/identification") as answer:
     lxi = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
     document = ElementTree.fromstring(answer.read())
 assert document.find(lxi + "SerialNumber").text == "SN0001"
+assert state["session"] is False, state
+
+
+def request(method, path, headers=None):
+    connection = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=10)
+    body = b'{"do":"set","field":"jumper","value":1}' if method == "POST" else None
+    connection.request(method, path, body=body, headers=headers or {})
+    response = connection.getresponse()
+    response.read()
+    return response
+
+
+assert request("POST", "/api/action").status == 403
+assert request("GET", "/?token=" + sys.argv[2][::-1]).status == 403
+signed = request("GET", "/?token=" + sys.argv[2])
+cookie = signed.headers["Set-Cookie"].split(";")[0]
+assert signed.status == 303 and cookie.startswith(f"varnolt_session_{sys.argv[1]}="), cookie
+assert request("POST", "/api/action", {"Cookie": cookie}).status == 200
 EOF
 # The sockets of the Windows half: answers that outgrow the buffers go out in parts as a late
 # reader takes them (FD_WRITE); a client that ends its sending is answered, then closed (FD_CLOSE).
@@ -148,4 +173,4 @@ grep -qxF "$absent" < <(tr -d '\r' <"$work/serve.err") ||
 sleep 0.5
 kill -0 "$server" 2>/dev/null || fail "the server beyond loopback ended after its DNS-SD line"
 stop_server "the server beyond loopback"
-echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered; a late reader got every byte, an ended client its answers; Ctrl+C ended it; beyond loopback it serves without DNS-SD"
+echo "scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web panel answered, its token signed in; a late reader got every byte, an ended client its answers; Ctrl+C ended it; beyond loopback it serves without DNS-SD"
