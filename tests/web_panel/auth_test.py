@@ -77,6 +77,8 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(frequency.get_attribute("value"),
                          json.loads(self.http("GET", "/api/state")[2])["frequency"])
         self.assertEqual(self.http("GET", "/lxi/identification")[0], 200)
+        status, headers, _ = self.http("GET", "/?token=" + self.token)
+        self.assertEqual((status, headers["Location"]), (303, "/"))
         # Every action without a session: 403, and nothing reaches the generator.
         self.assertEqual(self.run_action({}), 403)
         self.assertEqual(self.http("POST", "/api/waveform", b"1\n2\n",
