@@ -105,8 +105,10 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.run_action(session), 200)
         self.assertEqual(self.scpi.query("OUTP?"), "0")
         # A later run of serve knows no session of this one.
+        self.assertEqual(self.server.stop(), 0)
         later = Server("--auth", "on", env=self.env)
         self.addCleanup(later.stop)
+        self.assertIsNotNone(later.web_port, later.lines)
         replayed = {"Cookie": f"varnolt_session_{later.web_port}={cookie['value']}"}
         self.assertEqual(self.http("POST", "/api/action", b'{"do":"run"}', replayed,
                                    port=later.web_port)[0], 403)
