@@ -133,6 +133,7 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(headers["Retry-After"], "60")
         # Locked out: the right token too, and a refused attempt is no failure.
         self.assertEqual(self.http("GET", "/?token=" + self.token)[0], 429)
+        self.assertIsNotNone(self.server.wait_for("refused for 60 s"), self.server.lines)
         failures = [line for line in self.server.lines if "access token" in line]
         self.assertEqual(failures, ["varnoltctl: web panel: a wrong access token from 127.0.0.1"] * 10
                          + ["varnoltctl: web panel: 10 wrong access tokens from 127.0.0.1 within "
