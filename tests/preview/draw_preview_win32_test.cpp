@@ -62,7 +62,9 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
   for (const auto &probe : kProbes) {
     EXPECT_EQ(GetPixel(hdc, probe.x, probe.y), probe.colour) << probe.x << "," << probe.y;
   }
+  // The guides' slopes to the picture's top and bottom edges.
   EXPECT_TRUE(GetPixel(hdc, 613, 132) == kBlack || GetPixel(hdc, 613, 133) == kBlack);
+  EXPECT_TRUE(GetPixel(hdc, 613, 358) == kBlack || GetPixel(hdc, 613, 359) == kBlack);
   EXPECT_EQ(Fields(panel), "3.3 0. -3.3 T=1.ms");
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_PEN), static_cast<HGDIOBJ>(ownPen));
   EXPECT_EQ(GetCurrentObject(hdc, OBJ_BRUSH), static_cast<HGDIOBJ>(ownBrush));
