@@ -71,7 +71,6 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
 
   DrawPreview(panel, BuildPreviewModel(samples, 4, 1, 255, 30, 2, 7));
   EXPECT_EQ(GetPixel(hdc, 100, 143), kGreen);
-  EXPECT_EQ(Fields(panel), "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s");
   wchar_t szWide[64] = {};  // the micro sign reaches the field as U+00B5
   GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, std::size(szWide));
   EXPECT_STREQ(szWide, L"T=4.667\u00B5s");
