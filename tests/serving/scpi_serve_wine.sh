@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe serve
-# under Wine holds the virtual generator's COM5; PyVISA on Linux drives it over loopback, and the
+# under Wine holds the virtual generator's COM5; a client on Linux drives it over loopback, and the
 # start that APPLy sends arrives as start --dry-run prints it; the web panel's page loads from
 # Linux and shows the change; Ctrl+C then ends the server with 0. Served beyond loopback it says
 # that Wine has no DNS-SD registration, and serves.
@@ -17,9 +17,9 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 # Ctrl+C (SIGINT, which Wine hands to the program as CTRL_C_EVENT) must end.
 PYTHONPATH="$3/tests" "$4" - "$1" "$RIG_GENERATOR_LOG" <<'EOF'
 import json, os, signal, socket, subprocess, sys, threading, time, urllib.request
-import pyvisa
 from rig.generator import MESSAGES, read_log
 from rig.process import die_with_parent
+from rig.scpi import Client
 from rig.serve import Server
 
 exe, log = sys.argv[1:]
@@ -48,16 +48,12 @@ def stopped(what):
 sys.excepthook = failed
 server = serve("--listen", "127.0.0.1:0", "--http", "0")
 assert server.port, "the server did not say where it listens"
-resources = pyvisa.ResourceManager("@py")
-scpi = resources.open_resource(f"TCPIP::127.0.0.1::{server.port}::SOCKET", read_termination="\n",
-                               write_termination="\n", timeout=10000)
-identity = scpi.query("*IDN?")
-assert identity.startswith("VARNOLT,DDS generator,SN0001,"), identity
-scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
-answer = scpi.query("OUTP?;:FUNC?;:FREQ?;SYST:ERR?")
-assert answer == '1;TRI;+2.50000000000000E+03;0,"No error"', answer
-scpi.close()
-resources.close()
+with Client(server.port, timeout=10) as scpi:
+    identity = scpi.query("*IDN?")
+    assert identity.startswith("VARNOLT,DDS generator,SN0001,"), identity
+    scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
+    answer = scpi.query("OUTP?;:FUNC?;:FREQ?;SYST:ERR?")
+    assert answer == '1;TRI;+2.50000000000000E+03;0,"No error"', answer
 expected = subprocess.run([*wine, "start", "--wave", "triangle", "--freq", "2.5k", "--vpp", "1",
                            "--offset", "-0.5", "--jumper", "J2", "--dry-run"], check=True,
                           capture_output=True, text=True).stdout.replace(" ", "").split()
