@@ -13,8 +13,8 @@ enum BlockState : int32_t { kInText = 0, kAfterHash = 1, kInLength = 2, kInBlock
 // Counts a byte of the line against its limit: false once the line is over it.
 bool Count(ScpiLineReader *reader, bool kept) {
   if (reader->overflow) return false;
-  const uint32_t limit = reader->list.present ? kScpiDataLineLimit : kScpiLineLimit;
-  if (reader->dwTotal == limit || (kept && reader->dwLength == kScpiLineLimit)) {
+  if ((reader->list.present && reader->dwTotal == kScpiDataLineLimit) ||
+      (kept && reader->dwLength == kScpiLineLimit)) {
     reader->overflow = true;
     return false;
   }

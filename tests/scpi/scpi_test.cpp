@@ -375,7 +375,7 @@ TEST(ScpiVolatileData, ErrorsChangeNothing) {
       {"DATA VOL,1 2", "-103"},
       {"DATA VOL,1,,2", "-109"},
       {"DATA VOL,1,", "-109"},
-      {"DATA VOLATILE", "-109"},
+      {"DATA VOL,1,2,9;DATA VOL", "-222,-109"},
       {"DATA FLASH,1", "-224"},
       {"DATA:ATTR:POIN? FLASH", "-224"},
       {"FUNC:USER FLASH;USER 1", "-224,-104"},
