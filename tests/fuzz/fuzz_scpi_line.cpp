@@ -103,18 +103,18 @@ void CheckState(const Instrument &instrument, const std::string &answer) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 3) return 0;
-  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit, 0xFE
-  // that it follows "DATA VOLATILE," and repeats past the limit of a line with DATA values
-  // (rarely: such inputs take a hundred or a thousand times as long); the second: how many of the
-  // following bytes answer the starts and stops.
+  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit,
+  // 0xFD and 0xFE that it follows "DATA VOLATILE," and repeats past that limit or past the limit of
+  // a line with DATA values (rarely: such inputs take a hundred or a thousand times as long); the
+  // second: how many of the following bytes answer the starts and stops.
   const size_t chunk = 1 + (data[0] & 0x0F);
   const size_t outcomes = data[1] % 8 < size - 2 ? data[1] % 8 : size - 2;
   FakeGenerator generator = {data + 2, outcomes, 0};
   std::string bytes(reinterpret_cast<const char *>(data + 2 + outcomes), size - 2 - outcomes);
-  if (data[0] >= 0xFE && !bytes.empty()) {
+  if (data[0] >= 0xFD && !bytes.empty()) {
     const std::string pattern = bytes;
-    const size_t limit = data[0] == 0xFF ? kScpiLineLimit : kScpiDataLineLimit;
-    if (data[0] == 0xFE) bytes = "DATA VOLATILE," + bytes;
+    const size_t limit = data[0] == 0xFE ? kScpiDataLineLimit : kScpiLineLimit;
+    if (data[0] != 0xFF) bytes = "DATA VOLATILE," + bytes;
     while (bytes.size() <= limit) bytes += pattern;
   }
   const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
