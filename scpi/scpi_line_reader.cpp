@@ -55,18 +55,22 @@ bool IsDataUnit(const char *pText, size_t dwLength) {
   return i == dwLength;
 }
 
-// The value whose text has come: into the list, or its fault; past the first fault none is read.
+// The value whose text has come: into the list, or its fault. Past the first fault none is read,
+// and past kInstrumentMaxPoints values they are only counted: there are too many, whatever they
+// are.
 void EndValue(ScpiLineReader *reader) {
   ScpiValueList &list = reader->list;
-  if (list.error == kErrorNone && !reader->overflow) {
+  if (list.error == kErrorNone && !reader->overflow && list.count >= kInstrumentMaxPoints) {
+    list.count++;
+  } else if (list.error == kErrorNone && !reader->overflow) {
     double value = 0.0;
     list.error = reader->dwValueText > static_cast<uint32_t>(kScpiValueTextSize)
                      ? kErrorTooManyDigits
                      : ParseScpiNumber(reader->aValueText, reader->dwValueText, kUnitNone, &value);
-    if (list.error == kErrorNone && list.count < kInstrumentMaxPoints) {
+    if (list.error == kErrorNone) {
       reader->values.push_back(value);
+      list.count++;
     }
-    if (list.error == kErrorNone) list.count++;
   }
   reader->dwValueText = 0;
 }

@@ -64,13 +64,13 @@ std::vector<ReadLine> ReadLines(const uint8_t *pBytes, size_t size, size_t chunk
     while (count > 0) {
       size_t used = 0;
       ScpiLineStep step = TakeScpiLineBytes(&reader, pChunk, count, &used);
-      if (used == 0 || used > count || (step == kLineIncomplete && used != count)) std::abort();
+      // The text stays within 64 KiB, the values kept within the instrument's bound.
+      if (used == 0 || used > count || (step == kLineIncomplete && used != count) ||
+          reader.dwLength > kScpiLineLimit || reader.values.size() > kInstrumentMaxPoints ||
+          (reader.list.present && reader.list.dwOffset > reader.dwLength)) {
+        std::abort();
+      }
       if (step == kLineComplete) {
-        // The text stays within 64 KiB, the values kept within the instrument's bound.
-        if (reader.dwLength > kScpiLineLimit || reader.values.size() > kInstrumentMaxPoints ||
-            (reader.list.present && reader.list.dwOffset > reader.dwLength)) {
-          std::abort();
-        }
         lines.push_back({std::string(reader.aLine, reader.dwLength), reader.list, reader.values});
       } else if (step == kLineTooLong) {
         lines.push_back({std::string(1, '\0') + "too long", ScpiValueList{}, {}});
@@ -103,19 +103,24 @@ void CheckState(const Instrument &instrument, const std::string &answer) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 3) return 0;
-  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit,
-  // 0xFD and 0xFE that it follows "DATA VOLATILE," and repeats past that limit or past the limit of
-  // a line with DATA values (rarely: such inputs take a hundred or a thousand times as long); the
-  // second: how many of the following bytes answer the starts and stops.
+  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit;
+  // 0xFE that it follows "DATA VOLATILE," and repeats past twice that limit, then an LF (a whole
+  // line of DATA values, more than the instrument takes when a value and its comma are 2 bytes);
+  // 0xFD the same past the limit of a line with DATA values, without the LF (rarely: such inputs
+  // take ten to a hundred times as long as others); the second: how many of the following bytes
+  // answer the starts and stops.
   const size_t chunk = 1 + (data[0] & 0x0F);
   const size_t outcomes = data[1] % 8 < size - 2 ? data[1] % 8 : size - 2;
   FakeGenerator generator = {data + 2, outcomes, 0};
   std::string bytes(reinterpret_cast<const char *>(data + 2 + outcomes), size - 2 - outcomes);
   if (data[0] >= 0xFD && !bytes.empty()) {
     const std::string pattern = bytes;
-    const size_t limit = data[0] == 0xFE ? kScpiDataLineLimit : kScpiLineLimit;
+    const size_t limit = data[0] == 0xFF   ? kScpiLineLimit
+                         : data[0] == 0xFE ? 2 * kScpiLineLimit
+                                           : kScpiDataLineLimit;
     if (data[0] != 0xFF) bytes = "DATA VOLATILE," + bytes;
     while (bytes.size() <= limit) bytes += pattern;
+    if (data[0] == 0xFE) bytes += '\n';
   }
   const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
   static Instrument instrument;
