@@ -72,13 +72,14 @@ TEST(AllowList, AddressTexts) {
 TEST(AllowList, NetsAndTheFirstBadOne) {
   AllowList list = {};
   std::string bad;
-  ASSERT_TRUE(ParseAllowList({"10.2.0.77/24", "fd00:1::5/64", "10.9.9.9", "::/0", "0.0.0.0/0"},
+  ASSERT_TRUE(ParseAllowList({"10.2.0.77/24", "fd00:1::5/64", "10.9.9.9", "::/0", "0.0.0.0/0",
+                              "10.2.0.77/26", "fd00:ff::/9"},
                              &list, &bad));
   EXPECT_FALSE(list.any);
   std::vector<std::string> texts;
   for (const NetPrefix &net : list.nets) texts.push_back(NetText(net));
   EXPECT_EQ(texts, (std::vector<std::string>{"10.2.0.0/24", "fd00:1::/64", "10.9.9.9", "::/0",
-                                             "0.0.0.0/0"}));
+                                             "0.0.0.0/0", "10.2.0.64/26", "fd00::/9"}));
   ASSERT_TRUE(ParseAllowList({"any"}, &list, &bad));
   EXPECT_TRUE(list.any);
   for (const char *szBad : {"10.0.0.0/33", "fd00::/129", "10.0.0.0/", "10.0.0.0/-1", "10.0.0.0/2x",
