@@ -33,7 +33,7 @@ bool AdmitPeer(const char *szListener, const char *szPeer, const char *szService
   NetAddress peer = {};
   NetAddress bound = {};
   if (!ParseEndpointAddress(szPeer, &peer) || !ParseEndpointAddress(szListener, &bound)) {
-    return false;  // the sockets name every address they give: not one of a client
+    return false;  // an address the sockets could not name: nothing to match it against
   }
   if (AllowsPeer(allowList, {}, peer) ||
       AllowsPeer(allowList, ListenerNetworks(InterfaceNetworks(), bound), peer)) {
