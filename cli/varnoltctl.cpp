@@ -342,6 +342,7 @@ int32_t RunServe(const CommandRequest &request) {
   serve.httpHosts = request.httpHosts;
   serve.verbose = request.verbose;
   serve.announce = !request.noAnnounce;
+  serve.allow = request.allow;
   std::string host;
   std::string port;
   if (!SplitListenAddress(serve.listen, &host, &port)) {

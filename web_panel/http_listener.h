@@ -19,6 +19,9 @@ struct WebServerConfig {
   void (*setListenSocketOptions)(intptr_t socket);
   // Why host:port cannot be listened on: the exit code and *pMessage.
   int32_t (*explainListenFailure)(const std::string &host, int32_t port, std::string *pMessage);
+  // Whether a client at szPeer may use the listener on szListener (false: its connection is
+  // closed before a byte of it is read); called from the listener's threads.
+  bool (*admitPeer)(const char *szListener, const char *szPeer, const char *szService);
 };
 
 // Binds the listening socket. kExitOk with *pPort, or an exit code with *pMessage.

@@ -175,6 +175,7 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
   config.wake = options.wake;
   config.setListenSocketOptions = options.setListenSocketOptions;
   config.explainListenFailure = options.explainListenFailure;
+  config.admitPeer = options.admitPeer;
   // The names a browser may use for this server; any other Host is refused (DNS rebinding).
   for (const std::string &address : ReachableAt(config.host, machine)) {
     config.names.hosts.push_back(Lower(address));

@@ -42,6 +42,8 @@ struct WebPanelOptions {
   void (*wake)();  // wakes the serving loop from any thread
   void (*setListenSocketOptions)(intptr_t socket);
   int32_t (*explainListenFailure)(const std::string &host, int32_t port, std::string *pMessage);
+  // Who may connect (--allow): false closes the connection unanswered. From any thread.
+  bool (*admitPeer)(const char *szListener, const char *szPeer, const char *szService);
 };
 
 // Binds the panel on the address of options.http (exit 75 naming --http when its port is in use,
