@@ -244,6 +244,13 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
           "readable by its owner only)");
   serve->add_option("--http-host", request.httpHosts,
                     "another name the web panel answers to (a site's DNS name; repeatable)");
+  serve
+      ->add_option("--allow", request.allow,
+                   "also serve clients from NET: an address, a prefix (10.1.2.0/24, fd00::/64) or "
+                   "any (repeatable; loopback and the listeners' own networks are always served)")
+      ->type_name("NET")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   serve->add_flag("--verbose", request.verbose,
                   "log each command and answer on stderr with the client's address");
   serve->add_flag("--no-announce", request.noAnnounce,

@@ -33,6 +33,7 @@ struct CommandRequest {
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
   OptionText tableFile, shapeFile, output, port, timeout, listen, http, auth, tokenFile;
   std::vector<std::string> httpHosts;
+  std::vector<std::string> allow;
 };
 
 enum ParseOutcome : int32_t {

@@ -345,6 +345,7 @@ int32_t RunServe(const CommandRequest &request) {
   serve.auth = kWebAuthAuto;
   if (request.auth.given) ParseWebAuthMode(request.auth.text, &serve.auth);
   serve.tokenFile = request.tokenFile.given ? request.tokenFile.text : "";
+  serve.allow = request.allow;
   std::string host;
   std::string port;
   if (!SplitListenAddress(serve.listen, &host, &port)) {

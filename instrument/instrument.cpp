@@ -1,5 +1,6 @@
 #include "instrument/instrument.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -350,6 +351,7 @@ int32_t LoadInstrumentTable(Instrument *instrument, const InstrumentGenerator &g
   memcpy(instrument->aUserTable, aSamples, sizeof(instrument->aUserTable));
   instrument->userTableLoaded = true;
   instrument->userShape = false;
+  instrument->userPoints = kWaveTableSamples;
   return ApplyChange(instrument, generator, before);
 }
 
@@ -363,7 +365,25 @@ int32_t LoadInstrumentShape(Instrument *instrument, const InstrumentGenerator &g
   memcpy(instrument->aUserShape, aSamples, sizeof(instrument->aUserShape));
   instrument->userShape = true;
   instrument->userTableLoaded = true;
+  instrument->userPoints = kWaveTableSamples;
   return ApplyChange(instrument, generator, before);
+}
+
+int32_t LoadInstrumentPoints(Instrument *instrument, const InstrumentGenerator &generator,
+                             const double *pValues, int32_t count) {
+  if (count < 1) return kErrorMissingParameter;
+  if (count > kInstrumentMaxPoints) return kErrorTooMuchData;
+  for (int32_t i = 0; i < count; i++) {
+    if (!(pValues[i] >= -1.0 && pValues[i] <= 1.0)) return kErrorDataOutOfRange;
+  }
+  double aSamples[kWaveTableSamples];
+  ResampleShape(pValues, count, aSamples);
+  // A mean of values within -1..+1 may round a last bit beyond them.
+  for (double &sample : aSamples) sample = std::fmin(std::fmax(sample, -1.0), 1.0);
+  const int32_t error = LoadInstrumentShape(instrument, generator, aSamples);
+  // Loaded also when the generator did not take the change (-240, -241): it plays it next start.
+  if (error != kErrorDataOutOfRange) instrument->userPoints = count;
+  return error;
 }
 
 int32_t ApplyInstrumentFunction(Instrument *instrument, const InstrumentGenerator &generator,

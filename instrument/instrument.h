@@ -22,6 +22,7 @@ enum : int32_t {
   kInstrumentErrorQueueSize = 16,
   kInstrumentReportWaitMs = 2000,  // a start or a stop without its report by then: -240
   kInstrumentIdentitySize = 160,
+  kInstrumentMaxPoints = 65536,  // the values of one period a client may send
 };
 
 // The bits of the standard event status register (*ESR).
@@ -78,7 +79,8 @@ struct Instrument {
   bool userTableLoaded;
   uint16_t aUserTable[kWaveTableSamples];
   bool userShape;                        // aUserShape is the user waveform
-  double aUserShape[kWaveTableSamples];  // normalised, -1..+1
+  double aUserShape[kWaveTableSamples];  // -1..+1
+  int32_t userPoints;                    // the values the user waveform was given as; 0: none
   bool outputOn;                         // from the generator's last report
   int32_t aErrors[kInstrumentErrorQueueSize];
   int32_t errorCount;
@@ -157,6 +159,13 @@ int32_t LoadInstrumentTable(Instrument *instrument, const InstrumentGenerator &g
 // (-222 for a sample outside -1..+1, nothing changed then).
 int32_t LoadInstrumentShape(Instrument *instrument, const InstrumentGenerator &generator,
                             const double aSamples[kWaveTableSamples]);
+
+// One period of count values (1..kInstrumentMaxPoints, else -223; each -1..+1, else -222) as
+// the user waveform, replacing a table or a shape: resampled to 360 as a shape is, but not
+// normalised, since the values already say how far the output swings; scaled by the amplitude code
+// at every change. Nothing changes on an error.
+int32_t LoadInstrumentPoints(Instrument *instrument, const InstrumentGenerator &generator,
+                             const double *pValues, int32_t count);
 
 // The values that come with a function, each in its field's range; the rest keep theirs.
 struct InstrumentValues {

@@ -15,6 +15,8 @@ const char *const kFunctionKeywords[kFunctions] = {"SINusoid", "SQUare", "TRIang
 const char *const kFunctionNames[kFunctions] = {"SIN",  "SQU",  "TRI", "RAMP",
                                                 "NRAM", "NOIS", "DC",  "USER"};
 const char *const kJumperKeywords[kJumpers] = {"J1", "J2", "J3", "J4"};
+// Where a user waveform is held: one volatile memory, the last waveform loaded.
+const char *const kMemories[] = {"VOLatile"};
 
 enum : int32_t {
   kHeaderPathSize = 256,  // a path and a header of kScpiMaxMnemonics mnemonics each
@@ -26,6 +28,7 @@ struct ScpiCall {
   const InstrumentGenerator *generator;
   const char *pLine;
   const ScpiUnit *unit;
+  const ScpiValueList *values;
   int32_t argument;  // the command's own value from the table (APPLy's function)
   std::string *pAnswer;
 };
@@ -248,6 +251,19 @@ int32_t QueryFunctionShape(ScpiCall *call) {
   return kErrorNone;
 }
 
+// FUNCtion:USER VOLatile: the user waveform FUNC USER plays is the volatile one, the only one.
+int32_t SetUserFunction(ScpiCall *call) {
+  int32_t memory = 0;
+  int32_t error = CheckParamCount(call, 1, 1);
+  if (error == kErrorNone) error = ReadChoice(call, 0, kMemories, &memory);
+  return error;
+}
+
+int32_t QueryUserFunction(ScpiCall *call) {
+  Answer(call, "VOLATILE");
+  return kErrorNone;
+}
+
 int32_t SetRampSymmetry(ScpiCall *call) {
   int32_t symmetry = 0;
   int32_t error = CheckParamCount(call, 1, 1);
@@ -429,9 +445,35 @@ int32_t QueryApply(ScpiCall *call) {
   return kErrorNone;
 }
 
+// DATA VOLATILE,<value>,...: the values the line reader read apart from the line, which stand
+// just after the keyword. Another DATA unit on the same line has its values in the line: -108.
+int32_t SetVolatileData(ScpiCall *call) {
+  int32_t memory = 0;
+  int32_t error = CheckParamCount(call, 1, 1);
+  if (error == kErrorNone) error = ReadChoice(call, 0, kMemories, &memory);
+  if (error != kErrorNone) return error;
+  const ScpiValueList &list = *call->values;
+  const ScpiParam &param = Param(call, 0);
+  if (!list.present || list.dwOffset != param.dwOffset + param.dwLength) {
+    return kErrorMissingParameter;
+  }
+  if (list.error != kErrorNone) return list.error;
+  return LoadInstrumentPoints(call->instrument, *call->generator, list.pValues, list.count);
+}
+
+// DATA:ATTRibute:POINts? [VOLatile]: the values the user waveform was loaded with, 0 before one.
+int32_t QueryDataPoints(ScpiCall *call) {
+  int32_t memory = 0;
+  int32_t error = CheckParamCount(call, 0, 1);
+  if (error == kErrorNone && call->unit->paramCount == 1) {
+    error = ReadChoice(call, 0, kMemories, &memory);
+  }
+  if (error == kErrorNone) AnswerWhole(call, call->instrument->userPoints);
+  return error;
+}
+
 // DATA:DAC VOLATILE, then 360 whole numbers or one block of 720 bytes (high byte first).
 int32_t SetDacData(ScpiCall *call) {
-  static const char *const kMemories[] = {"VOLatile"};
   int32_t memory = 0;
   int32_t error = CheckParamCount(call, 2, INT32_MAX);
   if (error == kErrorNone) error = ReadChoice(call, 0, kMemories, &memory);
@@ -470,6 +512,7 @@ struct Command {
   Handler set;
   Handler query;
   int32_t argument;
+  bool queryTakesParams = false;  // else a query with parameters is -108
 };
 
 const Command kCommands[] = {
@@ -486,6 +529,7 @@ const Command kCommands[] = {
     {"SYSTem:ERRor[:NEXT]", nullptr, QueryNextError, 0},
     {"SYSTem:VERSion", nullptr, QueryVersion, 0},
     {"[SOURce:]FUNCtion[:SHAPe]", SetFunctionShape, QueryFunctionShape, 0},
+    {"[SOURce:]FUNCtion:USER", SetUserFunction, QueryUserFunction, 0},
     {"[SOURce:]FUNCtion:RAMP:SYMMetry", SetRampSymmetry, QueryRampSymmetry, 0},
     {"[SOURce:]FUNCtion:SQUare:DCYCle", SetDutyCycle, QueryDutyCycle, 0},
     {"[SOURce:]FREQuency", SetFrequencyValue, QueryFrequencyValue, 0},
@@ -505,6 +549,8 @@ const Command kCommands[] = {
     {"APPLy:DC", Apply, nullptr, kWaveZero},
     {"APPLy:USER", Apply, nullptr, kFunctionUser},
     {"DATA:DAC", SetDacData, nullptr, 0},
+    {"DATA", SetVolatileData, nullptr, 0},
+    {"DATA:ATTRibute:POINts", nullptr, QueryDataPoints, 0, true},
 };
 
 const Command *FindCommand(const char *pHeader, size_t dwLength) {
@@ -517,7 +563,7 @@ const Command *FindCommand(const char *pHeader, size_t dwLength) {
 }  // namespace
 
 void RunScpiLine(Instrument *instrument, const InstrumentGenerator &generator, const char *pLine,
-                 size_t dwLength, std::string *pAnswer) {
+                 size_t dwLength, const ScpiValueList &values, std::string *pAnswer) {
   ScpiUnit unit;
   char szPath[kHeaderPathSize];
   size_t dwPath = 0;  // the previous header's mnemonics but its last, each with its ':'
@@ -559,8 +605,9 @@ void RunScpiLine(Instrument *instrument, const InstrumentGenerator &generator, c
       }
       if (dwPath < kHeaderPathSize) memmove(szPath, pHeader, dwPath);
     }
-    ScpiCall call = {instrument, &generator, pLine, &unit, command->argument, pAnswer};
-    error = unit.query && unit.paramCount > 0 ? kErrorParameterNotAllowed : handler(&call);
+    ScpiCall call = {instrument, &generator, pLine, &unit, &values, command->argument, pAnswer};
+    const bool paramsRefused = unit.query && unit.paramCount > 0 && !command->queryTakesParams;
+    error = paramsRefused ? kErrorParameterNotAllowed : handler(&call);
     if (error != kErrorNone) {
       QueueInstrumentError(instrument, error);
       if (error <= -100 && error > -200) return;

@@ -350,6 +350,21 @@ int32_t ScpiNumberValue(const char *pLine, const ScpiParam &param, ScpiUnitKind 
   return ParseSiNumber(szNumber, pValue) ? kErrorNone : kErrorExponentTooLarge;
 }
 
+int32_t ParseScpiNumber(const char *pText, size_t dwLength, ScpiUnitKind kind, double *pValue) {
+  size_t position = 0;
+  SkipBlanks(pText, dwLength, &position);
+  if (position >= dwLength) return kErrorMissingParameter;
+  ScpiParam param;
+  int32_t error = ParseParam(pText, dwLength, &position, &param);
+  if (error != kErrorNone) return error;
+  if (param.type != kParamNumber) return kErrorDataType;
+  SkipBlanks(pText, dwLength, &position);
+  if (position < dwLength) {
+    return IsText(pText[position]) ? kErrorInvalidSeparator : kErrorInvalidCharacter;
+  }
+  return ScpiNumberValue(pText, param, kind, pValue);
+}
+
 void FormatScpiNr3(double value, char *szText, size_t size) {
   if (size == 0) return;
   enum : int32_t { kDigits = 15 };

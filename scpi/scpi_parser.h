@@ -63,6 +63,11 @@ enum ScpiUnitKind : int32_t { kUnitNone, kUnitHertz, kUnitVolts, kUnitVpp };
 int32_t ScpiNumberValue(const char *pLine, const ScpiParam &param, ScpiUnitKind kind,
                         double *pValue);
 
+// One number parameter that is all of pText but blanks around it, in the kind's units: 0 with
+// *pValue, or the error the same parameter gives within a line (-109 for none, -104 for another
+// type, -103 for anything after it).
+int32_t ParseScpiNumber(const char *pText, size_t dwLength, ScpiUnitKind kind, double *pValue);
+
 // NR3 with 15 significant digits and an exponent of at least two digits: "+9.99714285714286E+02",
 // "-5.23809523809524E-01", "+0.00000000000000E+00". Always terminated when size > 0.
 void FormatScpiNr3(double value, char *szText, size_t size);

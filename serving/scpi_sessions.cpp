@@ -101,11 +101,13 @@ void RunClientLine(ScpiServer *server, ScpiClient *client) {
   const InstrumentGenerator actions = ScpiServerActions(server);
   const ScpiLineReader &reader = client->reader;
   if (server->request.verbose) {
+    const std::string values =
+        reader.list.present ? " (and " + std::to_string(reader.list.count) + " DATA values)" : "";
     PrintServeMessage(std::string(client->szAddress) + " > " +
-                      LogText(reader.aLine, reader.dwLength));
+                      LogText(reader.aLine, reader.dwLength) + values);
   }
   std::string answer;
-  RunScpiLine(&server->instrument, actions, reader.aLine, reader.dwLength, &answer);
+  RunScpiLine(&server->instrument, actions, reader.aLine, reader.dwLength, reader.list, &answer);
   if (answer.empty()) return;
   if (server->request.verbose) {
     PrintServeMessage(std::string(client->szAddress) + " < " +
@@ -184,6 +186,7 @@ void RemoveScpiClient(ScpiServer *server, int32_t index) {
   if (server->request.verbose) PrintServeMessage(std::string(client.szAddress) + " disconnected");
   client.used = false;
   std::string().swap(client.output);
+  std::vector<double>().swap(client.reader.values);
 }
 
 bool TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pBytes, size_t dwCount) {
@@ -205,7 +208,8 @@ bool TakeScpiClientBytes(ScpiServer *server, int32_t index, const uint8_t *pByte
       RunClientLine(server, client);
     } else if (step == kLineTooLong) {
       if (server->request.verbose) {
-        PrintServeMessage(std::string(client->szAddress) + " > (a line over 64 KiB, dropped)");
+        PrintServeMessage(std::string(client->szAddress) +
+                          " > (a line over 64 KiB, or 1 MiB with DATA values, dropped)");
       }
       QueueInstrumentError(&server->instrument, kErrorTooMuchData);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/serial_port.h"
+#include "serving/allow_list.h"
 #include "serving/serving.h"
 
 using ServeSocket = intptr_t;  // a socket of the platform; kNoSocket for none
@@ -88,3 +89,7 @@ void SetListenSocketOptions(intptr_t socket);
 // The machine's own addresses (numeric, IPv6 without brackets) and its host name.
 std::vector<std::string> MachineAddresses();
 std::string MachineHostName();
+
+// Every address of the machine's interfaces with its prefix length, as they are now (a renewed
+// address is seen at the next call).
+std::vector<InterfaceNetwork> InterfaceNetworks();

@@ -236,6 +236,40 @@ std::vector<std::string> MachineAddresses() {
   return addresses;
 }
 
+std::vector<InterfaceNetwork> InterfaceNetworks() {
+  std::vector<InterfaceNetwork> networks;
+  ifaddrs *pList = nullptr;
+  if (getifaddrs(&pList) != 0) return networks;
+  for (ifaddrs *pEntry = pList; pEntry != nullptr; pEntry = pEntry->ifa_next) {
+    const sockaddr *pAddress = pEntry->ifa_addr;
+    if (pAddress == nullptr || pEntry->ifa_netmask == nullptr ||
+        (pAddress->sa_family != AF_INET && pAddress->sa_family != AF_INET6)) {
+      continue;
+    }
+    InterfaceNetwork network = {};
+    snprintf(network.szName, std::size(network.szName), "%s", pEntry->ifa_name);
+    const uint8_t *pBytes = nullptr;
+    const uint8_t *pMask = nullptr;
+    size_t width = 4;
+    if (pAddress->sa_family == AF_INET) {
+      pBytes = reinterpret_cast<const uint8_t *>(
+          &reinterpret_cast<const sockaddr_in *>(pAddress)->sin_addr);
+      pMask = reinterpret_cast<const uint8_t *>(
+          &reinterpret_cast<const sockaddr_in *>(pEntry->ifa_netmask)->sin_addr);
+    } else {
+      network.net.address.ipv6 = true;
+      width = 16;
+      pBytes = reinterpret_cast<const sockaddr_in6 *>(pAddress)->sin6_addr.s6_addr;
+      pMask = reinterpret_cast<const sockaddr_in6 *>(pEntry->ifa_netmask)->sin6_addr.s6_addr;
+    }
+    memcpy(network.net.address.aBytes, pBytes, width);
+    for (size_t i = 0; i < width; i++) network.net.bits += __builtin_popcount(pMask[i]);
+    networks.push_back(network);
+  }
+  freeifaddrs(pList);
+  return networks;
+}
+
 std::string MachineHostName() {
   char szName[256] = "";
   if (gethostname(szName, std::size(szName) - 1) != 0) return "";

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <iphlpapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -259,6 +260,48 @@ std::vector<std::string> MachineAddresses() {
   }
   freeaddrinfo(pFound);
   return addresses;
+}
+
+std::vector<InterfaceNetwork> InterfaceNetworks() {
+  std::vector<InterfaceNetwork> networks;
+  // The list's size is known only by asking; an interface may come between two calls.
+  std::vector<uint8_t> buffer(16384);
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  ULONG size = static_cast<ULONG>(buffer.size());
+  IP_ADAPTER_ADDRESSES *pAdapters = nullptr;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  for (int32_t attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; attempt++) {
+    buffer.resize(size);
+    pAdapters = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+    result = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr, pAdapters, &size);
+  }
+  if (result != NO_ERROR) return networks;
+  for (IP_ADAPTER_ADDRESSES *pAdapter = pAdapters; pAdapter != nullptr; pAdapter = pAdapter->Next) {
+    InterfaceNetwork named = {};
+    size_t used = 0;
+    for (const wchar_t *p = pAdapter->FriendlyName;
+         p != nullptr && *p != L'\0' && used + 1 < std::size(named.szName); p++) {
+      named.szName[used++] = *p < 0x80 ? static_cast<char>(*p) : '?';
+    }
+    for (IP_ADAPTER_UNICAST_ADDRESS *pUnicast = pAdapter->FirstUnicastAddress; pUnicast != nullptr;
+         pUnicast = pUnicast->Next) {
+      const sockaddr *pAddress = pUnicast->Address.lpSockaddr;
+      InterfaceNetwork network = named;
+      if (pAddress->sa_family == AF_INET) {
+        memcpy(network.net.address.aBytes,
+               &reinterpret_cast<const sockaddr_in *>(pAddress)->sin_addr, 4);
+      } else if (pAddress->sa_family == AF_INET6) {
+        network.net.address.ipv6 = true;
+        memcpy(network.net.address.aBytes,
+               &reinterpret_cast<const sockaddr_in6 *>(pAddress)->sin6_addr, 16);
+      } else {
+        continue;
+      }
+      network.net.bits = pUnicast->OnLinkPrefixLength;
+      networks.push_back(network);
+    }
+  }
+  return networks;
 }
 
 std::string MachineHostName() {

@@ -29,9 +29,11 @@ struct ServeRequest {
   std::string http;    // the web panel's "ADDR:PORT" or "PORT" (on the listen address), or "off"
   std::vector<std::string> httpHosts;  // more names the web panel answers to (--http-host)
   bool verbose;
-  bool announce;          // DNS-SD (dns_sd/announce.h); --no-announce turns it off
-  WebAuthMode auth;       // --auth: when the web panel needs its access token
-  std::string tokenFile;  // --token-file: where the token is kept across runs, or empty
+  bool announce;                   // DNS-SD (dns_sd/announce.h); --no-announce turns it off
+  WebAuthMode auth;                // --auth: when the web panel needs its access token
+  std::string tokenFile;           // --token-file: where the token is kept across runs, or empty
+  bool announce;                   // DNS-SD (dns_sd/announce.h); --no-announce turns it off
+  std::vector<std::string> allow;  // --allow: more addresses and networks served, or "any"
 };
 
 struct ScpiClient {
@@ -54,7 +56,7 @@ struct ScpiServer {
 
 // Serves until SIGINT or SIGTERM (Ctrl+C, Ctrl+Break or the console closing on Windows); returns
 // the exit code: 0 then, or the code of a start that fails (64, 69, 74, 75, 77), 75 when the
-// address is in use, 64 for a malformed --listen. Its messages go to stderr.
+// address is in use, 64 for a malformed --listen or --allow. Its messages go to stderr.
 int32_t RunServing(const ServeRequest &request);
 
 // Chooses and opens the generator's port as `start` does. kExitOk, or an exit code and *pMessage.

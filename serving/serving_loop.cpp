@@ -1,11 +1,14 @@
 // The serving loop, written once: the listener, the clients' reads and writes, the generator's
 // port and the web panel, over the one wait of the platform half (serve_sockets.h).
+#include <chrono>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "dns_sd/announce.h"
 #include "link/exit_codes.h"
+#include "serving/allow_list.h"
 #include "serving/serve_sockets.h"
 #include "serving/serving.h"
 #include "web_panel/panel_loop.h"
@@ -18,6 +21,40 @@ enum : int32_t { kReadsPerWake = 8 };
 ScpiServer server;  // the clients' line buffers are far too large for the stack
 WebPanel panel;
 ServeSocket aClientSockets[kScpiMaxClients];
+AllowList allowList;  // --allow's, set before anything listens
+// The refusal lines' limit: the web panel's threads refuse too.
+std::mutex refusalMutex;
+RefusalLog refusals;
+
+// Whether a client at szPeer may use the listener bound to szListener (both "ADDR:PORT" or the
+// bare address). Loopback, any and --allow's networks need no look at the interfaces; else they
+// are read now, so that a renewed address is followed. A refused client gets one line a second.
+bool AdmitPeer(const char *szListener, const char *szPeer, const char *szService) {
+  NetAddress peer = {};
+  NetAddress bound = {};
+  if (!ParseEndpointAddress(szPeer, &peer) || !ParseEndpointAddress(szListener, &bound)) {
+    return false;  // an address the sockets could not name: nothing to match it against
+  }
+  if (AllowsPeer(allowList, {}, peer) ||
+      AllowsPeer(allowList, ListenerNetworks(InterfaceNetworks(), bound), peer)) {
+    return true;
+  }
+  const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+  bool logged = false;
+  {
+    std::lock_guard<std::mutex> lock(refusalMutex);
+    logged = NoteRefusal(&refusals, peer, nowMs);
+  }
+  if (logged) {
+    const std::string address = NetText({peer, peer.ipv6 ? 128 : 32});
+    PrintServeMessage("refused " + address + " (" + szService +
+                      "): not on a network served; --allow " + address +
+                      " or its network would serve it");
+  }
+  return false;
+}
 
 // The listening socket on "ADDR:PORT", or kNoSocket with the exit code and the message.
 ServeSocket Listen(const std::string &address, int32_t *pStatus, std::string *pMessage,
@@ -94,11 +131,15 @@ void ServiceClient(int32_t index, ClientReady ready) {
   Flush(index);
 }
 
-void AcceptClients(ServeSocket listener) {
+void AcceptClients(ServeSocket listener, const std::string &bound) {
   for (;;) {
     char szAddress[kScpiAddressSize];
     ServeSocket socket = AcceptSocket(listener, szAddress, std::size(szAddress));
     if (socket == kNoSocket) return;  // none waiting (or it gave up before we took it)
+    if (!AdmitPeer(bound.c_str(), szAddress, "SCPI")) {
+      CloseSocket(socket);
+      continue;
+    }
     int32_t index = AddScpiClient(&server, szAddress);
     if (index >= 0 && !WatchClient(index, socket)) {
       RemoveScpiClient(&server, index);
@@ -151,6 +192,7 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
   options.auth = request.auth;
   options.tokenFile = request.tokenFile;
   options.print = PrintServeMessage;
+  options.admitPeer = AdmitPeer;
   std::vector<std::string> webLines;
   status = OpenWebPanel(&panel, options, subject, &webLines, pMessage);
   if (status != kExitOk) {
@@ -167,6 +209,22 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
   const std::string serving = "serving " + server.portName + " on " + *pBound;
   pLines->push_back(panel.serving ? serving + " (SCPI) and http://" + panel.bound + "/ (web panel)"
                                   : serving);
+  // Who may connect, when anyone but loopback may: the interfaces as they are at start.
+  const std::vector<InterfaceNetwork> interfaces = InterfaceNetworks();
+  std::vector<InterfaceNetwork> networks;
+  for (const std::string &listener : {*pBound, panel.bound}) {
+    NetAddress address = {};
+    if (!ParseEndpointAddress(listener, &address)) continue;
+    const std::vector<InterfaceNetwork> served = ListenerNetworks(interfaces, address);
+    networks.insert(networks.end(), served.begin(), served.end());
+  }
+  if (!networks.empty() || allowList.any || !allowList.nets.empty()) {
+    pLines->push_back(ServedNetworksLine(allowList, networks));
+  }
+  if (allowList.any) {
+    pLines->push_back(
+        "warning: --allow any: anyone who can reach this machine can drive the generator");
+  }
   for (const std::string &url : panel.signInUrls) pLines->push_back("web panel " + url);
   return kExitOk;
 }
@@ -175,6 +233,12 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
 
 int32_t RunServing(const ServeRequest &request) {
   std::string message;
+  std::string bad;
+  if (!ParseAllowList(request.allow, &allowList, &bad)) {
+    PrintServeMessage("--allow " + bad +
+                      ": not an address, a prefix (10.1.2.0/24, fd00::/64) or any");
+    return kExitUsage;
+  }
   if (!StartServeSockets(&message)) {
     PrintServeMessage(message);
     return kExitPortFailed;
@@ -213,7 +277,7 @@ int32_t RunServing(const ServeRequest &request) {
     for (int32_t i = 0; i < kScpiMaxClients; i++) {
       if (ready.aClients[i] != kClientQuiet) ServiceClient(i, ready.aClients[i]);
     }
-    if (ready.listener) AcceptClients(listener);
+    if (ready.listener) AcceptClients(listener, bound);
     // Actions of pages, then the state that every page shows, after whatever happened.
     ServiceWebPanel(&panel, subject);
   }

@@ -99,6 +99,30 @@ struct GrowingPool : httplib::TaskQueue {
   void shutdown() override {}
 };
 
+// The library's server, with the check of who may connect. The library's own processing of a
+// connection is private: this is it, as its TLS server repeats it, after the check. A refused
+// connection is closed before a byte of it is read, unanswered.
+struct AdmittingServer : httplib::Server {
+  bool process_and_close_socket(socket_t sock) override {
+    std::string peer;
+    int peerPort = 0;
+    httplib::detail::get_remote_ip_and_port(sock, peer, peerPort);
+    if (!shared->config.admitPeer(shared->config.host.c_str(), peer.c_str(), "web panel")) {
+      httplib::detail::close_socket(sock);
+      return false;
+    }
+    const bool processed = httplib::detail::process_server_socket(
+        svr_sock_, sock, keep_alive_max_count_, keep_alive_timeout_sec_, read_timeout_sec_,
+        read_timeout_usec_, write_timeout_sec_, write_timeout_usec_,
+        [this](httplib::Stream &strm, bool close_connection, bool &connection_closed) {
+          return process_request(strm, close_connection, connection_closed, nullptr);
+        });
+    httplib::detail::shutdown_socket(sock);
+    httplib::detail::close_socket(sock);
+    return processed;
+  }
+};
+
 void Reply(httplib::Response &res, int status, const std::string &body, const char *szType) {
   res.status = status;
   res.set_content(body, szType);
@@ -384,7 +408,7 @@ void AnswerError(const httplib::Request &, httplib::Response &res) {
 int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string *pMessage) {
   if (shared == nullptr) shared = new WebShared();
   shared->config = config;
-  server = new httplib::Server();
+  server = new AdmittingServer();
   server->new_task_queue = [] { return new GrowingPool(); };
   server->set_socket_options(
       [](socket_t sock) { shared->config.setListenSocketOptions(static_cast<intptr_t>(sock)); });

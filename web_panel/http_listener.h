@@ -23,6 +23,9 @@ struct WebServerConfig {
   bool authNeeded;
   std::string token;
   void (*print)(const std::string &line);  // one stderr line: a failed sign-in, a lock-out
+  // Whether a client at szPeer may use the listener on szListener (false: its connection is
+  // closed before a byte of it is read); called from the listener's threads.
+  bool (*admitPeer)(const char *szListener, const char *szPeer, const char *szService);
 };
 
 // Binds the listening socket. kExitOk with *pPort, or an exit code with *pMessage.

@@ -213,6 +213,7 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
     const int32_t status = AccessToken(options.tokenFile, &config.token, pMessage);
     if (status != kExitOk) return status;
   }
+  config.admitPeer = options.admitPeer;
   // The names a browser may use for this server; any other Host is refused (DNS rebinding).
   for (const std::string &address : ReachableAt(config.host, machine)) {
     config.names.hosts.push_back(Lower(address));

@@ -49,6 +49,8 @@ struct WebPanelOptions {
   WebAuthMode auth;                        // --auth
   std::string tokenFile;                   // --token-file, or empty: a new token for this run
   void (*print)(const std::string &line);  // one stderr line, from any thread
+  // Who may connect (--allow): false closes the connection unanswered. From any thread.
+  bool (*admitPeer)(const char *szListener, const char *szPeer, const char *szService);
 };
 
 // Binds the panel on the address of options.http (exit 75 naming --http when its port is in use,

@@ -1,19 +1,14 @@
 #!/usr/bin/env python3
 """Checks the program's icon: one 256 x 256 24-bit BMP image with its AND mask, mostly opaque.
-usage: check_icon.py [--make MAKE_ICON_SCRIPT] ICON_FILE   (--make: write it first, as the build does)"""
+usage: check_icon.py ICON_FILE"""
 import struct
-import subprocess
 import sys
 
 IMAGE_BYTES = 40 + 256 * 256 * 3 + 256 * 256 // 8  # header, colour bitmap, AND mask
 
-args = sys.argv[1:]
-if len(args) == 3 and args[0] == "--make":
-    subprocess.run([sys.executable, args[1], args[2]], check=True)
-    args = args[2:]
-if len(args) != 1:
+if len(sys.argv) != 2:
     sys.exit(__doc__)
-data = open(args[0], "rb").read()
+data = open(sys.argv[1], "rb").read()
 problems = []
 if len(data) != 22 + IMAGE_BYTES:
     problems.append("file of %d bytes, not one directory entry and the image" % len(data))

@@ -1,5 +1,6 @@
-// A client's bytes through the line reader and every line through the instrument: the lines do
-// not depend on how the bytes are split into reads, none is longer than 64 KiB, and whatever runs,
+// A client's bytes through the line reader and every line through the instrument: the lines and
+// their DATA values do not depend on how the bytes are split into reads, no line keeps more than
+// 64 KiB nor more values than the instrument takes, and whatever runs,
 // the error queue holds at most 16, the answers are one line of printable text, and the settings
 // stay codes the generator takes. The generator's answers to starts and stops vary with the input.
 #include <cstddef>
@@ -40,23 +41,39 @@ WaitOutcome WaitReport(void *, uint8_t, int32_t) {
   return kWaitReport;
 }
 
+// A line as the reader gave it: its text, its DATA values and their count, error and place.
+struct ReadLine {
+  std::string text;
+  ScpiValueList list;
+  std::vector<double> values;
+  bool operator==(const ReadLine &other) const {
+    return text == other.text && values == other.values && list.present == other.list.present &&
+           list.dwOffset == other.list.dwOffset && list.count == other.list.count &&
+           list.error == other.list.error;
+  }
+};
+
 // The lines of the bytes fed in reads of `chunk` bytes (a line over the limit as "\0too long").
-std::vector<std::string> ReadLines(const uint8_t *pBytes, size_t size, size_t chunk) {
+std::vector<ReadLine> ReadLines(const uint8_t *pBytes, size_t size, size_t chunk) {
   static ScpiLineReader reader;
   ResetScpiLineReader(&reader);
-  std::vector<std::string> lines;
+  std::vector<ReadLine> lines;
   for (size_t start = 0; start < size; start += chunk) {
     size_t count = size - start < chunk ? size - start : chunk;
     const uint8_t *pChunk = pBytes + start;
     while (count > 0) {
       size_t used = 0;
       ScpiLineStep step = TakeScpiLineBytes(&reader, pChunk, count, &used);
-      if (used == 0 || used > count || (step == kLineIncomplete && used != count)) std::abort();
+      // The text stays within 64 KiB, the values kept within the instrument's bound.
+      if (used == 0 || used > count || (step == kLineIncomplete && used != count) ||
+          reader.dwLength > kScpiLineLimit || reader.values.size() > kInstrumentMaxPoints ||
+          (reader.list.present && reader.list.dwOffset > reader.dwLength)) {
+        std::abort();
+      }
       if (step == kLineComplete) {
-        if (reader.dwLength > kScpiLineLimit) std::abort();
-        lines.push_back(std::string(reader.aLine, reader.dwLength));
+        lines.push_back({std::string(reader.aLine, reader.dwLength), reader.list, reader.values});
       } else if (step == kLineTooLong) {
-        lines.push_back(std::string(1, '\0') + "too long");
+        lines.push_back({std::string(1, '\0') + "too long", ScpiValueList{}, {}});
       }
       pChunk += used;
       count -= used;
@@ -71,7 +88,8 @@ void CheckState(const Instrument &instrument, const std::string &answer) {
       settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||
       settings.amplitudeCode > 32767 || settings.dutyPercent > 100 || settings.spwIndex < 0 ||
       settings.spwIndex > 4 || settings.jumperIndex < 0 || settings.jumperIndex > 3 ||
-      settings.waveformIndex < 0 || settings.waveformIndex > 6 ||
+      settings.waveformIndex < 0 || settings.waveformIndex > 6 || instrument.userPoints < 0 ||
+      instrument.userPoints > kInstrumentMaxPoints ||
       (instrument.rampSymmetry != 0 && instrument.rampSymmetry != 50 &&
        instrument.rampSymmetry != 100)) {
     std::abort();
@@ -85,16 +103,24 @@ void CheckState(const Instrument &instrument, const std::string &answer) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 3) return 0;
-  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit
-  // (rarely: such an input takes a hundred times as long); the second: how many of the following
-  // bytes answer the starts and stops.
+  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit;
+  // 0xFE that it follows "DATA VOLATILE," and repeats past twice that limit, then an LF (a whole
+  // line of DATA values, more than the instrument takes when a value and its comma are 2 bytes);
+  // 0xFD the same past the limit of a line with DATA values, without the LF (rarely: such inputs
+  // take ten to a hundred times as long as others); the second: how many of the following bytes
+  // answer the starts and stops.
   const size_t chunk = 1 + (data[0] & 0x0F);
   const size_t outcomes = data[1] % 8 < size - 2 ? data[1] % 8 : size - 2;
   FakeGenerator generator = {data + 2, outcomes, 0};
   std::string bytes(reinterpret_cast<const char *>(data + 2 + outcomes), size - 2 - outcomes);
-  if (data[0] == 0xFF && !bytes.empty()) {
+  if (data[0] >= 0xFD && !bytes.empty()) {
     const std::string pattern = bytes;
-    while (bytes.size() <= kScpiLineLimit) bytes += pattern;
+    const size_t limit = data[0] == 0xFF   ? kScpiLineLimit
+                         : data[0] == 0xFE ? 2 * kScpiLineLimit
+                                           : kScpiDataLineLimit;
+    if (data[0] != 0xFF) bytes = "DATA VOLATILE," + bytes;
+    while (bytes.size() <= limit) bytes += pattern;
+    if (data[0] == 0xFE) bytes += '\n';
   }
   const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
   static Instrument instrument;
@@ -102,13 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const InstrumentGenerator actions = {&generator, EnsureOpen, Write, WaitReport};
   // The same lines whatever the reads (a long input is read once only); the lines after the first
   // hundred would mostly repeat those of a repeated input.
-  const std::vector<std::string> lines = ReadLines(pBytes, bytes.size(), chunk);
+  const std::vector<ReadLine> lines = ReadLines(pBytes, bytes.size(), chunk);
   if (bytes.size() <= kScpiLineLimit && ReadLines(pBytes, bytes.size(), bytes.size()) != lines) {
     std::abort();
   }
   for (size_t i = 0; i < lines.size() && i < 100; i++) {
     std::string answer;
-    RunScpiLine(&instrument, actions, lines[i].data(), lines[i].size(), &answer);
+    ScpiValueList list = lines[i].list;
+    list.pValues = lines[i].values.data();
+    RunScpiLine(&instrument, actions, lines[i].text.data(), lines[i].text.size(), list, &answer);
     CheckState(instrument, answer);
   }
   return 0;

@@ -38,7 +38,7 @@ struct Bench {
   // One line as it is, LF included (a block may hold one).
   std::string RunLine(const std::string &line) {
     std::string answer;
-    RunScpiLine(&instrument, link, line.data(), line.size(), &answer);
+    RunScpiLine(&instrument, link, line.data(), line.size(), ScpiValueList{}, &answer);
     return answer;
   }
 
@@ -288,6 +288,103 @@ TEST(ScpiLineReader, AnHttpRequestLineIsKnownAndNoCommandIs) {
        {"get / HTTP/1.1", "GET  / HTTP/1.1", "GET / HTTP/2.0", "GET / HTTP/1.", "GET / HTTP/1.1 ",
         "GET /", "*IDN?", "OUTP ON", "FREQ 1 HTTP/1.1x", " GET / HTTP/1.1", ""}) {
     EXPECT_FALSE(IsHttpRequestLine(szLine, strlen(szLine))) << szLine;
+  }
+}
+
+// ---- DATA VOLATILE: values read apart from their line, as the server reads them ----
+
+// The lines of the bytes through a line reader in reads of `chunk` bytes, run by the bench; the
+// answers joined by '|', "!" for a line dropped as too long.
+std::string Feed(Bench *bench, const std::string &bytes, size_t chunk = 4096) {
+  static ScpiLineReader reader;
+  ResetScpiLineReader(&reader);
+  std::string answers;
+  for (size_t start = 0; start < bytes.size(); start += chunk) {
+    const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data()) + start;
+    size_t count = std::min(chunk, bytes.size() - start);
+    while (count > 0) {
+      size_t used = 0;
+      const ScpiLineStep step = TakeScpiLineBytes(&reader, pBytes, count, &used);
+      pBytes += used;
+      count -= used;
+      std::string answer = step == kLineTooLong ? "!" : "";
+      if (step == kLineComplete) {
+        RunScpiLine(&bench->instrument, bench->link, reader.aLine, reader.dwLength, reader.list,
+                    &answer);
+      }
+      if (!answer.empty()) answers += (answers.empty() ? "" : "|") + answer;
+    }
+  }
+  return answers;
+}
+
+// Three values land on samples 0, 120 and 240 as they are: scaled, not stretched to -1..+1.
+TEST(ScpiVolatileData, ValuesInAnyReadsAreTheUserWaveform) {
+  const std::string kLines =
+      "DATA:ATTR:POIN? VOLATILE\n"
+      "data  Volatile , 0.5,-1 ,\t1E-1;FUNC:USER VOLATILE;:FUNC:USER?;:DATA:ATTR:POIN? VOL\r\n"
+      "DATA:ATTR:POIN?;:FUNC USER;:FUNC?\n";
+  for (size_t chunk : {size_t{1}, size_t{7}, kLines.size()}) {
+    Bench bench;
+    EXPECT_EQ(Feed(&bench, kLines, chunk), "0|VOLATILE;3|3;USER");
+    EXPECT_EQ(bench.Errors(), "") << chunk;
+    EXPECT_EQ(bench.instrument.aUserTable[0], 49151) << chunk;
+    EXPECT_EQ(bench.instrument.aUserTable[120], 0) << chunk;
+    EXPECT_EQ(bench.instrument.aUserTable[240], 36044) << chunk;
+  }
+}
+
+// The last loaded wins, *RST keeps it, and data sent while it plays is applied at once.
+TEST(ScpiVolatileData, TheLastLoadedWins) {
+  std::string dac = "DATA:DAC VOLATILE";
+  for (int32_t i = 0; i < kWaveTableSamples; i++) dac += ",1234";
+  Bench bench;
+  // A second DATA unit on a line has its values in the line: -108.
+  EXPECT_EQ(Feed(&bench, "DATA VOL,0.5;DATA VOL,1\nDATA:ATTR:POIN?\n" + dac +
+                             ";:DATA:ATTR:POIN?\nFUNC USER;:OUTP ON;:DATA VOL,-1;*RST;"
+                             ":DATA:ATTR:POIN?;:FUNC USER;FUNC?\n"),
+            "1|360|1;USER");
+  EXPECT_EQ(bench.Errors(), "-108");
+  EXPECT_EQ(bench.instrument.aUserTable[0], 0);
+  EXPECT_EQ(bench.generator.log,
+            "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f320000 wait:55 stop "
+            "wait:aa ");
+}
+
+// A line with DATA values may be 1 MiB (without its LF); one byte more drops it.
+TEST(ScpiVolatileData, ALineWithDataValuesMayBeOneMebibyte) {
+  std::string line = "DATA VOL";
+  while (line.size() + 17 <= kScpiDataLineLimit) line += ",0.50000000000000";
+  line.append(kScpiDataLineLimit - line.size(), ' ');
+  Bench bench;
+  EXPECT_EQ(Feed(&bench, line + "\n" + line + " \nDATA:ATTR:POIN?\n"), "!|61680");
+  EXPECT_EQ(bench.Errors(), "");
+}
+
+TEST(ScpiVolatileData, ErrorsChangeNothing) {
+  std::string tooMany = "DATA VOLATILE,0";
+  for (int32_t i = 0; i < kInstrumentMaxPoints; i++) tooMany += ",0";
+  const struct {
+    std::string line;
+    const char *szErrors;
+  } kCases[] = {
+      {"DATA VOLATILE,0.5,1.5", "-222"},
+      {tooMany, "-223"},
+      {"DATA VOL,0.5,ABC", "-104"},
+      {"DATA VOL,1 V", "-138"},
+      {"DATA VOL,1 2", "-103"},
+      {"DATA VOL,1,,2", "-109"},
+      {"DATA VOL,1,", "-109"},
+      {"DATA VOL,1,2,9;DATA VOL", "-222,-109"},
+      {"DATA FLASH,1", "-224"},
+      {"DATA:ATTR:POIN? FLASH", "-224"},
+      {"FUNC:USER FLASH;USER 1", "-224,-104"},
+  };
+  for (const auto &c : kCases) {
+    Bench bench;
+    EXPECT_EQ(Feed(&bench, c.line + "\nDATA:ATTR:POIN?\n"), "0") << c.line.substr(0, 30);
+    EXPECT_EQ(bench.Errors(), c.szErrors) << c.line.substr(0, 30);
+    EXPECT_FALSE(bench.instrument.userTableLoaded) << c.line.substr(0, 30);
   }
 }
 

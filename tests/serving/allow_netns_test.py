@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""Who may connect to varnoltctl serve (--allow), in four network namespaces of the test's own: the
+server (the test's own namespace, 10.232.1.1 on network A), a neighbour on A (10.232.1.2), a
+router on A (a bridge, 10.232.1.254) and on B (10.232.2.254), and a stranger on B (10.232.2.2),
+which reaches the server through the router. Needs root; every process it starts dies with it.
+
+Usage: allow_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import ast
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import rig  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.process import die_with_parent, enter_namespaces  # noqa: E402
+from rig.serve import Server  # noqa: E402
+
+SERVER, NEIGHBOUR, STRANGER = "10.232.1.1", "10.232.1.2", "10.232.2.2"
+# One connection from a namespace: what came back before the server closed it (b"" for none).
+CLIENT = """import socket, sys
+with socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=5) as s:
+    try:
+        s.sendall(sys.argv[3].encode())
+        print(repr(s.recv(64)))
+    except (ConnectionResetError, BrokenPipeError):
+        print(repr(b""))
+"""
+
+
+def ip(*words, into=None):
+    enter = ["nsenter", "-t", str(into.pid), "-n", "--"] if into else []
+    subprocess.run([*enter, "ip", *words], check=True, timeout=10)
+
+
+def namespace():
+    """A process holding a network namespace of its own, with loopback up."""
+    holder = subprocess.Popen(["unshare", "--net", "sleep", "600"], preexec_fn=die_with_parent)
+    own = os.readlink("/proc/self/ns/net")
+    deadline = time.monotonic() + 10
+    while os.readlink(f"/proc/{holder.pid}/ns/net") == own:  # until unshare has made it
+        if time.monotonic() > deadline:
+            raise RuntimeError("no namespace")
+        time.sleep(0.01)
+    ip("link", "set", "lo", "up", into=holder)
+    return holder
+
+
+def wire(name, address, into, router, bridge=None, route=None):
+    """A veth link from a namespace (into; None: this one) to the router, its router end on
+    bridge, or with the router's address on it when there is no bridge."""
+    ip("link", "add", name, "type", "veth", "peer", "name", name + "r", "netns", str(router.pid),
+       into=into)
+    ip("addr", "add", address, "dev", name, into=into)
+    ip("link", "set", name, "up", into=into)
+    if bridge:
+        ip("link", "set", name + "r", "master", bridge, into=router)
+    ip("link", "set", name + "r", "up", into=router)
+    if route:
+        ip("route", "add", *route, into=into)
+
+
+def network():
+    """Networks A and B, with the router between them: the holders of the router's, the
+    neighbour's and the stranger's namespaces."""
+    ip("link", "set", "lo", "up")
+    router, neighbour, stranger = namespace(), namespace(), namespace()
+    ip("link", "add", "ba", "type", "bridge", into=router)
+    ip("addr", "add", "10.232.1.254/24", "dev", "ba", into=router)
+    ip("link", "set", "ba", "up", into=router)
+    subprocess.run(["nsenter", "-t", str(router.pid), "-n", "sysctl", "-qw",
+                    "net.ipv4.ip_forward=1"], check=True, timeout=10)
+    wire("sa", SERVER + "/24", None, router, "ba", ("10.232.2.0/24", "via", "10.232.1.254"))
+    wire("na", NEIGHBOUR + "/24", neighbour, router, "ba")
+    wire("sb", STRANGER + "/24", stranger, router, route=("10.232.1.0/24", "via", "10.232.2.254"))
+    ip("addr", "add", "10.232.2.254/24", "dev", "sbr", into=router)
+    return router, neighbour, stranger
+
+
+class AllowTest(DeviceTree, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.holders = network()
+        cls.neighbour, cls.stranger = cls.holders[1:]
+
+    @classmethod
+    def tearDownClass(cls):
+        for holder in cls.holders:
+            holder.kill()
+            holder.wait()
+
+    def setUp(self):
+        super().setUp()
+        self.generator = self.plug_in()
+
+    def serve(self, *options, listen="0.0.0.0:0"):
+        server = Server("--no-announce", *options, listen=listen, env=self.env)
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.port, server.lines)
+        return server
+
+    def connect(self, client, port, text):
+        """What the server answered a connection from the client's namespace (b"": nothing)."""
+        result = subprocess.run(["nsenter", "-t", str(client.pid), "-n", "--", sys.executable,
+                                 "-c", CLIENT, SERVER, str(port), text],
+                                capture_output=True, text=True, timeout=20)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return ast.literal_eval(result.stdout)
+
+    def answers(self, client, server):
+        """The start of the SCPI and the web answers to the client."""
+        get = f"GET / HTTP/1.1\r\nHost: {SERVER}:{server.web_port}\r\nConnection: close\r\n\r\n"
+        return (self.connect(client, server.port, "*IDN?\n")[:8],
+                self.connect(client, server.web_port, get)[:12])
+
+    def test_the_neighbour_is_served_and_the_stranger_refused(self):
+        server = self.serve()
+        self.assertIsNotNone(server.wait_for(r"^varnoltctl: serving clients from loopback, "
+                                             r"10\.232\.1\.0/24 \(sa\)"), server.lines)
+        self.assertEqual(self.answers(self.neighbour, server), (b"VARNOLT,", b"HTTP/1.1 200"))
+        before = self.generator.settle()
+        # Refused at accept: nothing of the stranger's command reaches the generator. Its refusal
+        # by the web panel within the second gets no line of its own.
+        self.assertEqual(self.connect(self.stranger, server.port, "APPL:SQU 1KHZ\n*IDN?\n"), b"")
+        self.assertEqual(self.connect(self.stranger, server.web_port, "GET / HTTP/1.1\r\n\r\n"),
+                         b"")
+        self.assertEqual(self.generator.settle(), before)
+        time.sleep(1)
+        self.assertEqual(self.connect(self.stranger, server.web_port, "GET / HTTP/1.1\r\n\r\n"),
+                         b"")
+        self.assertTrue(server.wait_for("web panel"), server.lines)
+        refused = f"varnoltctl: refused {STRANGER} (%s): not on a network served; --allow " \
+                  f"{STRANGER} or its network would serve it"
+        self.assertEqual([line for line in server.lines if "refused" in line],
+                         [refused % "SCPI", refused % "web panel"])
+
+    def test_allowed_by_its_network_or_by_any(self):
+        # On an IPv6 wildcard, an IPv4 client is an IPv4-mapped address, matched as IPv4.
+        for options, listen in ((("--allow", "10.232.2.0/24"), "[::]:0"),
+                                (("--allow", "any"), "0.0.0.0:0")):
+            with self.subTest(options=options):
+                server = self.serve(*options, listen=listen)
+                before = self.generator.settle()
+                self.assertEqual(self.connect(self.stranger, server.port, "APPL:SQU 1KHZ\n"
+                                              "*OPC?\n"), b"1\n")
+                self.assertGreater(self.generator.settle(), before)
+                self.assertEqual(self.answers(self.stranger, server),
+                                 (b"VARNOLT,", b"HTTP/1.1 200"))
+                self.assertEqual(self.answers(self.neighbour, server),
+                                 (b"VARNOLT,", b"HTTP/1.1 200"))
+                if options[1] == "any":
+                    self.assertIn("varnoltctl: warning: --allow any: anyone who can reach this "
+                                  "machine can drive the generator", server.lines)
+                self.assertEqual(server.stop(), 0)
+
+    def test_a_malformed_net_is_named(self):
+        for net in ("10.232.2.0/33", "10.232.2", "fe80::1%sa"):
+            result = subprocess.run([rig.TOOL, "serve", "--allow", "any", "--allow", net],
+                                    env=self.env, capture_output=True, text=True, timeout=10)
+            self.assertEqual((result.returncode, result.stderr),
+                             (64, f"varnoltctl: --allow {net}: not an address, a prefix "
+                                  "(10.1.2.0/24, fd00::/64) or any\n"))
+
+
+if __name__ == "__main__":
+    enter_namespaces("--net")
+    rig.main()
