@@ -32,7 +32,6 @@ struct ServeRequest {
   bool announce;                   // DNS-SD (dns_sd/announce.h); --no-announce turns it off
   WebAuthMode auth;                // --auth: when the web panel needs its access token
   std::string tokenFile;           // --token-file: where the token is kept across runs, or empty
-  bool announce;                   // DNS-SD (dns_sd/announce.h); --no-announce turns it off
   std::vector<std::string> allow;  // --allow: more addresses and networks served, or "any"
 };
 

@@ -131,7 +131,7 @@ class AllowTest(DeviceTree, unittest.TestCase):
         time.sleep(1)
         self.assertEqual(self.connect(self.stranger, server.web_port, "GET / HTTP/1.1\r\n\r\n"),
                          b"")
-        self.assertTrue(server.wait_for("web panel"), server.lines)
+        self.assertTrue(server.wait_for(r"\(web panel\): not on"), server.lines)
         refused = f"varnoltctl: refused {STRANGER} (%s): not on a network served; --allow " \
                   f"{STRANGER} or its network would serve it"
         self.assertEqual([line for line in server.lines if "refused" in line],
