@@ -28,43 +28,27 @@ struct Bench {
 };
 
 using Verb = std::function<int32_t(Instrument *, const InstrumentGenerator &)>;
+using IntVerb = int32_t (*)(Instrument *, const InstrumentGenerator &, int32_t);
 
+Verb Call(IntVerb verb, int32_t argument) {
+  return [=](Instrument *i, const InstrumentGenerator &g) { return verb(i, g, argument); };
+}
+const auto Wave = [](int32_t wave) { return Call(ChooseInstrumentWave, wave); };
+const auto Function = [](int32_t function) { return Call(ChooseInstrumentFunction, function); };
+const auto Symmetry = [](int32_t symmetry) { return Call(SetInstrumentRampSymmetry, symmetry); };
+const auto Spw = [](int32_t mode) { return Call(ChooseInstrumentSpw, mode); };
+const auto Duty = [](int32_t duty) { return Call(SetInstrumentDuty, duty); };
+const auto Jumper = [](int32_t jumper) { return Call(SetInstrumentJumper, jumper); };
+Verb Output(bool on) {
+  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentOutput(i, g, on); };
+}
 Verb Value(InstrumentField field, double value) {
   return [=](Instrument *i, const InstrumentGenerator &g) {
     return SetInstrumentValue(i, g, field, value);
   };
 }
-Verb Wave(int32_t wave) {
-  return
-      [=](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentWave(i, g, wave); };
-}
-Verb Function(int32_t function) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return ChooseInstrumentFunction(i, g, function);
-  };
-}
-Verb Symmetry(int32_t symmetry) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return SetInstrumentRampSymmetry(i, g, symmetry);
-  };
-}
-Verb Spw(int32_t mode) {
-  return
-      [=](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentSpw(i, g, mode); };
-}
 Verb SpwAuto() {
   return [](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentSpwAuto(i, g); };
-}
-Verb Duty(int32_t duty) {
-  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentDuty(i, g, duty); };
-}
-Verb Jumper(int32_t jumper) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return SetInstrumentJumper(i, g, jumper);
-  };
-}
-Verb Output(bool on) {
-  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentOutput(i, g, on); };
 }
 Verb Reset() {
   return [](Instrument *i, const InstrumentGenerator &g) { return ResetInstrumentSettings(i, g); };
@@ -80,13 +64,14 @@ Verb Table(uint16_t sample) {
 // NAN: a value not given.
 Verb Apply(int32_t function, double hertz, double vpp, double offset) {
   return [=](Instrument *i, const InstrumentGenerator &g) {
-    InstrumentValues values = {};
-    const double aGiven[kFields] = {hertz, offset, vpp};
-    for (int32_t field = 0; field < kFields; field++) {
-      values.aGiven[field] = !std::isnan(aGiven[field]);
-      values.aValues[field] = aGiven[field];
-    }
+    const InstrumentValues values = {{!std::isnan(hertz), !std::isnan(offset), !std::isnan(vpp)},
+                                     {hertz, offset, vpp}};
     return ApplyInstrumentFunction(i, g, function, values);
+  };
+}
+Verb Step(InstrumentField field, bool up, bool coarse) {
+  return [=](Instrument *i, const InstrumentGenerator &g) {
+    return StepInstrumentField(i, g, field, up, coarse);
   };
 }
 
@@ -154,8 +139,8 @@ TEST(InstrumentVerbs, TheRulesOfTheSettings) {
        "0,-224,-224,-224",
        "DC 1000Hz/360a 32767 31 50% J1 r100 off"},
       // the user table only once one is loaded
-      {{Function(kFunctionUser), Wave(kFunctionUser), Apply(kFunctionUser, NAN, NAN, NAN)},
-       "-221,-221,-221",
+      {{Function(kFunctionUser), Wave(kFunctionUser)},
+       "-221,-221",
        "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
       {{Table(1), Function(kFunctionUser)}, "0,0", "USER 1000Hz/360a 32767 31 50% J1 r100 off"},
       // the frequency chooses the mode, or keeps to a fixed one; a mode keeps the frequency last
@@ -216,31 +201,31 @@ TEST(InstrumentVerbs, WhatReachesTheGenerator) {
        "0,0,0,0,0",
        "USER 1000Hz/360a 32767 31 50% J1 r100 on",
        (kStartStop + "start:00647fff1f320000 wait:55 ")},
-      // a function with its values: all in one start, the values not given kept; a DC level
-      // takes only its offset
-      {{Apply(kWaveSquare, 2000, 1, -0.5)},
-       "0",
-       "SQU 2000Hz/360a 4965 26 50% J1 r100 on",
-       "start:003213651a320000 wait:55 "},
-      {{Value(kFieldAmplitude, 1), Apply(kWaveSine, NAN, NAN, NAN)},
-       "0,0",
-       "SIN 1000Hz/360a 4965 31 50% J1 r100 on",
-       "start:006413651f320000 wait:55 "},
+      // a function with its values, all checked before anything changes or is sent, then
+      // started; a DC level takes only its offset
       {{Apply(kWaveZero, 9e9, -5, 1)},
        "0",
        "DC 1000Hz/360a 32767 41 50% J1 r100 on",
        "start:00647fff29320000 wait:55 "},
-      {{Apply(kWaveReversedSaw, 2000, 1, 0)},
-       "0",
-       "NSAW 2000Hz/360a 4965 31 50% J1 r0 on",
-       "start:003213651f320000 wait:55 "},
-      {{Apply(kWaveSine, 1000, NAN, NAN), Apply(kWaveSine, 1000, NAN, NAN),
-        Apply(kWaveSine, 2000, NAN, NAN)},
-       "0,0,0",
-       "SIN 2000Hz/360a 32767 31 50% J1 r100 on",
-       (kStartStop + "start:00327fff1f320000 wait:55 ")},
-      // all values are checked before anything changes or is sent
       {{Apply(kWaveSquare, 1000, 1, 9)}, "-222", "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
+      // each field steps its own way: up is a higher frequency (a lower code); coarse only
+      // for frequency and amplitude; a running output takes the new code at once, and a later
+      // change of mode keeps the frequency stepped to
+      {{Step(kFieldFrequency, true, false), Step(kFieldFrequency, true, true)},
+       "0,0",
+       "SIN 1190.48Hz/360a 32767 31 50% J1 r100 off"},
+      {{Output(true), Step(kFieldFrequency, false, true), Spw(1)},
+       "0,0,0",
+       "SIN 869.565Hz/180 32767 31 50% J1 r100 on",
+       kStartStop + "start:00737fff1f320000 wait:55 stop wait:aa start:00e67fff1f320100 wait:55 "},
+      {{Step(kFieldOffset, true, true), Step(kFieldOffset, false, false),
+        Step(kFieldOffset, false, false)},
+       "0,0,0",
+       "SIN 1000Hz/360a 32767 30 50% J1 r100 off"},
+      {{Step(kFieldAmplitude, false, true), Step(kFieldAmplitude, false, true),
+        Step(kFieldAmplitude, true, true), Step(kFieldAmplitude, true, false)},
+       "0,0,0,0",
+       "SIN 1000Hz/360a 31871 31 50% J1 r100 off"},
   });
 }
 
@@ -296,90 +281,6 @@ TEST(InstrumentState, AResetAndTheIdentity) {
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,0,1");
 }
 
-// The steppers' code rules are the signal model's; here: each field steps, a running output takes
-// the new code at once, and a later change of mode keeps the frequency stepped to.
-TEST(InstrumentSteps, StepsChangeTheirFieldAndRestartARunningOutput) {
-  Bench bench;
-  Instrument *instrument = &bench.instrument;
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldFrequency, true, false), 0);
-  EXPECT_EQ(instrument->settings.frequencyCode, 99);
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldOffset, false, false), 0);
-  EXPECT_EQ(instrument->settings.offsetCode, 30);
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldAmplitude, false, true), 0);
-  EXPECT_LT(instrument->settings.amplitudeCode, 32767);
-  EXPECT_EQ(bench.generator.log, "");
-  EXPECT_EQ(SetInstrumentOutput(instrument, bench.link, true), 0);
-  bench.generator.log.clear();
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldFrequency, false, true), 0);
-  EXPECT_EQ(bench.generator.log.substr(0, 13), "stop wait:aa ");
-  const double stepped = FrequencyFromCode(instrument->settings.frequencyCode, 0);
-  EXPECT_EQ(ChooseInstrumentSpw(instrument, bench.link, 1), 0);
-  EXPECT_DOUBLE_EQ(FrequencyFromCode(instrument->settings.frequencyCode, 1), stepped);
-  EXPECT_EQ(instrument->errorCount, 0);
-}
-
-// A coarse step moves a field further than a fine one, in the same direction. Near an end of the
-// range, where a step is clamped: a coarse step that would pass the end stops at it, still further
-// than the fine one; where the fine step reaches the end too, both end there ("as far"); at the
-// end itself neither moves. The highest frequencies' coarse step is one code, as far as the fine
-// one.
-TEST(InstrumentSteps, ACoarseStepGoesFurtherThanAFineOne) {
-  enum Reach { kFurther, kAsFar, kNeither };
-  const struct {
-    InstrumentField field;
-    bool up;
-    uint16_t code;
-    Reach reach;
-  } kCases[] = {
-      {kFieldFrequency, true, 100, kFurther},    {kFieldFrequency, true, 5000, kFurther},
-      {kFieldFrequency, true, 22, kFurther},     {kFieldFrequency, true, 15, kAsFar},
-      {kFieldFrequency, true, 8, kAsFar},        {kFieldFrequency, true, 7, kNeither},
-      {kFieldFrequency, false, 100, kFurther},   {kFieldFrequency, false, 5000, kFurther},
-      {kFieldFrequency, false, 65000, kFurther}, {kFieldFrequency, false, 65534, kAsFar},
-      {kFieldFrequency, false, 65535, kNeither}, {kFieldAmplitude, true, 10000, kFurther},
-      {kFieldAmplitude, true, 32000, kFurther},  {kFieldAmplitude, true, 32700, kAsFar},
-      {kFieldAmplitude, true, 32767, kNeither},  {kFieldAmplitude, false, 10000, kFurther},
-      {kFieldAmplitude, false, 1000, kFurther},  {kFieldAmplitude, false, 300, kAsFar},
-      {kFieldAmplitude, false, 255, kNeither},
-  };
-  // The field's value in hertz or volts peak to peak after one step from the case's code.
-  auto stepped = [](const auto &c, bool step, bool coarse) {
-    Bench bench;
-    GeneratorSettings &settings = bench.instrument.settings;
-    (c.field == kFieldFrequency ? settings.frequencyCode : settings.amplitudeCode) = c.code;
-    if (step) {
-      EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.link, c.field, c.up, coarse), 0);
-    }
-    return c.field == kFieldFrequency ? FrequencyFromCode(settings.frequencyCode, 0)
-                                      : AmplitudeFromCode(settings.amplitudeCode, 0);
-  };
-  for (const auto &c : kCases) {
-    const double before = stepped(c, false, false);
-    const double fine = stepped(c, true, false);
-    const double coarse = stepped(c, true, true);
-    const std::string where = (c.field == kFieldFrequency ? "frequency " : "amplitude ") +
-                              std::string(c.up ? "up from " : "down from ") +
-                              std::to_string(c.code);
-    // Up is a higher frequency (a lower code) and a larger amplitude.
-    EXPECT_TRUE(c.up ? fine >= before && coarse >= before : fine <= before && coarse <= before)
-        << where;
-    switch (c.reach) {
-      case kFurther:
-        EXPECT_NE(fine, before) << where;
-        EXPECT_GT(std::fabs(coarse - before), std::fabs(fine - before)) << where;
-        break;
-      case kAsFar:
-        EXPECT_NE(fine, before) << where;
-        EXPECT_EQ(coarse, fine) << where;
-        break;
-      case kNeither:
-        EXPECT_EQ(fine, before) << where;
-        EXPECT_EQ(coarse, before) << where;
-        break;
-    }
-  }
-}
-
 }  // namespace
 
 // The user waveform as a shape: the table a start sends is the shape scaled by the amplitude code
@@ -413,10 +314,7 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
       {Output(true), true, false},
       {Value(kFieldAmplitude, 1.0), true, true},
       {Output(false), true, false},
-      {[](Instrument *i, const InstrumentGenerator &g) {
-         return StepInstrumentField(i, g, kFieldAmplitude, false, true);
-       },
-       true, true},
+      {Step(kFieldAmplitude, false, true), true, true},
       {Output(true), true, false},
       {[&](Instrument *i, const InstrumentGenerator &g) { return LoadInstrumentTable(i, g, aRaw); },
        false, false},

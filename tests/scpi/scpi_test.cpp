@@ -160,6 +160,9 @@ TEST(ScpiCommands, ApplyAndItsAnswer) {
       {"APPL:SIN 1000,1,9;APPL?",
        "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", "-222"},
       {"APPL:SIN 1000,1,2,3", "", "-108"},
+      // while on: the same values again send nothing, another one stops and starts with it
+      {"APPL:SIN 1000;APPL:SIN 1000;APPL:SIN 2000", "", "",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00327fff1f320000 wait:55 "},
       // the user table's absence before any value is read
       {"APPL:USER 1 HZZ", "", "-221"},
       {"FUNC USER;APPL:USER;FUNC?", "SIN", "-221,-221"},
