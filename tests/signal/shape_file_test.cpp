@@ -205,14 +205,4 @@ TEST(ShapeFile, NumbersAsTheCLibraryReadsThem) {
   }
 }
 
-// Reading then ShapeSamples gives the table's values: the rule's worked example from a file.
-TEST(ShapeFile, ShapeSamplesResamplesAndNormalises) {
-  const Read read = ReadBytes("0\n1\n0\n-1\n");
-  double aSamples[kWaveTableSamples];
-  ShapeSamples(read.values, aSamples);
-  EXPECT_EQ(aSamples[90], 1.0);
-  EXPECT_EQ(aSamples[270], -1.0);
-  EXPECT_DOUBLE_EQ(aSamples[45], 0.5);
-}
-
 }  // namespace
