@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "scpi/scpi_commands.h"
-#include "scpi/scpi_line_reader.h"
+#include "tests/fuzz/instrument_check.h"
+#include "tests/scpi/read_lines.h"
 
 namespace {
 
@@ -30,55 +31,8 @@ bool EnsureOpen(void *context) {
 }
 
 bool Write(void *context, const WriteSequence &sequence) {
-  if (sequence.count != 1 && (sequence.count != kStartWrites || sequence.totalBytes != 741)) {
-    std::abort();
-  }
+  CheckWrite(sequence);
   return (NextOutcome(context) & 0x02) == 0;
-}
-
-WaitOutcome WaitReport(void *, uint8_t, int32_t) {
-  return kWaitReport;
-}
-
-// The lines of the bytes fed in reads of `chunk` bytes (a line over the limit as "\0too long").
-std::vector<std::string> ReadLines(const uint8_t *pBytes, size_t size, size_t chunk) {
-  static ScpiLineReader reader;
-  ResetScpiLineReader(&reader);
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < size; start += chunk) {
-    size_t count = size - start < chunk ? size - start : chunk;
-    const uint8_t *pChunk = pBytes + start;
-    while (count > 0) {
-      size_t used = 0;
-      ScpiLineStep step = TakeScpiLineBytes(&reader, pChunk, count, &used);
-      if (used == 0 || used > count || (step == kLineIncomplete && used != count)) std::abort();
-      if (step == kLineComplete) {
-        if (reader.dwLength > kScpiLineLimit) std::abort();
-        lines.push_back(std::string(reader.aLine, reader.dwLength));
-      } else if (step == kLineTooLong) {
-        lines.push_back(std::string(1, '\0') + "too long");
-      }
-      pChunk += used;
-      count -= used;
-    }
-  }
-  return lines;
-}
-
-void CheckState(const Instrument &instrument, const std::string &answer) {
-  const GeneratorSettings &settings = instrument.settings;
-  if (instrument.errorCount < 0 || instrument.errorCount > kInstrumentErrorQueueSize ||
-      settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||
-      settings.amplitudeCode > 32767 || settings.dutyPercent > 100 || settings.spwIndex < 0 ||
-      settings.spwIndex > 4 || settings.jumperIndex < 0 || settings.jumperIndex > 3 ||
-      settings.waveformIndex < 0 || settings.waveformIndex > 6 ||
-      (instrument.rampSymmetry != 0 && instrument.rampSymmetry != 50 &&
-       instrument.rampSymmetry != 100)) {
-    std::abort();
-  }
-  for (char c : answer) {
-    if (c < 0x20 || c > 0x7E) std::abort();
-  }
 }
 
 }  // namespace
@@ -99,17 +53,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
   static Instrument instrument;
   ResetInstrument(&instrument, data[1] >> 6, "SN", "1");
-  const InstrumentGenerator actions = {&generator, EnsureOpen, Write, WaitReport};
+  const InstrumentGenerator actions = {&generator, EnsureOpen, Write, ReportAlways};
   // The same lines whatever the reads (a long input is read once only); the lines after the first
   // hundred would mostly repeat those of a repeated input.
-  const std::vector<std::string> lines = ReadLines(pBytes, bytes.size(), chunk);
-  if (bytes.size() <= kScpiLineLimit && ReadLines(pBytes, bytes.size(), bytes.size()) != lines) {
+  const std::vector<std::string> lines = ReadScpiLines(pBytes, bytes.size(), chunk);
+  if (bytes.size() <= kScpiLineLimit &&
+      ReadScpiLines(pBytes, bytes.size(), bytes.size()) != lines) {
     std::abort();
   }
   for (size_t i = 0; i < lines.size() && i < 100; i++) {
     std::string answer;
     RunScpiLine(&instrument, actions, lines[i].data(), lines[i].size(), &answer);
-    CheckState(instrument, answer);
+    CheckInstrument(instrument);
+    for (char c : answer) {
+      if (c < 0x20 || c > 0x7E) std::abort();  // one line of printable text
+    }
   }
   return 0;
 }
