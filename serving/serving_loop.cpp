@@ -202,8 +202,9 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
     return status;
   }
   if (!loopback) {
+    // The networks line below says who that is; SCPI itself asks no one for a credential.
     pLines->push_back("warning: listening on " + *pBound +
-                      ": anyone who can reach it can drive the generator");
+                      ": anyone on the networks served can drive the generator through SCPI");
   }
   pLines->insert(pLines->end(), webLines.begin(), webLines.end());
   const std::string serving = "serving " + server.portName + " on " + *pBound;

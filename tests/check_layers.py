@@ -2,7 +2,7 @@
 """The folders of the code are layers: a file includes only headers of its own folder or of a
 folder below it, and no folder holds more than a third of the program's code.
 
-Usage: check_layers.py SOURCE_DIR [--report]   (--report prints the line counts and the graph)
+Usage: check_layers.py SOURCE_DIR
 """
 import os
 import re
@@ -23,8 +23,8 @@ def code_files(root, folder):
 
 
 def main():
-    root, report = sys.argv[1], "--report" in sys.argv
-    lines, arrows, faults = {}, set(), []
+    root = sys.argv[1]
+    lines, faults = {}, []
     for folder in HEIGHT:
         lines[folder] = 0
         for path in code_files(root, folder):
@@ -35,7 +35,6 @@ def main():
                     if not match or match.group(1) == folder:
                         continue
                     target = match.group(1)
-                    arrows.add((folder, target))
                     if target not in HEIGHT or HEIGHT[target] >= HEIGHT[folder]:
                         faults.append(f"{os.path.relpath(path, root)}:{number}: {folder}/ "
                                       f"includes {target}/, which is not below it")
@@ -43,12 +42,6 @@ def main():
     for folder, count in lines.items():
         if count * 3 > total:
             faults.append(f"{folder}/ holds {count} of {total} lines, more than a third")
-    if report:
-        for folder, count in lines.items():
-            print(f"{folder:8} {count:5} lines  {100 * count / total:4.1f} %")
-        print(f"total    {total:5} lines")
-        for folder, target in sorted(arrows, key=lambda a: (-HEIGHT[a[0]], a)):
-            print(f"{folder} -> {target}")
     for fault in faults:
         print(fault, file=sys.stderr)
     return 1 if faults else 0

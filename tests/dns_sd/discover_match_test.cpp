@@ -1,4 +1,4 @@
-// discover's matching of the generators' services and panels, and its line and JSON formats.
+// discover's matching of the generators' services and panels. Its JSON: dns_sd_netns_test.py.
 #include "dns_sd/discover.h"
 
 #include <gtest/gtest.h>
@@ -91,19 +91,6 @@ TEST(Discover, PanelPathAndAddressForms) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].panelUrl, c.szUrl);
   }
-}
-
-TEST(Discover, Json) {
-  EXPECT_EQ(InstrumentsJson({}), R"({"instruments":[]})");
-  EXPECT_EQ(InstrumentsJson(
-                {{"Gen \"A\"", "a.local", "10.0.0.1", 5025, "TCPIP::10.0.0.1::5025::SOCKET",
-                  "http://10.0.0.1:8025/"},
-                 {"Gen B", "b.local", "fe80::2", 5026, "TCPIP::[fe80::2]::5026::SOCKET", ""}}),
-            R"({"instruments":[{"name":"Gen \"A\"","host":"a.local","address":"10.0.0.1",)"
-            R"("scpiPort":5025,"resource":"TCPIP::10.0.0.1::5025::SOCKET",)"
-            R"("panelUrl":"http://10.0.0.1:8025/"},{"name":"Gen B","host":"b.local",)"
-            R"("address":"fe80::2","scpiPort":5026,"resource":"TCPIP::[fe80::2]::5026::SOCKET",)"
-            R"("panelUrl":null}]})");
 }
 
 }  // namespace

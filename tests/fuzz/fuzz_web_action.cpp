@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/fuzz/instrument_check.h"
 #include "web_panel/page_model.h"
 #include "web_panel/web_access.h"
 
@@ -20,14 +21,8 @@ bool EnsureOpen(void *) {
 }
 
 bool Write(void *, const WriteSequence &sequence) {
-  if (sequence.count != 1 && (sequence.count != kStartWrites || sequence.totalBytes != 741)) {
-    std::abort();
-  }
+  CheckWrite(sequence);
   return true;
-}
-
-WaitOutcome WaitReport(void *, uint8_t, int32_t) {
-  return kWaitReport;
 }
 
 }  // namespace
@@ -49,15 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   if (!ParseWebAction(pText, size, &action)) return 0;
   Instrument instrument;
   ResetInstrument(&instrument, 0, "SN", "1.0.0");
-  const InstrumentGenerator actions = {nullptr, EnsureOpen, Write, WaitReport};
+  const InstrumentGenerator actions = {nullptr, EnsureOpen, Write, ReportAlways};
   for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, actions, action);
-  const GeneratorSettings &settings = instrument.settings;
-  if (settings.frequencyCode < 7 || settings.offsetCode > 62 || settings.amplitudeCode < 255 ||
-      settings.amplitudeCode > 32767 || settings.dutyPercent > 100 || settings.spwIndex < 0 ||
-      settings.spwIndex > 4 || settings.jumperIndex < 0 || settings.jumperIndex > 3 ||
-      settings.waveformIndex < 0 || settings.waveformIndex > 6 || instrument.errorCount != 0) {
-    std::abort();
-  }
+  // An action's error is answered to its page, never queued.
+  CheckInstrument(instrument);
+  if (instrument.errorCount != 0) std::abort();
   const std::string state = WebStateJson(instrument, {true, true, "COM5"}, {"SN", "1.0.0", {}, ""});
   if (!nlohmann::json::accept(state)) std::abort();
   return 0;

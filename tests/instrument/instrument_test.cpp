@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,43 +29,27 @@ struct Bench {
 };
 
 using Verb = std::function<int32_t(Instrument *, const InstrumentGenerator &)>;
+using IntVerb = int32_t (*)(Instrument *, const InstrumentGenerator &, int32_t);
 
+Verb Call(IntVerb verb, int32_t argument) {
+  return [=](Instrument *i, const InstrumentGenerator &g) { return verb(i, g, argument); };
+}
+const auto Wave = [](int32_t wave) { return Call(ChooseInstrumentWave, wave); };
+const auto Function = [](int32_t function) { return Call(ChooseInstrumentFunction, function); };
+const auto Symmetry = [](int32_t symmetry) { return Call(SetInstrumentRampSymmetry, symmetry); };
+const auto Spw = [](int32_t mode) { return Call(ChooseInstrumentSpw, mode); };
+const auto Duty = [](int32_t duty) { return Call(SetInstrumentDuty, duty); };
+const auto Jumper = [](int32_t jumper) { return Call(SetInstrumentJumper, jumper); };
+Verb Output(bool on) {
+  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentOutput(i, g, on); };
+}
 Verb Value(InstrumentField field, double value) {
   return [=](Instrument *i, const InstrumentGenerator &g) {
     return SetInstrumentValue(i, g, field, value);
   };
 }
-Verb Wave(int32_t wave) {
-  return
-      [=](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentWave(i, g, wave); };
-}
-Verb Function(int32_t function) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return ChooseInstrumentFunction(i, g, function);
-  };
-}
-Verb Symmetry(int32_t symmetry) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return SetInstrumentRampSymmetry(i, g, symmetry);
-  };
-}
-Verb Spw(int32_t mode) {
-  return
-      [=](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentSpw(i, g, mode); };
-}
 Verb SpwAuto() {
   return [](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentSpwAuto(i, g); };
-}
-Verb Duty(int32_t duty) {
-  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentDuty(i, g, duty); };
-}
-Verb Jumper(int32_t jumper) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return SetInstrumentJumper(i, g, jumper);
-  };
-}
-Verb Output(bool on) {
-  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentOutput(i, g, on); };
 }
 Verb Reset() {
   return [](Instrument *i, const InstrumentGenerator &g) { return ResetInstrumentSettings(i, g); };
@@ -80,31 +65,37 @@ Verb Table(uint16_t sample) {
 // NAN: a value not given.
 Verb Apply(int32_t function, double hertz, double vpp, double offset) {
   return [=](Instrument *i, const InstrumentGenerator &g) {
-    InstrumentValues values = {};
-    const double aGiven[kFields] = {hertz, offset, vpp};
-    for (int32_t field = 0; field < kFields; field++) {
-      values.aGiven[field] = !std::isnan(aGiven[field]);
-      values.aValues[field] = aGiven[field];
-    }
+    const InstrumentValues values = {{!std::isnan(hertz), !std::isnan(offset), !std::isnan(vpp)},
+                                     {hertz, offset, vpp}};
     return ApplyInstrumentFunction(i, g, function, values);
   };
 }
+Verb Step(InstrumentField field, bool up, bool coarse) {
+  return [=](Instrument *i, const InstrumentGenerator &g) {
+    return StepInstrumentField(i, g, field, up, coarse);
+  };
+}
 
-// The state as one text: the function, the frequency in hertz and its mode ("a": chosen by the
-// frequency), the amplitude and offset codes, the duty, the jumper, the ramp's symmetry, the
-// output.
+// The state as the tokens that differ from the power-on state's: the function, the frequency in
+// hertz, its mode ("a": chosen by the frequency), the amplitude and offset codes, the duty, the
+// jumper, the ramp's symmetry, the output.
 std::string State(const Instrument &instrument) {
   static const char *const kNames[] = {"SIN", "SQU", "TRI", "SAW", "NSAW", "NOIS", "DC"};
   const GeneratorSettings &settings = instrument.settings;
   char szState[160];
-  snprintf(szState, std::size(szState), "%s %.6gHz/%d%s %d %d %d%% J%d r%d %s",
+  snprintf(szState, std::size(szState), "%s %.6gHz %d%s A%d O%d %d%% J%d r%d %s",
            instrument.user ? "USER" : kNames[settings.waveformIndex],
            FrequencyFromCode(settings.frequencyCode, settings.spwIndex),
            static_cast<int>(kSamplesPerWave[settings.spwIndex]), instrument.spwAuto ? "a" : "",
            settings.amplitudeCode, settings.offsetCode, settings.dutyPercent,
            static_cast<int>(settings.jumperIndex + 1), static_cast<int>(instrument.rampSymmetry),
            instrument.outputOn ? "on" : "off");
-  return szState;
+  std::istringstream tokens(szState), powerOn("SIN 1000Hz 360a A32767 O31 50% J1 r100 off");
+  std::string token, original, changed;
+  while (tokens >> token && powerOn >> original) {
+    if (token != original) changed += (changed.empty() ? "" : " ") + token;
+  }
+  return changed;
 }
 
 struct VerbCase {
@@ -131,55 +122,36 @@ void RunCases(const std::vector<VerbCase> &cases) {
 
 TEST(InstrumentVerbs, TheRulesOfTheSettings) {
   RunCases({
-      {{}, "", "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
+      {{}, "", ""},
       // the ramp family: "ramp" is the member of the symmetry in use, which a triangle or a
       // reversed saw sets, and which a ramp in use follows
-      {{Function(kWaveSaw)}, "0", "SAW 1000Hz/360a 32767 31 50% J1 r100 off"},
-      {{Function(kWaveSaw), Symmetry(0)}, "0,0", "NSAW 1000Hz/360a 32767 31 50% J1 r0 off"},
-      {{Function(kWaveSaw), Symmetry(50)}, "0,0", "TRI 1000Hz/360a 32767 31 50% J1 r50 off"},
-      {{Function(kWaveTriangle), Function(kWaveSaw)},
-       "0,0",
-       "TRI 1000Hz/360a 32767 31 50% J1 r50 off"},
-      {{Function(kWaveReversedSaw), Function(kWaveSaw)},
-       "0,0",
-       "NSAW 1000Hz/360a 32767 31 50% J1 r0 off"},
-      {{Symmetry(0)}, "0", "SIN 1000Hz/360a 32767 31 50% J1 r0 off"},
-      {{Symmetry(0), Function(kWaveSaw)}, "0,0", "NSAW 1000Hz/360a 32767 31 50% J1 r0 off"},
-      {{Symmetry(25)}, "-222", "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
+      {{Function(kWaveSaw), Symmetry(0)}, "0,0", "NSAW r0"},
+      {{Function(kWaveSaw), Symmetry(50)}, "0,0", "TRI r50"},
+      {{Function(kWaveTriangle), Function(kWaveSaw)}, "0,0", "TRI r50"},
+      {{Function(kWaveReversedSaw), Function(kWaveSaw)}, "0,0", "NSAW r0"},
+      {{Symmetry(0)}, "0", "r0"},
+      {{Symmetry(0), Function(kWaveSaw)}, "0,0", "NSAW r0"},
+      {{Symmetry(25)}, "-222", ""},
       // the waveform list's entry is itself, whatever the symmetry, which follows it
-      {{Symmetry(0), Wave(kWaveSaw)}, "0,0", "SAW 1000Hz/360a 32767 31 50% J1 r100 off"},
-      {{Wave(kWaveReversedSaw)}, "0", "NSAW 1000Hz/360a 32767 31 50% J1 r0 off"},
-      {{Wave(kWaveTriangle)}, "0", "TRI 1000Hz/360a 32767 31 50% J1 r50 off"},
+      {{Symmetry(0), Wave(kWaveSaw)}, "0,0", "SAW"},
+      {{Wave(kWaveReversedSaw)}, "0", "NSAW r0"},
+      {{Wave(kWaveTriangle)}, "0", "TRI r50"},
       {{Wave(kWaveZero), Wave(-1), Wave(kFunctions), Function(kFunctions)},
        "0,-224,-224,-224",
-       "DC 1000Hz/360a 32767 31 50% J1 r100 off"},
+       "DC"},
       // the user table only once one is loaded
-      {{Function(kFunctionUser), Wave(kFunctionUser), Apply(kFunctionUser, NAN, NAN, NAN)},
-       "-221,-221,-221",
-       "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
-      {{Table(1), Function(kFunctionUser)}, "0,0", "USER 1000Hz/360a 32767 31 50% J1 r100 off"},
+      {{Function(kFunctionUser), Wave(kFunctionUser)}, "-221,-221", ""},
       // the frequency chooses the mode, or keeps to a fixed one; a mode keeps the frequency last
       // asked for, and one that cannot reach it changes nothing
-      {{Value(kFieldFrequency, 20000)}, "0", "SIN 20000Hz/180a 32767 31 50% J1 r100 off"},
-      {{Value(kFieldFrequency, 20000), Spw(0)},
-       "0,-222",
-       "SIN 20000Hz/180a 32767 31 50% J1 r100 off"},
-      {{Spw(4), Value(kFieldFrequency, 2)}, "0,-222", "SIN 1000Hz/24 32767 31 50% J1 r100 off"},
-      {{Spw(4), SpwAuto(), Value(kFieldFrequency, 2)},
-       "0,0,0",
-       "SIN 2Hz/360a 32767 31 50% J1 r100 off"},
-      {{Value(kFieldFrequency, 20000), Spw(4), SpwAuto()},
-       "0,0,0",
-       "SIN 20000Hz/180a 32767 31 50% J1 r100 off"},
-      {{Spw(-1), Spw(kSpwModes)}, "-222,-222", "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
+      {{Value(kFieldFrequency, 20000), Spw(0)}, "0,-222", "20000Hz 180a"},
+      {{Spw(4), Value(kFieldFrequency, 2)}, "0,-222", "24"},
+      {{Spw(4), SpwAuto(), Value(kFieldFrequency, 2)}, "0,0,0", "2Hz"},
+      {{Value(kFieldFrequency, 20000), Spw(4), SpwAuto()}, "0,0,0", "20000Hz 180a"},
+      {{Spw(-1), Spw(kSpwModes)}, "-222,-222", ""},
       // the jumper keeps the codes: the volts, and so the range, change with it
-      {{Jumper(3), Value(kFieldAmplitude, 6), Jumper(4)},
-       "0,-222,-224",
-       "SIN 1000Hz/360a 32767 31 50% J4 r100 off"},
-      {{Value(kFieldAmplitude, 7), Value(kFieldOffset, -3.5)},
-       "-222,-222",
-       "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
-      {{Duty(0), Duty(101), Duty(-1)}, "0,-222,-222", "SIN 1000Hz/360a 32767 31 0% J1 r100 off"},
+      {{Jumper(3), Value(kFieldAmplitude, 6), Jumper(4)}, "0,-222,-224", "J4"},
+      {{Value(kFieldAmplitude, 7), Value(kFieldOffset, -3.5)}, "-222,-222", ""},
+      {{Duty(0), Duty(101), Duty(-1)}, "0,-222,-222", "0%"},
   });
 }
 
@@ -188,59 +160,41 @@ TEST(InstrumentVerbs, WhatReachesTheGenerator) {
   const char *const kStart = "start:00647fff1f320000 wait:55 ";
   const std::string kStartStop = kStart + std::string("stop wait:aa ");
   RunCases({
-      {{Output(false), Output(true), Output(true)},
-       "0,0,0",
-       "SIN 1000Hz/360a 32767 31 50% J1 r100 on",
-       kStart},
-      {{Output(true), Output(false)},
-       "0,0",
-       "SIN 1000Hz/360a 32767 31 50% J1 r100 off",
-       kStartStop},
+      {{Output(false), Output(true), Output(true)}, "0,0,0", "on", kStart},
       // a change while on: the stop, then the start with it; one that changes nothing sends
       // nothing
-      {{Output(true), Jumper(2)},
-       "0,0",
-       "SIN 1000Hz/360a 32767 31 50% J3 r100 on",
-       (kStartStop + "start:00647fff1f320002 wait:55 ")},
-      {{Output(true), Duty(10)},
-       "0,0",
-       "SIN 1000Hz/360a 32767 31 10% J1 r100 on",
-       (kStartStop + "start:00647fff1f0a0000 wait:55 ")},
+      {{Output(true), Jumper(2)}, "0,0", "J3 on", (kStartStop + "start:00647fff1f320002 wait:55 ")},
+      {{Output(true), Duty(10)}, "0,0", "10% on", (kStartStop + "start:00647fff1f0a0000 wait:55 ")},
       {{Output(true), Value(kFieldFrequency, 1000), Duty(50), Symmetry(0)},
        "0,0,0,0",
-       "SIN 1000Hz/360a 32767 31 50% J1 r0 on",
+       "r0 on",
        kStart},
-      {{Output(true), Reset()}, "0,0", "SIN 1000Hz/360a 32767 31 50% J1 r100 off", kStartStop},
+      {{Output(true), Reset()}, "0,0", "", kStartStop},
       // the same table again sends nothing, another one goes out at once
       {{Table(7), Function(kFunctionUser), Output(true), Table(7), Table(8)},
        "0,0,0,0,0",
-       "USER 1000Hz/360a 32767 31 50% J1 r100 on",
+       "USER on",
        (kStartStop + "start:00647fff1f320000 wait:55 ")},
-      // a function with its values: all in one start, the values not given kept; a DC level
-      // takes only its offset
-      {{Apply(kWaveSquare, 2000, 1, -0.5)},
-       "0",
-       "SQU 2000Hz/360a 4965 26 50% J1 r100 on",
-       "start:003213651a320000 wait:55 "},
-      {{Value(kFieldAmplitude, 1), Apply(kWaveSine, NAN, NAN, NAN)},
-       "0,0",
-       "SIN 1000Hz/360a 4965 31 50% J1 r100 on",
-       "start:006413651f320000 wait:55 "},
-      {{Apply(kWaveZero, 9e9, -5, 1)},
-       "0",
-       "DC 1000Hz/360a 32767 41 50% J1 r100 on",
-       "start:00647fff29320000 wait:55 "},
-      {{Apply(kWaveReversedSaw, 2000, 1, 0)},
-       "0",
-       "NSAW 2000Hz/360a 4965 31 50% J1 r0 on",
-       "start:003213651f320000 wait:55 "},
-      {{Apply(kWaveSine, 1000, NAN, NAN), Apply(kWaveSine, 1000, NAN, NAN),
-        Apply(kWaveSine, 2000, NAN, NAN)},
+      // a function with its values, all checked before anything changes or is sent, then
+      // started; a DC level takes only its offset
+      {{Apply(kWaveZero, 9e9, -5, 1)}, "0", "DC O41 on", "start:00647fff29320000 wait:55 "},
+      {{Apply(kWaveSquare, 1000, 1, 9)}, "-222", ""},
+      // each field steps its own way: up is a higher frequency (a lower code); coarse only
+      // for frequency and amplitude; a running output takes the new code at once, and a later
+      // change of mode keeps the frequency stepped to
+      {{Step(kFieldFrequency, true, false), Step(kFieldFrequency, true, true)}, "0,0", "1190.48Hz"},
+      {{Output(true), Step(kFieldFrequency, false, true), Spw(1)},
        "0,0,0",
-       "SIN 2000Hz/360a 32767 31 50% J1 r100 on",
-       (kStartStop + "start:00327fff1f320000 wait:55 ")},
-      // all values are checked before anything changes or is sent
-      {{Apply(kWaveSquare, 1000, 1, 9)}, "-222", "SIN 1000Hz/360a 32767 31 50% J1 r100 off"},
+       "869.565Hz 180 on",
+       kStartStop + "start:00737fff1f320000 wait:55 stop wait:aa start:00e67fff1f320100 wait:55 "},
+      {{Step(kFieldOffset, true, true), Step(kFieldOffset, false, false),
+        Step(kFieldOffset, false, false)},
+       "0,0,0",
+       "O30"},
+      {{Step(kFieldAmplitude, false, true), Step(kFieldAmplitude, false, true),
+        Step(kFieldAmplitude, true, true), Step(kFieldAmplitude, true, false)},
+       "0,0,0,0",
+       "A31871"},
   });
 }
 
@@ -284,9 +238,9 @@ TEST(InstrumentState, AResetAndTheIdentity) {
                            Spw(4), Output(true)}) {
     EXPECT_EQ(verb(&bench.instrument, bench.link), 0);
   }
-  EXPECT_EQ(State(bench.instrument), "USER 50Hz/24 32767 31 50% J1 r100 on");
+  EXPECT_EQ(State(bench.instrument), "USER 50Hz 24 on");
   EXPECT_EQ(ResetInstrumentSettings(&bench.instrument, bench.link), 0);
-  EXPECT_EQ(State(bench.instrument), "SIN 1000Hz/360a 32767 31 50% J3 r100 off");
+  EXPECT_EQ(State(bench.instrument), "J3");
   EXPECT_EQ(ChooseInstrumentFunction(&bench.instrument, bench.link, kFunctionUser), 0);
 
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,SN0001,1.2.3");
@@ -294,90 +248,6 @@ TEST(InstrumentState, AResetAndTheIdentity) {
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,A_B_C_D,1");
   ResetInstrument(&bench.instrument, 0, "", "1");
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,0,1");
-}
-
-// The steppers' code rules are the signal model's; here: each field steps, a running output takes
-// the new code at once, and a later change of mode keeps the frequency stepped to.
-TEST(InstrumentSteps, StepsChangeTheirFieldAndRestartARunningOutput) {
-  Bench bench;
-  Instrument *instrument = &bench.instrument;
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldFrequency, true, false), 0);
-  EXPECT_EQ(instrument->settings.frequencyCode, 99);
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldOffset, false, false), 0);
-  EXPECT_EQ(instrument->settings.offsetCode, 30);
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldAmplitude, false, true), 0);
-  EXPECT_LT(instrument->settings.amplitudeCode, 32767);
-  EXPECT_EQ(bench.generator.log, "");
-  EXPECT_EQ(SetInstrumentOutput(instrument, bench.link, true), 0);
-  bench.generator.log.clear();
-  EXPECT_EQ(StepInstrumentField(instrument, bench.link, kFieldFrequency, false, true), 0);
-  EXPECT_EQ(bench.generator.log.substr(0, 13), "stop wait:aa ");
-  const double stepped = FrequencyFromCode(instrument->settings.frequencyCode, 0);
-  EXPECT_EQ(ChooseInstrumentSpw(instrument, bench.link, 1), 0);
-  EXPECT_DOUBLE_EQ(FrequencyFromCode(instrument->settings.frequencyCode, 1), stepped);
-  EXPECT_EQ(instrument->errorCount, 0);
-}
-
-// A coarse step moves a field further than a fine one, in the same direction. Near an end of the
-// range, where a step is clamped: a coarse step that would pass the end stops at it, still further
-// than the fine one; where the fine step reaches the end too, both end there ("as far"); at the
-// end itself neither moves. The highest frequencies' coarse step is one code, as far as the fine
-// one.
-TEST(InstrumentSteps, ACoarseStepGoesFurtherThanAFineOne) {
-  enum Reach { kFurther, kAsFar, kNeither };
-  const struct {
-    InstrumentField field;
-    bool up;
-    uint16_t code;
-    Reach reach;
-  } kCases[] = {
-      {kFieldFrequency, true, 100, kFurther},    {kFieldFrequency, true, 5000, kFurther},
-      {kFieldFrequency, true, 22, kFurther},     {kFieldFrequency, true, 15, kAsFar},
-      {kFieldFrequency, true, 8, kAsFar},        {kFieldFrequency, true, 7, kNeither},
-      {kFieldFrequency, false, 100, kFurther},   {kFieldFrequency, false, 5000, kFurther},
-      {kFieldFrequency, false, 65000, kFurther}, {kFieldFrequency, false, 65534, kAsFar},
-      {kFieldFrequency, false, 65535, kNeither}, {kFieldAmplitude, true, 10000, kFurther},
-      {kFieldAmplitude, true, 32000, kFurther},  {kFieldAmplitude, true, 32700, kAsFar},
-      {kFieldAmplitude, true, 32767, kNeither},  {kFieldAmplitude, false, 10000, kFurther},
-      {kFieldAmplitude, false, 1000, kFurther},  {kFieldAmplitude, false, 300, kAsFar},
-      {kFieldAmplitude, false, 255, kNeither},
-  };
-  // The field's value in hertz or volts peak to peak after one step from the case's code.
-  auto stepped = [](const auto &c, bool step, bool coarse) {
-    Bench bench;
-    GeneratorSettings &settings = bench.instrument.settings;
-    (c.field == kFieldFrequency ? settings.frequencyCode : settings.amplitudeCode) = c.code;
-    if (step) {
-      EXPECT_EQ(StepInstrumentField(&bench.instrument, bench.link, c.field, c.up, coarse), 0);
-    }
-    return c.field == kFieldFrequency ? FrequencyFromCode(settings.frequencyCode, 0)
-                                      : AmplitudeFromCode(settings.amplitudeCode, 0);
-  };
-  for (const auto &c : kCases) {
-    const double before = stepped(c, false, false);
-    const double fine = stepped(c, true, false);
-    const double coarse = stepped(c, true, true);
-    const std::string where = (c.field == kFieldFrequency ? "frequency " : "amplitude ") +
-                              std::string(c.up ? "up from " : "down from ") +
-                              std::to_string(c.code);
-    // Up is a higher frequency (a lower code) and a larger amplitude.
-    EXPECT_TRUE(c.up ? fine >= before && coarse >= before : fine <= before && coarse <= before)
-        << where;
-    switch (c.reach) {
-      case kFurther:
-        EXPECT_NE(fine, before) << where;
-        EXPECT_GT(std::fabs(coarse - before), std::fabs(fine - before)) << where;
-        break;
-      case kAsFar:
-        EXPECT_NE(fine, before) << where;
-        EXPECT_EQ(coarse, fine) << where;
-        break;
-      case kNeither:
-        EXPECT_EQ(fine, before) << where;
-        EXPECT_EQ(coarse, before) << where;
-        break;
-    }
-  }
 }
 
 }  // namespace
@@ -413,10 +283,7 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
       {Output(true), true, false},
       {Value(kFieldAmplitude, 1.0), true, true},
       {Output(false), true, false},
-      {[](Instrument *i, const InstrumentGenerator &g) {
-         return StepInstrumentField(i, g, kFieldAmplitude, false, true);
-       },
-       true, true},
+      {Step(kFieldAmplitude, false, true), true, true},
       {Output(true), true, false},
       {[&](Instrument *i, const InstrumentGenerator &g) { return LoadInstrumentTable(i, g, aRaw); },
        false, false},

@@ -14,6 +14,7 @@
 #include "scpi/scpi_line_reader.h"
 #include "scpi/scpi_parser.h"
 #include "tests/instrument/fake_generator.h"
+#include "tests/scpi/read_lines.h"
 
 namespace {
 
@@ -160,6 +161,9 @@ TEST(ScpiCommands, ApplyAndItsAnswer) {
       {"APPL:SIN 1000,1,9;APPL?",
        "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", "-222"},
       {"APPL:SIN 1000,1,2,3", "", "-108"},
+      // while on: the same values again send nothing, another one stops and starts with it
+      {"APPL:SIN 1000;APPL:SIN 1000;APPL:SIN 2000", "", "",
+       "start:00647fff1f320000 wait:55 stop wait:aa start:00327fff1f320000 wait:55 "},
       // the user table's absence before any value is read
       {"APPL:USER 1 HZZ", "", "-221"},
       {"FUNC USER;APPL:USER;FUNC?", "SIN", "-221,-221"},
@@ -227,27 +231,6 @@ TEST(ScpiFormat, Nr3HasFifteenDigitsAndAtLeastTwoInTheExponent) {
   }
 }
 
-// Feeds the bytes in chunks of the given size; the lines ("!" for one dropped as too long).
-std::vector<std::string> ReadLines(const std::string &bytes, size_t chunk) {
-  static ScpiLineReader reader;
-  ResetScpiLineReader(&reader);
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < bytes.size(); start += chunk) {
-    const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data()) + start;
-    size_t count = std::min(chunk, bytes.size() - start);
-    while (count > 0) {
-      size_t used = 0;
-      ScpiLineStep step = TakeScpiLineBytes(&reader, pBytes, count, &used);
-      EXPECT_TRUE(used == count || step != kLineIncomplete);
-      if (step == kLineComplete) lines.push_back(std::string(reader.aLine, reader.dwLength));
-      if (step == kLineTooLong) lines.push_back("!");
-      pBytes += used;
-      count -= used;
-    }
-  }
-  return lines;
-}
-
 TEST(ScpiLineReader, LinesBlocksCarriageReturnsAndTheLimit) {
   const std::string kMaxLine(kScpiLineLimit, 'x');
   const struct {
@@ -266,15 +249,17 @@ TEST(ScpiLineReader, LinesBlocksCarriageReturnsAndTheLimit) {
       {"B #21\r5\nX\n", {"B #21\r5", "X"}},
       // 64 KiB is the longest line; one byte more drops it, and the next line is whole
       {kMaxLine + "\r\n", {kMaxLine}},
-      {kMaxLine + "y\nZ\n", {"!", "Z"}},
+      {kMaxLine + "y\nZ\n", {kTooLong, "Z"}},
       // a long line's block is still read by its length
-      {kMaxLine + "#13\n\n\n\nZ\n", {"!", "Z"}},
+      {kMaxLine + "#13\n\n\n\nZ\n", {kTooLong, "Z"}},
       // an unfinished line gives nothing
       {"FREQ 1", {}},
   };
   for (const auto &c : kCases) {
     for (size_t chunk : {size_t{1}, size_t{3}, c.bytes.size() + 1}) {
-      EXPECT_EQ(ReadLines(c.bytes, chunk), c.lines) << c.bytes.substr(0, 30) << " in " << chunk;
+      const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(c.bytes.data());
+      EXPECT_EQ(ReadScpiLines(pBytes, c.bytes.size(), chunk), c.lines)
+          << c.bytes.substr(0, 30) << " in " << chunk;
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "signal/shape_file.h"
+#include "tests/signal/wav_bytes.h"
 
 namespace {
 
@@ -24,58 +25,7 @@ Read ReadBytes(const std::string &bytes) {
   return read;
 }
 
-std::string Le(uint64_t value, int32_t bytes) {
-  std::string text;
-  for (int32_t i = 0; i < bytes; i++) text += static_cast<char>(value >> (8 * i) & 0xFF);
-  return text;
-}
-
-std::string Chunk(const char *szId, const std::string &body) {
-  std::string chunk = std::string(szId, 4) + Le(body.size(), 4) + body;
-  if (body.size() % 2 == 1) chunk += '\0';
-  return chunk;
-}
-
-std::string Fmt(uint32_t tag, uint32_t channels, uint32_t bits, uint32_t block = 0) {
-  if (block == 0) block = channels * bits / 8;
-  return Chunk("fmt ", Le(tag, 2) + Le(channels, 2) + Le(48000, 4) + Le(48000 * block, 4) +
-                           Le(block, 2) + Le(bits, 2));
-}
-
-// WAVE_FORMAT_EXTENSIBLE: the same 16 bytes, then 22 more naming the subformat by its GUID.
-std::string FmtExtensible(uint32_t subformat, uint32_t channels, uint32_t bits,
-                          uint32_t validBits) {
-  const uint32_t block = channels * bits / 8;
-  return Chunk("fmt ", Le(0xFFFE, 2) + Le(channels, 2) + Le(48000, 4) + Le(48000 * block, 4) +
-                           Le(block, 2) + Le(bits, 2) + Le(22, 2) + Le(validBits, 2) + Le(4, 4) +
-                           Le(subformat, 4) + Le(0, 2) + Le(0x0010, 2) +
-                           std::string("\x80\x00\x00\xAA\x00\x38\x9B\x71", 8));
-}
-
-std::string Wav(const std::string &chunks) {
-  return "RIFF" + Le(4 + chunks.size(), 4) + "WAVE" + chunks;
-}
-
-std::string Floats(std::initializer_list<float> values) {
-  std::string bytes;
-  for (float value : values) {
-    uint32_t bits = 0;
-    memcpy(&bits, &value, sizeof bits);
-    bytes += Le(bits, 4);
-  }
-  return bytes;
-}
-
 TEST(ShapeFile, ReadsTextAndWav) {
-  const std::string kDoubles = [] {
-    std::string bytes;
-    for (double value : {1e-3, -2.0}) {
-      uint64_t bits = 0;
-      memcpy(&bits, &value, sizeof bits);
-      bytes += Le(bits, 8);
-    }
-    return bytes;
-  }();
   const struct {
     std::string bytes;
     std::vector<double> expected;
@@ -101,13 +51,13 @@ TEST(ShapeFile, ReadsTextAndWav) {
        {8388607, -8388608, 1}},
       {Wav(Fmt(1, 1, 32) + Chunk("data", Le(0x80000000u, 4) + Le(0x7FFFFFFF, 4))),
        {-2147483648.0, 2147483647}},
-      {Wav(Fmt(3, 1, 32) + Chunk("data", Floats({0.5f, -0.25f}))), {0.5, -0.25}},
-      {Wav(Fmt(3, 1, 64) + Chunk("data", kDoubles)), {1e-3, -2}},
+      {Wav(Fmt(3, 1, 32) + Chunk("data", SampleBytes<float>({0.5f, -0.25f}))), {0.5, -0.25}},
+      {Wav(Fmt(3, 1, 64) + Chunk("data", SampleBytes<double>({1e-3, -2.0}))), {1e-3, -2}},
       // 24 valid bits in 32: read as the container. An odd chunk before fmt, padded.
-      {Wav(Chunk("LIST", "abc") + FmtExtensible(1, 1, 32, 24) +
+      {Wav(Chunk("LIST", "abc") + Fmt(1, 1, 32, 0, 24) +
            Chunk("data", Le(0x12345600, 4) + Le(0xFFFFFF00u, 4))),
        {305419776, -256}},
-      {Wav(Chunk("data", Floats({-1.5f})) + FmtExtensible(3, 1, 32, 32)), {-1.5}},
+      {Wav(Chunk("data", SampleBytes<float>({-1.5f})) + Fmt(3, 1, 32, 0, 32)), {-1.5}},
       // Bytes after the RIFF chunk are not read as chunks.
       {Wav(Fmt(1, 1, 16) + Chunk("data", Le(5, 2))) + "JUNK\xFF\xFF\xFF\xFF", {5}},
   };
@@ -139,7 +89,7 @@ TEST(ShapeFile, RefusesWithTheReason) {
       {Wav(Fmt(1, 1, 16) + Chunk("data", "\x01\x02\x03\x04").substr(0, 10)),
        "truncated 'data' chunk"},
       {Wav(Fmt(2, 1, 4) + kData), "compressed WAV (format 0x0002)"},
-      {Wav(FmtExtensible(0x55, 1, 16, 16) + kData), "compressed WAV (subformat 0x0055)"},
+      {Wav(Fmt(0x55, 1, 16, 0, 16) + kData), "compressed WAV (subformat 0x0055)"},
       {Wav(kData), "no 'fmt ' chunk in the WAV file"},
       {Wav(Fmt(1, 1, 16)), "no 'data' chunk in the WAV file"},
       {Wav(Fmt(1, 1, 16) + Chunk("data", "\x01")), "no frames in the WAV file"},
@@ -149,7 +99,7 @@ TEST(ShapeFile, RefusesWithTheReason) {
       {Wav(Fmt(3, 1, 16) + kData), "16-bit float WAV samples are not supported"},
       {Wav(Fmt(1, 0, 16) + kData), "WAV file with no channels"},
       {Wav(Fmt(1, 1, 16, 3) + kData), "WAV block of 3 bytes for frames of 2"},
-      {Wav(Fmt(3, 1, 32) + Chunk("data", Floats({1.0f, 0.0f / 0.0f}))),
+      {Wav(Fmt(3, 1, 32) + Chunk("data", SampleBytes<float>({1.0f, 0.0f / 0.0f}))),
        "frame 2: not a finite number"},
       {Wav(Chunk("fmt ", Le(1, 2) + Le(1, 2)) + kData), "'fmt ' chunk of 4 bytes, too short"},
   };
@@ -203,16 +153,6 @@ TEST(ShapeFile, NumbersAsTheCLibraryReadsThem) {
     ASSERT_EQ(memcmp(&read.values[0], &expected, sizeof expected), 0)
         << text << ": " << read.values[0] << " " << expected;
   }
-}
-
-// Reading then ShapeSamples gives the table's values: the rule's worked example from a file.
-TEST(ShapeFile, ShapeSamplesResamplesAndNormalises) {
-  const Read read = ReadBytes("0\n1\n0\n-1\n");
-  double aSamples[kWaveTableSamples];
-  ShapeSamples(read.values, aSamples);
-  EXPECT_EQ(aSamples[90], 1.0);
-  EXPECT_EQ(aSamples[270], -1.0);
-  EXPECT_DOUBLE_EQ(aSamples[45], 0.5);
 }
 
 }  // namespace

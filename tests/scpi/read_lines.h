@@ -1,0 +1,56 @@
+#pragma once
+// The lines that a client's bytes give when they arrive in reads of `chunk` bytes, a line dropped
+// as too long shown as kTooLong. A read the reader takes wrongly (none of it, more than it, or a
+// part of it while the line goes on), a line over the limit, more DATA values kept than the
+// instrument takes, or values placed past the line's end aborts.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "scpi/scpi_line_reader.h"
+
+const std::string kTooLong = std::string(1, '\0') + "too long";
+
+// A line as the reader gave it: its text, its DATA values and their count, error and place.
+struct ReadLine {
+  std::string text;
+  ScpiValueList list;
+  std::vector<double> values;
+  bool operator==(const ReadLine &other) const {
+    return text == other.text && values == other.values && list.present == other.list.present &&
+           list.dwOffset == other.list.dwOffset && list.count == other.list.count &&
+           list.error == other.list.error;
+  }
+};
+
+inline std::vector<ReadLine> ReadScpiLineRecords(const uint8_t *pBytes, size_t size, size_t chunk) {
+  static ScpiLineReader reader;
+  ResetScpiLineReader(&reader);
+  std::vector<ReadLine> lines;
+  for (size_t start = 0; start < size; start += chunk) {
+    size_t count = size - start < chunk ? size - start : chunk;
+    const uint8_t *pChunk = pBytes + start;
+    while (count > 0) {
+      size_t used = 0;
+      const ScpiLineStep step = TakeScpiLineBytes(&reader, pChunk, count, &used);
+      if (used == 0 || used > count || (step == kLineIncomplete && used != count) ||
+          reader.dwLength > kScpiLineLimit || reader.values.size() > kInstrumentMaxPoints ||
+          (reader.list.present && reader.list.dwOffset > reader.dwLength)) {
+        std::abort();
+      }
+      if (step == kLineComplete) {
+        lines.push_back({std::string(reader.aLine, reader.dwLength), reader.list, reader.values});
+      }
+      if (step == kLineTooLong) lines.push_back({kTooLong, ScpiValueList{}, {}});
+      pChunk += used;
+      count -= used;
+    }
+  }
+  return lines;
+}
+
+inline std::vector<std::string> ReadScpiLines(const uint8_t *pBytes, size_t size, size_t chunk) {
+  std::vector<std::string> texts;
+  for (const ReadLine &line : ReadScpiLineRecords(pBytes, size, chunk)) texts.push_back(line.text);
+  return texts;
+}
