@@ -21,6 +21,7 @@
 #include "preview/settings_texts.h"
 #include "serving/serving.h"
 #include "signal/shape_file.h"
+#include "web_panel/http_tls.h"
 
 namespace {
 
@@ -340,6 +341,22 @@ int32_t RunServe(const CommandRequest &request) {
   serve.listen = request.listen.given ? request.listen.text : "127.0.0.1:5025";
   serve.http = request.http.given ? request.http.text : "";
   serve.httpHosts = request.httpHosts;
+  // The Windows programs carry no TLS library.
+  for (const OptionText *option : {&request.https, &request.tlsCert, &request.tlsKey}) {
+    if (option->given && !kWebTlsBuilt) {
+      return Fail(false, kExitUsage,
+                  "--https, --tls-cert, --tls-key: the Windows build serves HTTP only");
+    }
+  }
+  if ((request.tlsCert.given || request.tlsKey.given) &&
+      !(request.https.given && request.tlsCert.given && request.tlsKey.given)) {
+    return Fail(false, kExitUsage, "--tls-cert and --tls-key go together, with --https");
+  }
+  serve.https = request.https.text;
+  serve.tlsCert = request.tlsCert.text;
+  serve.tlsKey = request.tlsKey.text;
+  serve.stateDir = request.stateDir.text;
+  // --token-file's default, DIR/token, goes with the web panel's token.
   serve.verbose = request.verbose;
   serve.announce = !request.noAnnounce;
   serve.allow = request.allow;
