@@ -263,7 +263,8 @@ int32_t RunServing(const ServeRequest &request) {
   }
   for (const std::string &line : lines) PrintServeMessage(line);
   if (request.announce) {
-    StartAnnouncing(server.instrument.szIdentity, bound, panel.bound, PrintServeMessage);
+    StartAnnouncing(server.instrument.szIdentity, bound, panel.bound, panel.httpsBound,
+                    PrintServeMessage);
   }
 
   for (;;) {

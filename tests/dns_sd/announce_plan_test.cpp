@@ -34,7 +34,7 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
       {"fe80::1:5025", "[fe80::1:8025", {}, false, false, ""},
   };
   for (const auto &c : aCases) {
-    AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb);
+    AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb, "");
     std::vector<std::string> types;
     for (int32_t i = 0; i < plan.count; i++) {
       types.push_back(plan.aServices[i].szType);
@@ -46,24 +46,34 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
   }
 }
 
+// With HTTPS the panel's LXI home page is its HTTPS listener; its HTTP one (redirecting) stays.
 TEST(AnnouncePlan, NamePortsAndTexts) {
-  AnnouncePlan plan = PlanAnnouncement(kIdentity, "10.0.0.5:5025", "0.0.0.0:8025");
-  EXPECT_STREQ(plan.szName, "VARNOLT DDS generator SN0001");
-  ASSERT_EQ(plan.count, 3);
-  const std::vector<std::string> common = {"txtvers=1", "Manufacturer=VARNOLT",
-                                           "Model=DDS generator", "SerialNumber=SN0001",
-                                           "FirmwareVersion=1.2.3"};
-  for (int32_t i = 0; i < 3; i++) {
-    std::vector<std::string> texts = common;
-    if (i > 0) texts.push_back("path=/");  // the web panel's two
-    EXPECT_EQ(plan.aServices[i].port, i == 0 ? 5025 : 8025);
-    EXPECT_EQ(Texts(plan.aServices[i]), texts);
+  for (const char *szHttps : {"", "0.0.0.0:8443"}) {
+    AnnouncePlan plan = PlanAnnouncement(kIdentity, "10.0.0.5:5025", "0.0.0.0:8025", szHttps);
+    EXPECT_STREQ(plan.szName, "VARNOLT DDS generator SN0001");
+    const bool https = szHttps[0] != '\0';
+    const std::vector<std::string> types =
+        https ? std::vector<std::string>{"_scpi-raw._tcp", "_http._tcp", "_https._tcp", "_lxi._tcp"}
+              : std::vector<std::string>{"_scpi-raw._tcp", "_http._tcp", "_lxi._tcp"};
+    const std::vector<int32_t> ports = https ? std::vector<int32_t>{5025, 8025, 8443, 8443}
+                                             : std::vector<int32_t>{5025, 8025, 8025};
+    ASSERT_EQ(plan.count, static_cast<int32_t>(types.size()));
+    const std::vector<std::string> common = {"txtvers=1", "Manufacturer=VARNOLT",
+                                             "Model=DDS generator", "SerialNumber=SN0001",
+                                             "FirmwareVersion=1.2.3"};
+    for (int32_t i = 0; i < plan.count; i++) {
+      std::vector<std::string> texts = common;
+      if (i > 0) texts.push_back("path=/");  // the web panel's
+      EXPECT_EQ(plan.aServices[i].szType, types[i]);
+      EXPECT_EQ(plan.aServices[i].port, ports[i]) << types[i];
+      EXPECT_EQ(Texts(plan.aServices[i]), texts);
+    }
   }
 }
 
 TEST(AnnouncePlan, ALongSerialIsCutToOneLabel) {
   const std::string identity = "VARNOLT,DDS generator," + std::string(80, 'S') + ",1.2.3";
-  AnnouncePlan plan = PlanAnnouncement(identity.c_str(), "10.0.0.5:5025", "");
+  AnnouncePlan plan = PlanAnnouncement(identity.c_str(), "10.0.0.5:5025", "", "");
   EXPECT_EQ(std::string(plan.szName), "VARNOLT DDS generator " + std::string(41, 'S'));
   EXPECT_EQ(std::string(plan.aServices[0].aszTexts[3]), "SerialNumber=" + std::string(80, 'S'));
 }
