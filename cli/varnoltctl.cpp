@@ -342,10 +342,15 @@ int32_t RunServe(const CommandRequest &request) {
   serve.http = request.http.given ? request.http.text : "";
   serve.httpHosts = request.httpHosts;
   // The Windows programs carry no TLS library.
-  for (const OptionText *option : {&request.https, &request.tlsCert, &request.tlsKey}) {
-    if (option->given && !kWebTlsBuilt) {
+  const struct {
+    const char *szName;
+    const OptionText &option;
+  } aTlsOptions[] = {
+      {"--https", request.https}, {"--tls-cert", request.tlsCert}, {"--tls-key", request.tlsKey}};
+  for (const auto &tls : aTlsOptions) {
+    if (tls.option.given && !kWebTlsBuilt) {
       return Fail(false, kExitUsage,
-                  "--https, --tls-cert, --tls-key: the Windows build serves HTTP only");
+                  std::string(tls.szName) + ": the Windows build serves HTTP only");
     }
   }
   if ((request.tlsCert.given || request.tlsKey.given) &&
