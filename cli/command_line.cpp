@@ -236,11 +236,14 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
           "the web panel's [ADDR:]PORT (default: the --listen address, port 8025; port 0: any "
           "free one), or off");
   AddText(serve, &bindings, "--https", &request.https,
-          "also serve the web panel over HTTPS on [ADDR:]PORT (default address: --listen's; port "
-          "0: any free one); --http then redirects to it");
+          "serve the web panel over HTTPS on [ADDR:]PORT (default address: --listen's; port 0: any "
+          "free one); --http's port then redirects there")
+      ->type_name("PORT");
   AddText(serve, &bindings, "--tls-cert", &request.tlsCert,
-          "the HTTPS certificate (PEM, its chain may follow); default: a self-signed one");
-  AddText(serve, &bindings, "--tls-key", &request.tlsKey, "the --tls-cert's private key (PEM)");
+          "the HTTPS certificate (PEM, its chain may follow); default: a self-signed one")
+      ->type_name("FILE");
+  AddText(serve, &bindings, "--tls-key", &request.tlsKey, "the --tls-cert's private key (PEM)")
+      ->type_name("FILE");
   AddText(serve, &bindings, "--state-dir", &request.stateDir,
           "keep the self-signed HTTPS certificate in DIR across runs")
       ->type_name("DIR");

@@ -95,6 +95,32 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         # Without the folder, each start makes a new one.
         self.assertNotEqual(self.serve().wait_for(FINGERPRINT).group(1), fingerprints[0])
 
+    def test_bad_options_and_files_are_named(self):
+        other = os.path.join(self.folder.name, "other.pem")
+        server = self.serve()
+        with open(other, "w") as file:  # a certificate with another key
+            file.write(ssl.get_server_certificate(("127.0.0.1", server.web_port)))
+        self.assertEqual(server.stop(), 0)
+        key = os.path.join(self.folder.name, "key.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
+                        "ec_paramgen_curve:P-256", "-out", key], check=True, timeout=30)
+        missing = os.path.join(self.folder.name, "missing.pem")
+        for options, code, message in (
+                (("--https", "localhost:0"), 64, "--https localhost:0: not PORT or ADDR:PORT "
+                 "with a numeric address (127.0.0.1:8443)"),
+                (("--https", "0", "--tls-cert", other), 64,
+                 "--tls-cert and --tls-key go together, with --https"),
+                (("--tls-cert", other, "--tls-key", key), 64,
+                 "--tls-cert and --tls-key go together, with --https"),
+                (("--https", "0", "--tls-cert", missing, "--tls-key", key), 66,
+                 f"--tls-cert {missing} --tls-key {key}: cannot be read"),
+                (("--https", "0", "--tls-cert", other, "--tls-key", key), 65,
+                 f"--tls-cert {other} --tls-key {key}: not a PEM certificate and its private key")):
+            result = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", *options],
+                                    env=self.env, capture_output=True, text=True, timeout=30)
+            self.assertEqual((result.returncode, result.stderr),
+                             (code, f"varnoltctl: {message}\n"), options)
+
     def test_plain_http_redirects_and_the_panel_takes_its_own_https_origin(self):
         server = self.serve()
         before = self.generator.settle()
