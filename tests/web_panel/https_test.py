@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """varnoltctl serve's web panel over HTTPS on loopback: the protocols and suites it takes (with
 openssl s_client), its certificate (the printed fingerprint, the self-signed one kept in
---state-dir), and the plain HTTP listener beside it, which only redirects.
+--state-dir), the plain HTTP listener beside it, which only redirects, and headless Chromium
+driving the page over HTTPS with a certificate of a test CA that it trusts.
 
 Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
@@ -17,8 +18,13 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+
 import rig  # noqa: E402
+from rig.browser import chromium  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
+from rig.scpi import Client  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
 FINGERPRINT = r"web panel certificate SHA-256 fingerprint: ([0-9A-F:]{95})$"
@@ -151,6 +157,40 @@ class HttpsTest(DeviceTree, unittest.TestCase):
                                         "Origin": f"{scheme}://127.0.0.1:{server.web_port}"})
             self.assertEqual(connection.getresponse().status, status, scheme)
         self.assertGreater(self.generator.settle(), before)
+
+    def test_chromium_trusts_a_certificate_of_a_ca_it_was_given(self):
+        folder = self.folder.name
+        ca, ca_key, cert, key = (os.path.join(folder, name)
+                                 for name in ("ca.pem", "ca-key.pem", "cert.pem", "key.pem"))
+        ec = ("-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes")
+        extensions = os.path.join(folder, "server.ext")
+        with open(extensions, "w") as file:
+            file.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
+        for command in (
+                ("req", "-x509", *ec, "-keyout", ca_key, "-out", ca, "-subj", "/CN=Test CA",
+                 "-days", "1"),
+                ("req", *ec, "-keyout", key, "-out", cert + ".csr", "-subj", "/CN=localhost"),
+                ("x509", "-req", "-in", cert + ".csr", "-CA", ca, "-CAkey", ca_key,
+                 "-CAcreateserial", "-days", "1", "-extfile", extensions, "-out", cert)):
+            subprocess.run(["openssl", *command], check=True, capture_output=True, timeout=60)
+        nssdb = os.path.join(folder, ".pki", "nssdb")
+        os.makedirs(nssdb)
+        for command in (("-N", "--empty-password"), ("-A", "-t", "C,,", "-n", "Test CA", "-i", ca)):
+            subprocess.run(["certutil", "-d", "sql:" + nssdb, *command], check=True, timeout=30)
+        server = self.serve("--tls-cert", cert, "--tls-key", key)
+        browser = chromium(home=folder)
+        self.addCleanup(browser.quit)
+        scpi = Client(server.port)
+        self.addCleanup(scpi.close)
+        # Through the redirect; an untrusted certificate would leave an error page, with no
+        # START on it.
+        browser.get(f"http://localhost:{server.http_port}/")
+        self.assertEqual(browser.current_url, f"https://localhost:{server.web_port}/")
+        start = WebDriverWait(browser, 10).until(lambda _: [
+            element for element in browser.find_elements(By.TAG_NAME, "button")
+            if element.accessible_name == "START"])
+        start[0].click()
+        WebDriverWait(browser, 10).until(lambda _: scpi.query("OUTP?") == "1")
 
 
 if __name__ == "__main__":
