@@ -21,6 +21,14 @@ const bool kWebTlsBuilt = true;
 
 namespace {
 
+// OpenSSL cleans itself up at exit, while the listener's detached threads may still be in a
+// connection (a closing handshake, a read): the cleanup would free what they use. Asked before any
+// other use of the library, the HTTP library's own start-up call included, which would otherwise
+// register that cleanup first.
+__attribute__((constructor(101))) void KeepOpenSslAtExit() {
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+}
+
 // TLS 1.2's suites: forward secrecy (ECDHE) with an AEAD (AES-GCM, ChaCha20-Poly1305) only, for
 // an ECDSA key and for an RSA one. TLS 1.3's own suites are all of that kind.
 const char kTls12Suites[] =
