@@ -10,13 +10,16 @@ from rig.scpi import Client
 from rig.serve import Server
 
 
-def chromium(log=False, home=None):
+def chromium(log=False, home=None, any_certificate=False):
     """A browser of 1000 x 800 pixels; log: it keeps what pages log (get_log("browser")); home:
-    its HOME, whose NSS database (.pki/nssdb) holds the certificates it trusts."""
+    its HOME, whose NSS database (.pki/nssdb) holds the certificates it trusts; any_certificate:
+    it takes any (a measurement's self-signed one)."""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
         options.add_argument(flag)
+    if any_certificate:
+        options.set_capability("acceptInsecureCerts", True)
     if log:
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     env = dict(os.environ, HOME=home) if home else None
