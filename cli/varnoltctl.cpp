@@ -361,7 +361,6 @@ int32_t RunServe(const CommandRequest &request) {
   serve.tlsCert = request.tlsCert.text;
   serve.tlsKey = request.tlsKey.text;
   serve.stateDir = request.stateDir.text;
-  // --token-file's default, DIR/token, goes with the web panel's token.
   serve.verbose = request.verbose;
   serve.announce = !request.noAnnounce;
   serve.allow = request.allow;
