@@ -242,6 +242,20 @@ ParseOutcome ParseCommandLine(int argc, const char *const *argv, CommandRequest 
   AddText(serve, &bindings, "--token-file", &request.tokenFile,
           "keep the web panel's access token in FILE across runs (made when missing; on Linux "
           "readable by its owner only)");
+  AddText(serve, &bindings, "--https", &request.https,
+          "serve the web panel over HTTPS on [ADDR:]PORT (default address: --listen's; port 0: any "
+          "free one); --http's port then redirects there")
+      ->type_name("PORT");
+  AddText(serve, &bindings, "--tls-cert", &request.tlsCert,
+          "the HTTPS certificate (PEM, its chain may follow); default: a self-signed one")
+      ->type_name("FILE");
+  AddText(serve, &bindings, "--tls-key", &request.tlsKey, "the --tls-cert's private key (PEM)")
+      ->type_name("FILE");
+  AddText(
+      serve, &bindings, "--state-dir", &request.stateDir,
+      "keep the self-signed HTTPS certificate and the access token (unless --token-file) in DIR "
+      "across runs")
+      ->type_name("DIR");
   serve->add_option("--http-host", request.httpHosts,
                     "another name the web panel answers to (a site's DNS name; repeatable)");
   serve

@@ -32,6 +32,7 @@ struct CommandRequest {
   bool noAnnounce;
   OptionText wave, spw, freq, freqCode, offset, offsetCode, vpp, amplitudeCode, duty, jumper;
   OptionText tableFile, shapeFile, output, port, timeout, listen, http, auth, tokenFile;
+  OptionText https, tlsCert, tlsKey, stateDir;
   std::vector<std::string> httpHosts;
   std::vector<std::string> allow;
 };

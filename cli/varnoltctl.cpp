@@ -21,6 +21,7 @@
 #include "preview/settings_texts.h"
 #include "serving/serving.h"
 #include "signal/shape_file.h"
+#include "web_panel/http_tls.h"
 
 namespace {
 
@@ -340,11 +341,34 @@ int32_t RunServe(const CommandRequest &request) {
   serve.listen = request.listen.given ? request.listen.text : "127.0.0.1:5025";
   serve.http = request.http.given ? request.http.text : "";
   serve.httpHosts = request.httpHosts;
+  // The Windows programs carry no TLS library.
+  const struct {
+    const char *szName;
+    const OptionText &option;
+  } aTlsOptions[] = {
+      {"--https", request.https}, {"--tls-cert", request.tlsCert}, {"--tls-key", request.tlsKey}};
+  for (const auto &tls : aTlsOptions) {
+    if (tls.option.given && !kWebTlsBuilt) {
+      return Fail(false, kExitUsage,
+                  std::string(tls.szName) + ": the Windows build serves HTTP only");
+    }
+  }
+  if ((request.tlsCert.given || request.tlsKey.given) &&
+      !(request.https.given && request.tlsCert.given && request.tlsKey.given)) {
+    return Fail(false, kExitUsage, "--tls-cert and --tls-key go together, with --https");
+  }
+  serve.https = request.https.text;
+  serve.tlsCert = request.tlsCert.text;
+  serve.tlsKey = request.tlsKey.text;
+  serve.stateDir = request.stateDir.text;
   serve.verbose = request.verbose;
   serve.announce = !request.noAnnounce;
   serve.auth = kWebAuthAuto;
   if (request.auth.given) ParseWebAuthMode(request.auth.text, &serve.auth);
-  serve.tokenFile = request.tokenFile.given ? request.tokenFile.text : "";
+  // The service gives only its state folder: the token is kept there beside the certificate.
+  serve.tokenFile = request.tokenFile.given  ? request.tokenFile.text
+                    : request.stateDir.given ? request.stateDir.text + "/token"
+                                             : "";
   serve.allow = request.allow;
   std::string host;
   std::string port;

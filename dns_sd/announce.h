@@ -8,7 +8,7 @@
 #include <string>
 
 enum : int32_t {
-  kAnnounceMaxServices = 3,  // _scpi-raw._tcp, _http._tcp, _lxi._tcp
+  kAnnounceMaxServices = 4,  // _scpi-raw._tcp, _http._tcp, _https._tcp, _lxi._tcp
   kAnnounceMaxTexts = 6,
   kAnnounceNameSize = 64,  // a DNS label holds at most 63 bytes
   kAnnounceTextSize = 128,
@@ -37,11 +37,12 @@ struct AnnouncePlan {
 typedef void (*AnnounceMessageFunction)(const std::string &message);
 
 // The plan for an instrument whose *IDN? answers szIdentity ("maker,model,serial,version"), with
-// its SCPI listener and, when not empty, its web listener bound to these "ADDR:PORT" texts as
-// the server prints them ("0.0.0.0:5025", "[::1]:8025"). A listener on loopback, or one whose
+// its SCPI listener and, when not empty, its web listeners (HTTP, HTTPS) bound to these
+// "ADDR:PORT" texts as the server prints them ("0.0.0.0:5025", "[::1]:8025"). The LXI home page
+// is the panel's own listener: HTTPS's when there is one. A listener on loopback, or one whose
 // text is no address, gets no service.
 AnnouncePlan PlanAnnouncement(const char *szIdentity, const std::string &scpiBound,
-                              const std::string &webBound);
+                              const std::string &webBound, const std::string &httpsBound);
 
 // Registers the plan's services with the system's mDNS responder and keeps them registered
 // (again after a name conflict, or when the responder comes back) until StopAnnouncing. Nothing
@@ -49,5 +50,6 @@ AnnouncePlan PlanAnnouncement(const char *szIdentity, const std::string &scpiBou
 // one line given to print; serving never waits for it. (--no-announce: the caller does not call
 // it.)
 void StartAnnouncing(const char *szIdentity, const std::string &scpiBound,
-                     const std::string &webBound, AnnounceMessageFunction print);
+                     const std::string &webBound, const std::string &httpsBound,
+                     AnnounceMessageFunction print);
 void StopAnnouncing();

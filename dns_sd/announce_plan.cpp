@@ -74,7 +74,7 @@ void AddService(AnnouncePlan *plan, const char *szType, const std::string &bound
 }  // namespace
 
 AnnouncePlan PlanAnnouncement(const char *szIdentity, const std::string &scpiBound,
-                              const std::string &webBound) {
+                              const std::string &webBound, const std::string &httpsBound) {
   AnnouncePlan plan = {};
   const std::string maker = IdentityField(szIdentity, 0);
   const std::string model = IdentityField(szIdentity, 1);
@@ -95,9 +95,9 @@ AnnouncePlan PlanAnnouncement(const char *szIdentity, const std::string &scpiBou
   const char *const aszWebTexts[] = {aszTexts[0], aszTexts[1], aszTexts[2],
                                      aszTexts[3], aszTexts[4], aszTexts[5]};
   AddService(&plan, kDnsSdScpiType, scpiBound, aszScpiTexts, 5);
-  if (!webBound.empty()) {
-    AddService(&plan, kDnsSdHttpType, webBound, aszWebTexts, 6);
-    AddService(&plan, kDnsSdLxiType, webBound, aszWebTexts, 6);
-  }
+  if (!webBound.empty()) AddService(&plan, kDnsSdHttpType, webBound, aszWebTexts, 6);
+  if (!httpsBound.empty()) AddService(&plan, kDnsSdHttpsType, httpsBound, aszWebTexts, 6);
+  const std::string &panelBound = httpsBound.empty() ? webBound : httpsBound;
+  if (!panelBound.empty()) AddService(&plan, kDnsSdLxiType, panelBound, aszWebTexts, 6);
   return plan;
 }

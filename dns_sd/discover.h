@@ -1,16 +1,16 @@
 #pragma once
 // `varnoltctl discover`: the generators that `varnoltctl serve` announces on the local network
 // (DNS-SD: _scpi-raw._tcp with Manufacturer=VARNOLT), each with the panel's URL from the
-// _http._tcp service of the same instance name. discover_match.cpp, portable, matches and formats
-// what the platform's browser (dns_sd_posix.cpp: Avahi; dns_sd_win32.cpp: DnsServiceBrowse)
-// resolves.
+// _https._tcp service of the same instance name, else its _http._tcp one. discover_match.cpp,
+// portable, matches and formats what the platform's browser (dns_sd_posix.cpp: Avahi;
+// dns_sd_win32.cpp: DnsServiceBrowse) resolves.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // One resolved service, as the responder gives it.
 struct FoundService {
-  std::string type;     // "_scpi-raw._tcp" or "_http._tcp"
+  std::string type;     // "_scpi-raw._tcp", "_http._tcp" or "_https._tcp"
   std::string name;     // the instance name
   std::string host;     // "bench3.local"
   std::string address;  // numeric, IPv6 without brackets
@@ -22,12 +22,12 @@ struct DiscoveredInstrument {
   std::string name, host, address;
   uint16_t scpiPort;
   std::string resource;  // "TCPIP::10.0.0.5::5025::SOCKET"
-  std::string panelUrl;  // "http://10.0.0.5:8025/", empty when there is no panel
+  std::string panelUrl;  // "https://10.0.0.5:8443/", "http://...", empty when there is no panel
 };
 
 struct DiscoverState {
   std::vector<FoundService> services;  // in the order they resolved
-  bool httpComplete;  // the _http._tcp browser has listed everything the responder knew of
+  bool httpComplete;  // the panels' browsers (_http._tcp, _https._tcp) have listed all they knew of
   std::vector<std::string> reported;  // instance names already taken
 };
 
@@ -39,8 +39,8 @@ bool FindText(const std::vector<std::string> &texts, const char *szKey, std::str
 // "TCPIP::ADDR::PORT::SOCKET", an IPv6 address in brackets.
 std::string VisaResource(const std::string &address, uint16_t port);
 
-// The generators not taken yet whose SCPI service has resolved and whose panel is known: found
-// at the same address, or known to be absent (the _http._tcp browser is complete); with final,
+// The generators not taken yet whose SCPI service has resolved and whose panel is known: over
+// HTTPS at the same address, or once the panels' browse is complete; with final,
 // every one. Each instance name once, at its first IPv4 address when it has one; its panel at
 // that address when it has one there.
 std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, bool final);

@@ -71,9 +71,14 @@ std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, boo
     const FoundService *pScpi = PickService(state->services, kDnsSdScpiType, found.name, "");
     // Only generators' services: a stranger's with the same name over another address is not it.
     if (!IsGenerator(*pScpi)) pScpi = &found;
+    // The panel over HTTPS when it has one (its plain HTTP listener only redirects there); over
+    // plain HTTP only once no HTTPS can come: the browse has listed every panel.
     const FoundService *pHttp =
-        PickService(state->services, kDnsSdHttpType, found.name, pScpi->address);
-    if (pHttp == nullptr && !state->httpComplete && !final) continue;
+        PickService(state->services, kDnsSdHttpsType, found.name, pScpi->address);
+    if (pHttp == nullptr) {
+      if (!state->httpComplete && !final) continue;
+      pHttp = PickService(state->services, kDnsSdHttpType, found.name, pScpi->address);
+    }
     // A panel known only at another address of the instrument's: the one at its own address
     // may still come.
     if (pHttp != nullptr && pHttp->address != pScpi->address && !final) continue;
@@ -86,8 +91,8 @@ std::vector<DiscoveredInstrument> TakeReadyInstruments(DiscoverState *state, boo
     if (pHttp != nullptr) {
       std::string path;
       if (!FindText(pHttp->texts, kTxtPathKey, &path) || path.empty() || path[0] != '/') path = "/";
-      instrument.panelUrl =
-          "http://" + UrlHost(pHttp->address) + ":" + std::to_string(pHttp->port) + path;
+      instrument.panelUrl = (pHttp->type == kDnsSdHttpsType ? "https://" : "http://") +
+                            UrlHost(pHttp->address) + ":" + std::to_string(pHttp->port) + path;
     }
     reported.push_back(found.name);
     ready.push_back(instrument);

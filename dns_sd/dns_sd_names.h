@@ -3,10 +3,11 @@
 // announces and `varnoltctl discover` browses, and the keys of their TXT records. VISA tools
 // look for these very spellings.
 
-// The SCPI listener (raw SCPI over TCP), the web panel, and the web panel again as an LXI
-// instrument's home page.
+// The SCPI listener (raw SCPI over TCP), the web panel (over HTTPS too), and the web panel again
+// as an LXI instrument's home page.
 inline constexpr char kDnsSdScpiType[] = "_scpi-raw._tcp";
 inline constexpr char kDnsSdHttpType[] = "_http._tcp";
+inline constexpr char kDnsSdHttpsType[] = "_https._tcp";
 inline constexpr char kDnsSdLxiType[] = "_lxi._tcp";
 // The domain of multicast DNS: a full service name is "NAME.TYPE.local".
 inline constexpr char kDnsSdDomain[] = "local";

@@ -195,8 +195,9 @@ void ConnectClient() {
 }  // namespace
 
 void StartAnnouncing(const char *szIdentity, const std::string &scpiBound,
-                     const std::string &webBound, AnnounceMessageFunction print) {
-  plan = PlanAnnouncement(szIdentity, scpiBound, webBound);
+                     const std::string &webBound, const std::string &httpsBound,
+                     AnnounceMessageFunction print) {
+  plan = PlanAnnouncement(szIdentity, scpiBound, webBound, httpsBound);
   if (plan.count == 0) return;
   printMessage = print;
   for (int32_t i = 0; i < plan.count; i++) {
@@ -239,13 +240,14 @@ struct Browse {
   void (*onProgress)(DiscoverState *state, void *context);
   void *context;
   AvahiServiceBrowser *httpBrowser;
-  bool httpListed;        // its browser listed all the responder knew of
-  int32_t httpResolving;  // _http._tcp services listed and not resolved yet
+  AvahiServiceBrowser *httpsBrowser;
+  int32_t webListed;  // the panels' browsers (_http._tcp, _https._tcp) that listed all they knew
+  int32_t httpResolving;  // panels' services listed and not resolved yet
 };
 
 // The panels are all known once their browser has listed them all and each has resolved.
 void NoteHttpProgress(Browse *browse) {
-  bool complete = browse->httpListed && browse->httpResolving == 0;
+  bool complete = browse->webListed == 2 && browse->httpResolving == 0;
   if (complete == browse->state->httpComplete) return;
   browse->state->httpComplete = complete;
   browse->onProgress(browse->state, browse->context);
@@ -273,7 +275,7 @@ void OnResolved(AvahiServiceResolver *resolver, AvahiIfIndex, AvahiProtocol,
     browse->onProgress(browse->state, browse->context);
   }
   avahi_service_resolver_free(resolver);
-  if (strcmp(szType, kDnsSdHttpType) == 0) {
+  if (strcmp(szType, kDnsSdHttpType) == 0 || strcmp(szType, kDnsSdHttpsType) == 0) {
     browse->httpResolving--;
     NoteHttpProgress(browse);
   }
@@ -289,7 +291,7 @@ void OnBrowsed(AvahiServiceBrowser *browser, AvahiIfIndex interface, AvahiProtoc
     if (avahi_service_resolver_new(browse->client, interface, protocol, szName, szType, szDomain,
                                    protocol, static_cast<AvahiLookupFlags>(0), OnResolved,
                                    browse) != nullptr &&
-        browser == browse->httpBrowser) {
+        (browser == browse->httpBrowser || browser == browse->httpsBrowser)) {
       browse->httpResolving++;
       NoteHttpProgress(browse);
     }
@@ -301,8 +303,9 @@ void OnBrowsed(AvahiServiceBrowser *browser, AvahiIfIndex interface, AvahiProtoc
         services.erase(services.begin() + static_cast<std::ptrdiff_t>(i));
       }
     }
-  } else if (event == AVAHI_BROWSER_ALL_FOR_NOW && browser == browse->httpBrowser) {
-    browse->httpListed = true;
+  } else if (event == AVAHI_BROWSER_ALL_FOR_NOW &&
+             (browser == browse->httpBrowser || browser == browse->httpsBrowser)) {
+    browse->webListed++;
     NoteHttpProgress(browse);
   }
 }
@@ -331,6 +334,9 @@ int32_t BrowseInstruments(int32_t timeoutMs, DiscoverState *state,
                             nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
   browse.httpBrowser =
       avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, kDnsSdHttpType,
+                                nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
+  browse.httpsBrowser =
+      avahi_service_browser_new(browse.client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, kDnsSdHttpsType,
                                 nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
   timeval when;
   avahi_elapse_time(&when, static_cast<unsigned>(timeoutMs), 0);

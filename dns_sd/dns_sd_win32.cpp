@@ -183,8 +183,9 @@ void Register(Registration *registration, const AnnouncedService &service, const
 }  // namespace
 
 void StartAnnouncing(const char *szIdentity, const std::string &scpiBound,
-                     const std::string &webBound, AnnounceMessageFunction print) {
-  AnnouncePlan plan = PlanAnnouncement(szIdentity, scpiBound, webBound);
+                     const std::string &webBound, const std::string &httpsBound,
+                     AnnounceMessageFunction print) {
+  AnnouncePlan plan = PlanAnnouncement(szIdentity, scpiBound, webBound, httpsBound);
   if (plan.count == 0) return;
   printMessage = print;
   const DnsSdFunctions &api = LookUpDnsSd();
@@ -220,7 +221,7 @@ void StopAnnouncing() {
 
 namespace {
 
-enum : int32_t { kMaxResolves = 64, kBrowsedTypes = 2, kQuerySize = 64 };
+enum : int32_t { kMaxResolves = 64, kBrowsedTypes = 3, kQuerySize = 64 };
 
 struct Resolve {
   wchar_t szQuery[DNS_MAX_NAME_BUFFER_LENGTH];
@@ -322,7 +323,8 @@ int32_t BrowseInstruments(int32_t timeoutMs, DiscoverState *state,
   }
   InitializeCriticalSection(&lock);
   // The requests and their names outlive this call: a callback may come while they are cancelled.
-  static const char *const aszTypes[kBrowsedTypes] = {kDnsSdScpiType, kDnsSdHttpType};
+  static const char *const aszTypes[kBrowsedTypes] = {kDnsSdScpiType, kDnsSdHttpType,
+                                                      kDnsSdHttpsType};
   static wchar_t aszQueries[kBrowsedTypes][kQuerySize];
   static DNS_SERVICE_BROWSE_REQUEST aRequests[kBrowsedTypes];
   static DNS_SERVICE_CANCEL aCancels[kBrowsedTypes];

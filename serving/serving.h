@@ -28,6 +28,10 @@ struct ServeRequest {
   std::string listen;  // "ADDR:PORT"; an IPv6 address in brackets
   std::string http;    // the web panel's "ADDR:PORT" or "PORT" (on the listen address), or "off"
   std::vector<std::string> httpHosts;  // more names the web panel answers to (--http-host)
+  std::string https;    // the web panel over TLS: "ADDR:PORT" or "PORT", or empty (off)
+  std::string tlsCert;  // --tls-cert, --tls-key (PEM); empty: a self-signed certificate
+  std::string tlsKey;
+  std::string stateDir;  // --state-dir: where the self-signed certificate is kept
   bool verbose;
   bool announce;                   // DNS-SD (dns_sd/announce.h); --no-announce turns it off
   WebAuthMode auth;                // --auth: when the web panel needs its access token

@@ -181,6 +181,10 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
   WebPanelOptions options;
   options.http = request.http;
   options.httpHosts = request.httpHosts;
+  options.https = request.https;
+  options.tlsCert = request.tlsCert;
+  options.tlsKey = request.tlsKey;
+  options.stateDir = request.stateDir;
   options.scpiBound = *pBound;
   options.serial = server.serial;
   options.machineAddresses = MachineAddresses();
@@ -208,12 +212,20 @@ int32_t OpenServing(const ServeRequest &request, const WebPanelSubject &subject,
   }
   pLines->insert(pLines->end(), webLines.begin(), webLines.end());
   const std::string serving = "serving " + server.portName + " on " + *pBound;
-  pLines->push_back(panel.serving ? serving + " (SCPI) and http://" + panel.bound + "/ (web panel)"
-                                  : serving);
+  if (!panel.httpsBound.empty()) {
+    pLines->push_back(
+        serving + " (SCPI) and https://" + panel.httpsBound + "/ (web panel)" +
+        (panel.bound.empty() ? "" : ", redirected to from http://" + panel.bound + "/"));
+    // So that a user can compare it with what the browser shows of a self-signed certificate.
+    pLines->push_back("web panel certificate SHA-256 fingerprint: " + panel.fingerprint);
+  } else {
+    pLines->push_back(
+        panel.serving ? serving + " (SCPI) and http://" + panel.bound + "/ (web panel)" : serving);
+  }
   // Who may connect, when anyone but loopback may: the interfaces as they are at start.
   const std::vector<InterfaceNetwork> interfaces = InterfaceNetworks();
   std::vector<InterfaceNetwork> networks;
-  for (const std::string &listener : {*pBound, panel.bound}) {
+  for (const std::string &listener : {*pBound, panel.bound, panel.httpsBound}) {
     NetAddress address = {};
     if (!ParseEndpointAddress(listener, &address)) continue;
     const std::vector<InterfaceNetwork> served = ListenerNetworks(interfaces, address);
@@ -256,7 +268,8 @@ int32_t RunServing(const ServeRequest &request) {
   }
   for (const std::string &line : lines) PrintServeMessage(line);
   if (request.announce) {
-    StartAnnouncing(server.instrument.szIdentity, bound, panel.bound, PrintServeMessage);
+    StartAnnouncing(server.instrument.szIdentity, bound, panel.bound, panel.httpsBound,
+                    PrintServeMessage);
   }
 
   for (;;) {

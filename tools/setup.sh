@@ -19,10 +19,12 @@ packages=(
   python3-pyvisa python3-pyvisa-py
   chromium chromium-driver python3-selenium
   libavahi-client-dev pkg-config avahi-daemon avahi-utils dbus iproute2 systemd
+  # The web panel's HTTPS (OpenSSL), and the test CA that Chromium trusts (certutil).
+  libssl-dev libnss3-tools
   # arm64: Debian's cross compilers, the arm64 libraries through multiarch (dpkg-shlibdeps finds
   # the package's dependencies among them) and qemu-user to run the tests on the arm64 build.
   g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64
-  libavahi-client-dev:arm64 libavahi-client3:arm64
+  libavahi-client-dev:arm64 libavahi-client3:arm64 libssl-dev:arm64
 )
 
 missing=()

@@ -67,6 +67,10 @@ struct WebShared {
 WebShared *shared = nullptr;
 httplib::Server *server = nullptr;
 std::thread listener;
+// With HTTPS: the plain HTTP listener that sends every request there, and the names it answers to.
+httplib::Server *redirector = nullptr;
+std::thread redirectListener;
+WebNames redirectNames;
 
 void Work() {
   std::unique_lock<std::mutex> lock(shared->mutex);
@@ -99,15 +103,21 @@ struct GrowingPool : httplib::TaskQueue {
   void shutdown() override {}
 };
 
+// Whether the peer of a connection accepted on listener may use it (--allow).
+bool AdmitSocket(intptr_t sock, const std::string &listener) {
+  std::string peer;
+  int peerPort = 0;
+  httplib::detail::get_remote_ip_and_port(static_cast<socket_t>(sock), peer, peerPort);
+  return shared->config.admitPeer(listener.c_str(), peer.c_str(), "web panel");
+}
+
 // The library's server, with the check of who may connect. The library's own processing of a
 // connection is private: this is it, as its TLS server repeats it, after the check. A refused
 // connection is closed before a byte of it is read, unanswered.
 struct AdmittingServer : httplib::Server {
+  std::string listener;  // the bound address its connections came to
   bool process_and_close_socket(socket_t sock) override {
-    std::string peer;
-    int peerPort = 0;
-    httplib::detail::get_remote_ip_and_port(sock, peer, peerPort);
-    if (!shared->config.admitPeer(shared->config.host.c_str(), peer.c_str(), "web panel")) {
+    if (!AdmitSocket(static_cast<intptr_t>(sock), listener)) {
       httplib::detail::close_socket(sock);
       return false;
     }
@@ -187,7 +197,7 @@ void SignIn(const httplib::Request &req, httplib::Response &res, const std::stri
   const std::string id = UrlSafeText(aId, sizeof aId);
   shared->sessions = WithSession(std::move(shared->sessions), id, now);
   lock.unlock();
-  res.set_header("Set-Cookie", SessionCookie(shared->config.names.port, id));
+  res.set_header("Set-Cookie", SessionCookie(shared->config.names.port, id, shared->config.https));
   res.set_redirect("/", 303);
 }
 
@@ -215,6 +225,22 @@ httplib::Server::HandlerResponse CheckRequest(const httplib::Request &req, httpl
     return httplib::Server::HandlerResponse::Handled;
   }
   return httplib::Server::HandlerResponse::Unhandled;
+}
+
+// The plain HTTP listener beside HTTPS: Host first (a foreign one never learns where the panel
+// is), then the same path and query on the panel's port. Host is one of its own names here.
+httplib::Server::HandlerResponse Redirect(const httplib::Request &req, httplib::Response &res) {
+  const std::string host = req.get_header_value("Host");
+  if (!IsOwnHost(redirectNames, host.c_str())) {
+    Reply(res, 403, "403 Forbidden: this server does not answer to that host name\n", "text/plain");
+    return httplib::Server::HandlerResponse::Handled;
+  }
+  const size_t nameEnd = host[0] == '[' ? host.find(']') + 1 : host.find(':');
+  res.set_header("Location", "https://" + host.substr(0, nameEnd) + ":" +
+                                 std::to_string(shared->config.names.port) + req.target);
+  res.set_header("Cache-Control", "no-store");
+  Reply(res, 307, "307 Temporary Redirect: the web panel is served over HTTPS\n", "text/plain");
+  return httplib::Server::HandlerResponse::Handled;
 }
 
 void ServeAsset(const httplib::Request &req, httplib::Response &res) {
@@ -408,7 +434,14 @@ void AnswerError(const httplib::Request &, httplib::Response &res) {
 int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string *pMessage) {
   if (shared == nullptr) shared = new WebShared();
   shared->config = config;
-  server = new AdmittingServer();
+  if (config.https) {
+    server = NewTlsServer(config.identity, AdmitSocket, config.host, pMessage);
+    if (server == nullptr) return kExitBadValue;
+  } else {
+    auto *plain = new AdmittingServer();
+    plain->listener = config.host;
+    server = plain;
+  }
   server->new_task_queue = [] { return new GrowingPool(); };
   server->set_socket_options(
       [](socket_t sock) { shared->config.setListenSocketOptions(static_cast<intptr_t>(sock)); });
@@ -447,17 +480,52 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   return kExitOk;
 }
 
+int32_t BindWebRedirect(const std::string &host, int32_t port, const WebNames &names,
+                        int32_t *pPort, std::string *pMessage) {
+  auto *plain = new AdmittingServer();
+  plain->listener = host;
+  redirector = plain;
+  redirector->new_task_queue = [] { return new GrowingPool(); };
+  redirector->set_socket_options(
+      [](socket_t sock) { shared->config.setListenSocketOptions(static_cast<intptr_t>(sock)); });
+  redirector->set_read_timeout(kHeaderTimeoutSeconds, 0);
+  redirector->set_write_timeout(kHeaderTimeoutSeconds, 0);
+  redirector->set_keep_alive_timeout(kKeepAliveSeconds);
+  redirector->set_payload_max_length(kMaxBody);
+  redirector->set_pre_routing_handler(Redirect);
+  int bound = port;
+  if (port == 0 ? (bound = redirector->bind_to_any_port(host)) <= 0
+                : !redirector->bind_to_port(host, port)) {
+    delete redirector;
+    redirector = nullptr;
+    return shared->config.explainListenFailure(host, port, pMessage);
+  }
+  redirectNames = names;
+  redirectNames.port = bound;
+  *pPort = bound;
+  return kExitOk;
+}
+
+namespace {
+
+// The library's stop() does nothing until its loop runs: a stop right after the start would leave
+// the listener in accept() for good. Its loop marks itself running first of all.
+void StartListening(httplib::Server *pServer, std::thread *pThread) {
+  *pThread = std::thread([pServer] { pServer->listen_after_bind(); });
+  for (int32_t i = 0; i < 5000 && !pServer->is_running(); i++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace
+
 void RunWebServer(const std::string &identificationXml) {
   {
     std::lock_guard<std::mutex> lock(shared->mutex);
     shared->identificationXml = identificationXml;
   }
-  listener = std::thread([] { server->listen_after_bind(); });
-  // The library's stop() does nothing until its loop runs: a stop right after the start would
-  // leave the listener in accept() for good. Its loop marks itself running first of all.
-  for (int32_t i = 0; i < 5000 && !server->is_running(); i++) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  StartListening(server, &listener);
+  if (redirector != nullptr) StartListening(redirector, &redirectListener);
 }
 
 void StopWebServer() {
@@ -469,6 +537,8 @@ void StopWebServer() {
   shared->changed.notify_all();
   server->stop();
   if (listener.joinable()) listener.join();
+  if (redirector != nullptr) redirector->stop();
+  if (redirectListener.joinable()) redirectListener.join();
 }
 
 void ServeWebActions(WebRunFn run, WebStateFn state, void *context) {

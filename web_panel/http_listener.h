@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "web_panel/http_tls.h"
 #include "web_panel/page_model.h"
 
 struct WebServerConfig {
@@ -26,10 +27,18 @@ struct WebServerConfig {
   // Whether a client at szPeer may use the listener on szListener (false: its connection is
   // closed before a byte of it is read); called from the listener's threads.
   bool (*admitPeer)(const char *szListener, const char *szPeer, const char *szService);
+  bool https;            // the panel over TLS, with this identity
+  TlsIdentity identity;  // with https
 };
 
 // Binds the listening socket. kExitOk with *pPort, or an exit code with *pMessage.
 int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string *pMessage);
+
+// With the panel over HTTPS: binds the plain HTTP listener on host:port (0: any free port), which
+// answers every request with a redirect to the same path on the panel's port, once Host is one of
+// names. kExitOk with *pPort, or an exit code with *pMessage. After BindWebServer.
+int32_t BindWebRedirect(const std::string &host, int32_t port, const WebNames &names,
+                        int32_t *pPort, std::string *pMessage);
 
 // Starts answering requests, with this identification document.
 void RunWebServer(const std::string &identificationXml);

@@ -337,7 +337,7 @@ bool IsOwnHost(const WebNames &names, const char *szHost) {
     if (colon != std::string::npos) port = host.substr(colon + 1);
   }
   const std::string ownPort = std::to_string(names.port);
-  if (port.empty() ? names.port != 80 : port != ownPort) return false;
+  if (port.empty() ? names.port != (names.https ? 443 : 80) : port != ownPort) return false;
   if (name.empty()) return false;
   for (const std::string &own : names.hosts) {
     if (name == own) return true;
@@ -346,9 +346,9 @@ bool IsOwnHost(const WebNames &names, const char *szHost) {
 }
 
 bool IsOwnOrigin(const WebNames &names, const char *szOrigin) {
-  const char kScheme[] = "http://";
-  if (strncmp(szOrigin, kScheme, sizeof(kScheme) - 1) != 0) return false;
-  const char *szHost = szOrigin + sizeof(kScheme) - 1;
+  const char *szScheme = names.https ? "https://" : "http://";
+  if (strncmp(szOrigin, szScheme, strlen(szScheme)) != 0) return false;
+  const char *szHost = szOrigin + strlen(szScheme);
   if (strchr(szHost, '/') != nullptr) return false;
   return IsOwnHost(names, szHost);
 }

@@ -75,13 +75,15 @@ std::string PreviewSvg(const uint16_t samples[360], const GeneratorSettings &set
 std::string LxiIdentificationXml(const WebIdentity &identity);
 
 // The names a request may carry in Host: the listener's addresses and names, lower case, without
-// ports; and the port, which a Host or an Origin must name unless it is 80.
+// ports; the port, which a Host or an Origin must name unless it is the scheme's (80, 443); and
+// whether the listener is HTTPS (an Origin then names https://).
 struct WebNames {
   std::vector<std::string> hosts;
   int32_t port;
+  bool https;
 };
 
 // Host: "name", "name:port", "[v6]", "[v6]:port", case-insensitive.
 bool IsOwnHost(const WebNames &names, const char *szHost);
-// Origin: "http://" and an own Host.
+// Origin: "http://" ("https://" over HTTPS) and an own Host.
 bool IsOwnOrigin(const WebNames &names, const char *szOrigin);

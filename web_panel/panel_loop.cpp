@@ -12,6 +12,7 @@
 #include "res/version.h"
 #include "web_panel/http_listener.h"
 #include "web_panel/web_secret.h"
+#include "web_panel/http_tls.h"
 
 namespace {
 
@@ -70,11 +71,11 @@ bool IsNumericAddress(const std::string &host) {
   return parts == 4;
 }
 
-// The web address to listen on: --http's "ADDR:PORT", "PORT" on the SCPI address, or the
-// default port there. False for a malformed one.
-bool WebAddress(const WebPanelOptions &options, const std::string &scpiHost, std::string *pHost,
-                std::string *pPort) {
-  std::string text = options.http.empty() ? kDefaultWebPort : options.http;
+// The web address to listen on: --http's or --https's "ADDR:PORT", "PORT" on the SCPI address, or
+// the default port there. False for a malformed one.
+bool WebAddress(const std::string &option, const WebPanelOptions &options,
+                const std::string &scpiHost, std::string *pHost, std::string *pPort) {
+  std::string text = option.empty() ? kDefaultWebPort : option;
   if (text.find(':') == std::string::npos) text = HostText(scpiHost) + ":" + text;
   return options.splitAddress(text, pHost, pPort) && IsNumericAddress(*pHost);
 }
@@ -107,6 +108,21 @@ int32_t AccessToken(const std::string &path, std::string *pToken, std::string *p
   status = CreatePrivateFile(path, *pToken + "\n", pMessage);
   if (status != kExitOk) *pMessage = "--token-file " + path + ": " + *pMessage;
   return status;
+}
+
+// The names a browser may use for a listener on host; any other Host is refused (DNS rebinding).
+WebNames OwnNames(const std::string &host, const WebPanelOptions &options) {
+  WebNames names = {};
+  for (const std::string &address : ReachableAt(host, options.machineAddresses)) {
+    names.hosts.push_back(Lower(address));
+  }
+  if (IsWildcard(host) || IsLoopbackHost(host)) {
+    names.hosts.insert(names.hosts.end(), {"localhost", "127.0.0.1", "::1"});
+  }
+  const std::string hostName = Lower(options.hostName);
+  if (!hostName.empty()) names.hosts.insert(names.hosts.end(), {hostName, hostName + ".local"});
+  for (const std::string &name : options.httpHosts) names.hosts.push_back(Lower(name));
+  return names;
 }
 
 // What the HTTP side's calls of the loop's side carry: the panel and what it shows.
@@ -193,15 +209,28 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
     panel->identity.resources.push_back("TCPIP::" + HostText(address) + "::" + scpiPort +
                                         "::SOCKET");
   }
-  if (options.http == "off") return kExitOk;
+  if (options.http == "off" && options.https.empty()) return kExitOk;
 
   WebServerConfig config;
   std::string webPort;
-  if (!WebAddress(options, scpiHost, &config.host, &webPort)) {
+  std::string httpHost;
+  std::string httpPort;
+  if (options.http != "off" && !WebAddress(options.http, options, scpiHost, &httpHost, &httpPort)) {
     *pMessage = "--http " + options.http +
                 ": not PORT, ADDR:PORT with a numeric address (127.0.0.1:8025) or off";
     return kExitUsage;
   }
+  const bool https = !options.https.empty();
+  if (https && !WebAddress(options.https, options, scpiHost, &config.host, &webPort)) {
+    *pMessage = "--https " + options.https +
+                ": not PORT or ADDR:PORT with a numeric address (127.0.0.1:8443)";
+    return kExitUsage;
+  }
+  if (!https) {
+    config.host = httpHost;
+    webPort = httpPort;
+  }
+  const char *szOption = https ? "--https " : "--http ";
   config.port = std::stoi(webPort);
   config.wake = options.wake;
   config.setListenSocketOptions = options.setListenSocketOptions;
@@ -214,26 +243,34 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
     if (status != kExitOk) return status;
   }
   config.admitPeer = options.admitPeer;
-  // The names a browser may use for this server; any other Host is refused (DNS rebinding).
-  for (const std::string &address : ReachableAt(config.host, machine)) {
-    config.names.hosts.push_back(Lower(address));
+  config.names = OwnNames(config.host, options);
+  config.https = https;
+  int32_t status = kExitOk;
+  if (https) {
+    // The certificate names what the panel answers to.
+    status = LoadTlsIdentity(options.tlsCert, options.tlsKey, options.stateDir, config.names.hosts,
+                             &config.identity, pMessage);
+    if (status != kExitOk) return status;
+    config.names.https = true;
   }
-  if (IsWildcard(config.host) || IsLoopbackHost(config.host)) {
-    config.names.hosts.insert(config.names.hosts.end(), {"localhost", "127.0.0.1", "::1"});
-  }
-  const std::string hostName = Lower(options.hostName);
-  if (!hostName.empty()) {
-    config.names.hosts.insert(config.names.hosts.end(), {hostName, hostName + ".local"});
-  }
-  for (const std::string &name : options.httpHosts) config.names.hosts.push_back(Lower(name));
 
   int32_t port = 0;
-  int32_t status = BindWebServer(config, &port, pMessage);
+  status = BindWebServer(config, &port, pMessage);
   if (status != kExitOk) {
-    *pMessage = "--http " + HostText(config.host) + ":" + webPort + ": " + *pMessage;
+    *pMessage = szOption + HostText(config.host) + ":" + webPort + ": " + *pMessage;
     return status;
   }
   const std::string webBound = HostText(config.host) + ":" + std::to_string(port);
+  if (https && options.http != "off") {
+    int32_t redirectPort = 0;
+    status = BindWebRedirect(httpHost, std::stoi(httpPort), OwnNames(httpHost, options),
+                             &redirectPort, pMessage);
+    if (status != kExitOk) {
+      *pMessage = "--http " + HostText(httpHost) + ":" + httpPort + ": " + *pMessage;
+      return status;
+    }
+    panel->bound = HostText(httpHost) + ":" + std::to_string(redirectPort);
+  }
   // A wildcard listener's page is shown at an address of the machine, loopback's if it has none.
   std::string urlHost = HostText(config.host);
   if (IsWildcard(config.host)) {
@@ -245,9 +282,15 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
       }
     }
   }
-  panel->identity.panelUrl = "http://" + urlHost + ":" + std::to_string(port) + "/";
+  panel->identity.panelUrl =
+      (https ? "https://" : "http://") + urlHost + ":" + std::to_string(port) + "/";
   panel->serving = true;
-  panel->bound = webBound;
+  if (https) {
+    panel->httpsBound = webBound;
+    panel->fingerprint = config.identity.fingerprint;
+  } else {
+    panel->bound = webBound;
+  }
   if (!loopback && !config.authNeeded) {
     pLines->push_back("warning: serving the web panel on " + webBound +
                       " with --auth off: anyone who can reach it can drive the generator");
@@ -255,8 +298,8 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
   panel->signInUrls.clear();
   if (config.authNeeded) {
     for (const std::string &address : ReachableAt(config.host, machine)) {
-      panel->signInUrls.push_back("http://" + HostText(address) + ":" + std::to_string(port) +
-                                  "/?token=" + config.token);
+      panel->signInUrls.push_back((https ? "https://" : "http://") + HostText(address) + ":" +
+                                  std::to_string(port) + "/?token=" + config.token);
     }
   }
   PanelContext context = {panel, &subject};

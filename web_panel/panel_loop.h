@@ -13,10 +13,12 @@
 
 // The panel's record: its listener, what the page tells, and what was last drawn and published.
 struct WebPanel {
-  bool serving;            // the page is served (--http is not "off")
-  std::string bound;       // its listener's bound "ADDR:PORT" (announced with DNS-SD), else empty
-  WebIdentity identity;    // resources, panel URL, serial, version
-  std::string previewKey;  // what the preview below was drawn from
+  bool serving;             // the page is served (--http is not "off")
+  std::string bound;        // its listener's bound "ADDR:PORT" (announced with DNS-SD), else empty
+  std::string httpsBound;   // the HTTPS listener's (--https), else empty; bound then redirects
+  std::string fingerprint;  // the served certificate's SHA-256, with HTTPS
+  WebIdentity identity;     // resources, panel URL, serial, version
+  std::string previewKey;   // what the preview below was drawn from
   std::string previewSvg;
   std::string stateKey;  // what the published state was made from
   // The page's addresses with the access token, one for each address it is reachable at; empty
@@ -35,10 +37,14 @@ struct WebPanelSubject {
 // What the panel takes from the serving loop: the request's web options, the SCPI listener, the
 // machine's names, the wake-up and the rules of the platform's listening sockets.
 struct WebPanelOptions {
-  std::string http;                           // --http: "ADDR:PORT", "PORT", "off", or empty (8025)
-  std::vector<std::string> httpHosts;         // --http-host: more names a Host may carry
-  std::string scpiBound;                      // the SCPI listener's bound "ADDR:PORT"
-  std::string serial;                         // the generator's USB serial number
+  std::string http;                    // --http: "ADDR:PORT", "PORT", "off", or empty (8025)
+  std::vector<std::string> httpHosts;  // --http-host: more names a Host may carry
+  std::string https;                   // --https: "ADDR:PORT", "PORT", or empty (off)
+  std::string tlsCert;  // --tls-cert, --tls-key: PEM files; empty: the self-signed certificate
+  std::string tlsKey;
+  std::string stateDir;   // --state-dir: where the self-signed certificate is kept; empty: nowhere
+  std::string scpiBound;  // the SCPI listener's bound "ADDR:PORT"
+  std::string serial;     // the generator's USB serial number
   std::vector<std::string> machineAddresses;  // numeric, IPv6 without brackets
   std::string hostName;
   // "ADDR:PORT" (IPv6 in brackets) split: false when malformed.
@@ -55,7 +61,8 @@ struct WebPanelOptions {
 
 // Binds the panel on the address of options.http (exit 75 naming --http when its port is in use,
 // 64 for a malformed one or a token file others may read) and starts serving, unless it is
-// "off". On kExitOk, *pLines holds the warnings to print before serving.
+// "off". With options.https the panel is served there over TLS, and options.http's listener
+// redirects to it. On kExitOk, *pLines holds the warnings to print before serving.
 int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
                      const WebPanelSubject &subject, std::vector<std::string> *pLines,
                      std::string *pMessage);

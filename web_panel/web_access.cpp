@@ -152,8 +152,9 @@ std::string SessionCookieName(int32_t port) {
   return "varnolt_session_" + std::to_string(port);
 }
 
-std::string SessionCookie(int32_t port, const std::string &id) {
-  return SessionCookieName(port) + "=" + id + "; HttpOnly; SameSite=Strict; Path=/";
+std::string SessionCookie(int32_t port, const std::string &id, bool secure) {
+  return SessionCookieName(port) + "=" + id + "; HttpOnly; SameSite=Strict; Path=/" +
+         (secure ? "; Secure" : "");
 }
 
 std::vector<WebSession> WithSession(std::vector<WebSession> sessions, const std::string &id,

@@ -48,8 +48,9 @@ bool FindCookie(const char *pHeader, size_t dwLength, const char *szName, std::s
 std::string SessionCookieName(int32_t port);
 
 // The Set-Cookie value of a new session: the browser keeps it until it closes, sends it only to
-// this site's own requests, and never shows it to scripts.
-std::string SessionCookie(int32_t port, const std::string &id);
+// this site's own requests, and never shows it to scripts; a secure one (over HTTPS) is sent over
+// HTTPS only.
+std::string SessionCookie(int32_t port, const std::string &id, bool secure);
 
 struct WebSession {
   std::string id;

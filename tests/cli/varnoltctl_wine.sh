@@ -55,5 +55,12 @@ set -e
 message="this system has no DNS-SD to ask (DnsServiceBrowse: Windows 10 1809 or later is needed)"
 [ "$status" -eq 69 ] && [ "$found" = "{\"error\":\"$message\",\"exitCode\":69}" ] ||
   fail "discover ended with $status: $found $(cat "$work/discover.err")"
+# The Windows build carries no TLS: each HTTPS option is refused before anything is opened.
+for option in --https --tls-cert --tls-key; do
+  status=0
+  refused=$(rig_wine "$exe" serve "$option" 0 2>&1 >/dev/null | tr -d '\r') || status=$?
+  [ "$status" -eq 64 ] && [ "$refused" = "varnoltctl: $option: the Windows build serves HTTP only" ] ||
+    fail "serve $option ended with $status: $refused"
+done
 echo "varnoltctl_wine.sh: list, start and its 14 writes, a WAV file on standard input, discover" \
-  "without DNS-SD as expected"
+  "without DNS-SD, serve refusing HTTPS as expected"

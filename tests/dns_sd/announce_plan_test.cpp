@@ -31,7 +31,7 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
       {"fe80::1:5025", "[fe80::1:8025", {}, false, false, ""},
   };
   for (const auto &c : aCases) {
-    AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb);
+    AnnouncePlan plan = PlanAnnouncement(kIdentity, c.szScpi, c.szWeb, "");
     std::vector<std::string> types;
     for (int32_t i = 0; i < plan.count; i++) {
       types.push_back(plan.aServices[i].szType);
@@ -43,9 +43,30 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
   }
 }
 
+// With HTTPS the panel's LXI home page is its HTTPS listener; its HTTP one (redirecting) stays.
+TEST(AnnouncePlan, HttpsTakesTheLxiHomePage) {
+  for (const char *szHttps : {"", "0.0.0.0:8443"}) {
+    const AnnouncePlan plan = PlanAnnouncement(kIdentity, "10.0.0.5:5025", "0.0.0.0:8025", szHttps);
+    std::vector<std::string> types;
+    std::vector<int32_t> ports;
+    for (int32_t i = 0; i < plan.count; i++) {
+      types.push_back(plan.aServices[i].szType);
+      ports.push_back(plan.aServices[i].port);
+    }
+    if (szHttps[0] == '\0') {
+      EXPECT_EQ(types, (std::vector<std::string>{"_scpi-raw._tcp", "_http._tcp", "_lxi._tcp"}));
+      EXPECT_EQ(ports, (std::vector<int32_t>{5025, 8025, 8025}));
+    } else {
+      EXPECT_EQ(types, (std::vector<std::string>{"_scpi-raw._tcp", "_http._tcp", "_https._tcp",
+                                                 "_lxi._tcp"}));
+      EXPECT_EQ(ports, (std::vector<int32_t>{5025, 8025, 8443, 8443}));
+    }
+  }
+}
+
 TEST(AnnouncePlan, ALongSerialIsCutToOneLabel) {
   const std::string identity = "VARNOLT,DDS generator," + std::string(80, 'S') + ",1.2.3";
-  AnnouncePlan plan = PlanAnnouncement(identity.c_str(), "10.0.0.5:5025", "");
+  AnnouncePlan plan = PlanAnnouncement(identity.c_str(), "10.0.0.5:5025", "", "");
   EXPECT_EQ(std::string(plan.szName), "VARNOLT DDS generator " + std::string(41, 'S'));
   EXPECT_EQ(std::string(plan.aServices[0].aszTexts[3]), "SerialNumber=" + std::string(80, 'S'));
 }

@@ -51,16 +51,18 @@ TEST(Discover, APanelBelongsToTheSameInstanceName) {
       Service("_scpi-raw._tcp", "Gen B", "10.0.0.2", 5025),
       Service("_http._tcp", "Gen A", "fe80::1", 8080, {}),
       Service("_http._tcp", "Gen A", "10.0.0.1", 8025, {"path=/panel/"}),
+      Service("_https._tcp", "Gen A", "10.0.0.1", 8443, {"path=/panel/"}),
       Service("_http._tcp", "Gen", "10.0.0.2", 80, {}),
       Service("_http._tcp", "Gen B extra", "10.0.0.2", 81, {}),
       Service("_scpi-raw._tcp", "Gen C", "10.0.0.3", 5025),
       Service("_http._tcp", "Gen C", "10.0.1.3", 8025, {}),
   };
-  // Gen A's panel is known; Gen B's may still come while the browse goes on, and Gen C's at its
-  // own address.
-  EXPECT_EQ(Lines(&state, false),
-            std::vector<std::string>{"Gen A  bench.local  10.0.0.1  5025  "
-                                     "TCPIP::10.0.0.1::5025::SOCKET  http://10.0.0.1:8025/panel/"});
+  // Gen A's panel is known over HTTPS, which its HTTP one redirects to; Gen B's may still come
+  // while the browse goes on (over HTTPS too), and Gen C's at its own address.
+  EXPECT_EQ(
+      Lines(&state, false),
+      std::vector<std::string>{"Gen A  bench.local  10.0.0.1  5025  "
+                               "TCPIP::10.0.0.1::5025::SOCKET  https://10.0.0.1:8443/panel/"});
   state.httpComplete = true;
   EXPECT_EQ(Lines(&state, false),
             std::vector<std::string>{

@@ -144,6 +144,14 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.assertEqual((code, err), (0, ""))
         self.assertEqual(out.splitlines(), ["  ".join(
             [NAME, host, ADDRESS, str(server.port), resource, panel])])
+        # Over HTTPS: _https._tcp, and discover gives the https:// address.
+        server.stop()
+        server = self.server("--https", "0", "--http", "0")
+        self.announced(server)
+        self.assertEqual([found[4] for found in browse("_https._tcp")], [server.web_port])
+        code, out, err = self.discover("--json")
+        self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]],
+                         [f"https://{ADDRESS}:{server.web_port}/"], err)
         # Without the web panel: no panel.
         server.stop()
         server = self.server("--http", "off")

@@ -9,14 +9,16 @@ import time
 import rig
 
 SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)"
-                     r"(?: \(SCPI\) and (http://\S+:(\d+)/) \(web panel\))?$")
+                     r"(?: \(SCPI\) and (https?://\S+:(\d+)/) \(web panel\)"
+                     r"(?:, redirected to from http://\S+:(\d+)/)?)?$")
 
 
 class Server:
     """varnoltctl serve with these options, listening on listen, with the web panel on a free
     loopback port unless an --http option says otherwise; or the whole command line given.
-    device, port, url and web_port come from its serving line (port None: it did not serve,
-    url and web_port None: no web panel)."""
+    device, port, url, web_port and http_port come from its serving line (port None: it did not
+    serve, url and web_port None: no web panel; http_port: the redirecting listener beside
+    HTTPS)."""
 
     def __init__(self, *options, listen="127.0.0.1:0", env=None, tool=None, command=None,
                  preexec_fn=None):
@@ -30,9 +32,10 @@ class Server:
         self.reader = threading.Thread(target=self._collect, daemon=True)
         self.reader.start()
         match = self.wait_for(SERVING)
-        self.device, self.port, self.url, self.web_port = (
+        self.device, self.port, self.url, self.web_port, self.http_port = (
             (match.group(1), int(match.group(3)), match.group(4),
-             match.group(5) and int(match.group(5))) if match else (None,) * 4)
+             match.group(5) and int(match.group(5)), match.group(6) and int(match.group(6)))
+            if match else (None,) * 5)
 
     def _collect(self):
         for line in self.process.stderr:

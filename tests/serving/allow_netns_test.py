@@ -137,6 +137,20 @@ class AllowTest(DeviceTree, unittest.TestCase):
         self.assertEqual([line for line in server.lines if "refused" in line],
                          [refused % "SCPI", refused % "web panel"])
 
+    def test_https_and_its_redirect_admit_as_http_does(self):
+        server = self.serve("--https", "0", "--http", "0")
+        self.assertEqual(subprocess.run(["nsenter", "-t", str(self.neighbour.pid), "-n", "--",
+                                         "openssl", "s_client", "-connect",
+                                         f"{SERVER}:{server.web_port}"],
+                                        stdin=subprocess.DEVNULL, capture_output=True,
+                                        timeout=20).returncode, 0)
+        # Refused before the handshake: the hello gets nothing back.
+        hello = "\x16\x03\x01\x01\x01\x01\x01\x01\x01\x01"
+        self.assertEqual(self.connect(self.stranger, server.web_port, hello), b"")
+        self.assertEqual(self.connect(self.stranger, server.http_port, "GET / HTTP/1.1\r\n\r\n"),
+                         b"")
+        self.assertTrue(server.wait_for(f"refused {STRANGER} \\(web panel\\)"), server.lines)
+
     def test_allowed_by_its_network_or_by_any(self):
         # On an IPv6 wildcard, an IPv4 client is an IPv4-mapped address, matched as IPv4.
         for options, listen in ((("--allow", "10.232.2.0/24"), "[::]:0"),

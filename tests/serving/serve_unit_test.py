@@ -58,12 +58,13 @@ def environment(settings):
     return values
 
 
-def command_line(settings, instance, values):
-    """ExecStart for an instance: %I and %i, then ${VAR} as one word and $VAR split at blanks."""
+def command_line(settings, instance, values, state="/var/lib"):
+    """ExecStart for an instance: %I, %i and %S (the state folders' root), then ${VAR} as one
+    word and $VAR split at blanks."""
     words = []
     escaped = instance.replace("/", "-")
     for word in shlex.split(settings[("[Service]", "ExecStart")][0]):
-        word = word.replace("%I", instance).replace("%i", escaped).replace("%S", "/var/lib")
+        word = word.replace("%I", instance).replace("%i", escaped).replace("%S", state)
         whole = re.fullmatch(r"\$([A-Za-z_][A-Za-z0-9_]*)", word)
         if whole:
             words += values.get(whole.group(1), "").split()
@@ -124,10 +125,11 @@ class ServeUnitTest(unittest.TestCase):
         words = command_line(settings, instance, values)
         self.assertEqual(words[0], "/usr/bin/varnoltctl")
         words[0] = rig.TOOL
-        # The web panel's token is kept in the unit's state folder (unused on loopback).
+        # The state folder is the unit's own: the HTTPS certificate and the web panel's token
+        # (unused on loopback) are kept there.
+        state = "/var/lib/" + settings[("[Service]", "StateDirectory")][0]
         self.assertEqual(words[1:], ["serve", "--port", first.pty, "--listen", "127.0.0.1:5025",
-                                     "--token-file", "/var/lib/varnoltctl/token"])
-        self.assertEqual(settings[("[Service]", "StateDirectory")], ["varnoltctl"])
+                                     "--state-dir", state, "--token-file", state + "/token"])
         server = Server(command=words)
         self.addCleanup(server.stop)
         self.assertEqual((server.device, server.port), (first.pty, 5025), server.lines)

@@ -50,7 +50,8 @@ TEST(WebPanel, ActionsOfABody) {
 }
 
 TEST(WebPanel, OwnHostsAndOrigins) {
-  const WebNames names = {{"127.0.0.1", "localhost", "::1", "bench-7", "bench-7.local"}, 8025};
+  const WebNames names = {
+      {"127.0.0.1", "localhost", "::1", "bench-7", "bench-7.local"}, 8025, false};
   for (const char *szHost :
        {"127.0.0.1:8025", "LOCALHOST:8025", "[::1]:8025", "bench-7.local:8025"}) {
     EXPECT_TRUE(IsOwnHost(names, szHost)) << szHost;
@@ -60,7 +61,11 @@ TEST(WebPanel, OwnHostsAndOrigins) {
         "bench-7.local.evil.example:8025", ":8025", "", "[::1:8025"}) {
     EXPECT_FALSE(IsOwnHost(names, szHost)) << szHost;
   }
-  EXPECT_TRUE(IsOwnHost({{"10.0.0.2"}, 80}, "10.0.0.2"));
+  EXPECT_TRUE(IsOwnHost({{"10.0.0.2"}, 80, false}, "10.0.0.2"));
+  EXPECT_TRUE(IsOwnHost({{"10.0.0.2"}, 443, true}, "10.0.0.2"));
+  EXPECT_FALSE(IsOwnHost({{"10.0.0.2"}, 443, false}, "10.0.0.2"));
+  EXPECT_TRUE(IsOwnOrigin({{"localhost"}, 8443, true}, "https://localhost:8443"));
+  EXPECT_FALSE(IsOwnOrigin({{"localhost"}, 8443, true}, "http://localhost:8443"));
   EXPECT_TRUE(IsOwnOrigin(names, "http://localhost:8025"));
   for (const char *szOrigin : {"null", "https://localhost:8025", "http://evil.example:8025",
                                "http://localhost:8025/x", "localhost:8025"}) {
@@ -146,6 +151,14 @@ TEST(WebAccess, TokenAndWhatASignInBrings) {
       EXPECT_EQ(value, c.szValue) << c.szHeader;
     }
   }
+}
+
+// Over HTTPS the browser must never send the session in clear.
+TEST(WebAccess, TheCookieIsSecureOverHttpsOnly) {
+  EXPECT_EQ(SessionCookie(8025, "id", false),
+            "varnolt_session_8025=id; HttpOnly; SameSite=Strict; Path=/");
+  EXPECT_EQ(SessionCookie(8443, "id", true),
+            "varnolt_session_8443=id; HttpOnly; SameSite=Strict; Path=/; Secure");
 }
 
 // Sessions last a day; the tenth failed sign-in within 60 s locks its address out for 60 s from

@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""varnoltctl serve's web panel over HTTPS on loopback: the protocols and suites it takes (with
+openssl s_client), its certificate (the printed fingerprint, the self-signed one kept in
+--state-dir), the plain HTTP listener beside it, which only redirects, and headless Chromium
+driving the page over HTTPS with a certificate of a test CA that it trusts.
+
+Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]
+"""
+import hashlib
+import http.client
+import json
+import os
+import ssl
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+
+import rig  # noqa: E402
+from rig.browser import chromium  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
+from rig.scpi import Client  # noqa: E402
+from rig.serve import Server  # noqa: E402
+
+FINGERPRINT = r"web panel certificate SHA-256 fingerprint: ([0-9A-F:]{95})$"
+
+
+def handshake(port, *options):
+    """Whether openssl s_client completes a handshake with these options."""
+    result = subprocess.run(["openssl", "s_client", "-connect", f"127.0.0.1:{port}", *options],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=20)
+    return result.returncode == 0 and "Cipher is (NONE)" not in result.stdout
+
+
+def served_fingerprint(port):
+    der = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", port)))
+    return ":".join(f"{byte:02X}" for byte in hashlib.sha256(der).digest())
+
+
+class HttpsTest(DeviceTree, unittest.TestCase):
+    def setUp(self):
+        super().setUp()
+        self.generator = self.plug_in()
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def serve(self, *options):
+        server = Server("--http", "0", "--https", "0", "--no-announce", *options, env=self.env)
+        self.addCleanup(server.stop)
+        self.assertTrue(server.url and server.url.startswith("https://"), server.lines)
+        return server
+
+    def test_only_tls_1_2_and_1_3_with_forward_secret_aead_suites(self):
+        server = self.serve()
+        port = server.web_port
+        # No client of Debian's offers TLS 1.0 or 1.1 at its default security level.
+        legacy = "DEFAULT@SECLEVEL=0"
+        for options, accepted in ((("-tls1_3",), True), (("-tls1_2",), True),
+                                  (("-tls1_1", "-cipher", legacy), False),
+                                  (("-tls1", "-cipher", legacy), False),
+                                  (("-tls1_2", "-cipher", "ECDHE-ECDSA-AES128-SHA"), False),
+                                  (("-tls1_2", "-cipher", "ECDHE-ECDSA-CHACHA20-POLY1305"), True)):
+            self.assertEqual(handshake(port, *options), accepted, options)
+        self.assertEqual(server.stop(), 0)
+        # An RSA key: the suites without forward secrecy that OpenSSL would offer with it.
+        cert, key = (os.path.join(self.folder.name, name) for name in ("rsa.pem", "rsa-key.pem"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-subj", "/CN=localhost", "-days", "1"],
+                       check=True, capture_output=True, timeout=60)
+        server = self.serve("--tls-cert", cert, "--tls-key", key)
+        for suite, accepted in (("AES128-GCM-SHA256", False), ("AES256-GCM-SHA384", False),
+                                ("ECDHE-RSA-AES128-SHA", False),
+                                ("ECDHE-RSA-AES128-GCM-SHA256", True)):
+            self.assertEqual(handshake(server.web_port, "-tls1_2", "-cipher", suite), accepted,
+                             suite)
+        self.assertEqual(served_fingerprint(server.web_port),
+                         server.wait_for(FINGERPRINT).group(1))
+
+    def test_the_self_signed_certificate_is_kept_in_the_state_folder(self):
+        state = os.path.join(self.folder.name, "state")
+        fingerprints = []
+        for _ in range(2):
+            server = self.serve("--state-dir", state)
+            fingerprint = server.wait_for(FINGERPRINT).group(1)
+            self.assertEqual(served_fingerprint(server.web_port), fingerprint)
+            fingerprints.append(fingerprint)
+            self.assertEqual(server.stop(), 0)
+        self.assertEqual(fingerprints[0], fingerprints[1])
+        self.assertEqual(stat.S_IMODE(os.stat(os.path.join(state, "tls-key.pem")).st_mode), 0o600)
+        text = subprocess.run(["openssl", "x509", "-noout", "-text", "-in",
+                               os.path.join(state, "tls-cert.pem")],
+                              check=True, capture_output=True, text=True, timeout=10).stdout
+        for part in ("ASN1 OID: prime256v1", "IP Address:127.0.0.1", "DNS:localhost",
+                     "TLS Web Server Authentication", "CA:FALSE"):
+            self.assertIn(part, text)
+        # Without the folder, each start makes a new one.
+        self.assertNotEqual(self.serve().wait_for(FINGERPRINT).group(1), fingerprints[0])
+
+    def test_bad_options_and_files_are_named(self):
+        other = os.path.join(self.folder.name, "other.pem")
+        server = self.serve()
+        with open(other, "w") as file:  # a certificate with another key
+            file.write(ssl.get_server_certificate(("127.0.0.1", server.web_port)))
+        self.assertEqual(server.stop(), 0)
+        key = os.path.join(self.folder.name, "key.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
+                        "ec_paramgen_curve:P-256", "-out", key], check=True, timeout=30)
+        missing = os.path.join(self.folder.name, "missing.pem")
+        for options, code, message in (
+                (("--https", "localhost:0"), 64, "--https localhost:0: not PORT or ADDR:PORT "
+                 "with a numeric address (127.0.0.1:8443)"),
+                (("--https", "0", "--tls-cert", other), 64,
+                 "--tls-cert and --tls-key go together, with --https"),
+                (("--tls-cert", other, "--tls-key", key), 64,
+                 "--tls-cert and --tls-key go together, with --https"),
+                (("--https", "0", "--tls-cert", missing, "--tls-key", key), 66,
+                 f"--tls-cert {missing} --tls-key {key}: cannot be read"),
+                (("--https", "0", "--tls-cert", other, "--tls-key", key), 65,
+                 f"--tls-cert {other} --tls-key {key}: not a PEM certificate and its private key")):
+            result = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", *options],
+                                    env=self.env, capture_output=True, text=True, timeout=30)
+            self.assertEqual((result.returncode, result.stderr),
+                             (code, f"varnoltctl: {message}\n"), options)
+
+    def test_plain_http_redirects_and_the_panel_takes_its_own_https_origin(self):
+        server = self.serve()
+        before = self.generator.settle()
+        for host, status in ((f"127.0.0.1:{server.http_port}", 307),
+                             (f"localhost:{server.http_port}", 307),
+                             (f"evil.example:{server.http_port}", 403),
+                             (f"127.0.0.1:{server.web_port}", 403)):
+            connection = http.client.HTTPConnection("127.0.0.1", server.http_port, timeout=10)
+            self.addCleanup(connection.close)
+            connection.request("POST", "/api/action?x=1", body=b'{"do":"run"}',
+                               headers={"Host": host})
+            response = connection.getresponse()
+            response.read()
+            location = host.split(":")[0] + f":{server.web_port}/api/action?x=1"
+            self.assertEqual((response.status, response.headers["Location"]),
+                             (status, "https://" + location if status == 307 else None), host)
+            if status == 307:
+                self.assertEqual(response.headers["Cache-Control"], "no-store")
+        self.assertEqual(self.generator.settle(), before)  # nothing ran
+        context = ssl.create_default_context()
+        context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+        for scheme, status in (("http", 403), ("https", 200)):
+            connection = http.client.HTTPSConnection("127.0.0.1", server.web_port, timeout=10,
+                                                     context=context)
+            self.addCleanup(connection.close)
+            connection.request("POST", "/api/action", body=json.dumps({"do": "run"}).encode(),
+                               headers={"Content-Type": "application/json",
+                                        "Origin": f"{scheme}://127.0.0.1:{server.web_port}"})
+            self.assertEqual(connection.getresponse().status, status, scheme)
+        self.assertGreater(self.generator.settle(), before)
+
+    def test_chromium_trusts_a_certificate_of_a_ca_it_was_given(self):
+        folder = self.folder.name
+        ca, ca_key, cert, key = (os.path.join(folder, name)
+                                 for name in ("ca.pem", "ca-key.pem", "cert.pem", "key.pem"))
+        ec = ("-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes")
+        extensions = os.path.join(folder, "server.ext")
+        with open(extensions, "w") as file:
+            file.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
+        for command in (
+                ("req", "-x509", *ec, "-keyout", ca_key, "-out", ca, "-subj", "/CN=Test CA",
+                 "-days", "1"),
+                ("req", *ec, "-keyout", key, "-out", cert + ".csr", "-subj", "/CN=localhost"),
+                ("x509", "-req", "-in", cert + ".csr", "-CA", ca, "-CAkey", ca_key,
+                 "-CAcreateserial", "-days", "1", "-extfile", extensions, "-out", cert)):
+            subprocess.run(["openssl", *command], check=True, capture_output=True, timeout=60)
+        nssdb = os.path.join(folder, ".pki", "nssdb")
+        os.makedirs(nssdb)
+        for command in (("-N", "--empty-password"), ("-A", "-t", "C,,", "-n", "Test CA", "-i", ca)):
+            subprocess.run(["certutil", "-d", "sql:" + nssdb, *command], check=True, timeout=30)
+        server = self.serve("--tls-cert", cert, "--tls-key", key)
+        browser = chromium(home=folder)
+        self.addCleanup(browser.quit)
+        scpi = Client(server.port)
+        self.addCleanup(scpi.close)
+        # Through the redirect; an untrusted certificate would leave an error page, with no
+        # START on it.
+        browser.get(f"http://localhost:{server.http_port}/")
+        self.assertEqual(browser.current_url, f"https://localhost:{server.web_port}/")
+        start = WebDriverWait(browser, 10).until(lambda _: [
+            element for element in browser.find_elements(By.TAG_NAME, "button")
+            if element.accessible_name == "START"])
+        start[0].click()
+        WebDriverWait(browser, 10).until(lambda _: scpi.query("OUTP?") == "1")
+
+
+if __name__ == "__main__":
+    rig.main()
