@@ -1,5 +1,6 @@
 #include "web_panel/http_listener.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -28,6 +29,7 @@ enum : int32_t {
   kHeaderTimeoutSeconds = 10,  // a request's headers must have come by then
   kKeepAliveSeconds = 5,       // an idle kept-alive connection is closed after this
   kEventPingSeconds = 15,      // an open event stream hears a comment this often
+  kStopWaitMs = 2000,          // at the end, how long the connections being served may take
   kActionWaitSeconds = 60,     // a start takes under a second; the loop answers long before
 };
 const size_t kMaxBody = 1024 * 1024;
@@ -56,9 +58,11 @@ struct WebShared {
   WebServerConfig config;
   // The worker pool.
   std::condition_variable work;
+  std::condition_variable idle;  // a worker finished its connection
   std::deque<std::function<void()>> jobs;
   int32_t workers = 0;
   int32_t idleWorkers = 0;
+  std::vector<intptr_t> openSockets;  // the connections being served, which the end closes
   // Who signed in, and who failed to.
   std::vector<WebSession> sessions;
   std::vector<SignInFailures> failures;
@@ -76,6 +80,7 @@ void Work() {
   std::unique_lock<std::mutex> lock(shared->mutex);
   for (;;) {
     shared->idleWorkers++;
+    shared->idle.notify_all();
     shared->work.wait(lock, [] { return !shared->jobs.empty(); });
     shared->idleWorkers--;
     std::function<void()> job = std::move(shared->jobs.front());
@@ -108,7 +113,17 @@ bool AdmitSocket(intptr_t sock, const std::string &listener) {
   std::string peer;
   int peerPort = 0;
   httplib::detail::get_remote_ip_and_port(static_cast<socket_t>(sock), peer, peerPort);
-  return shared->config.admitPeer(listener.c_str(), peer.c_str(), "web panel");
+  if (!shared->config.admitPeer(listener.c_str(), peer.c_str(), "web panel")) return false;
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  shared->openSockets.push_back(sock);
+  return true;
+}
+
+// An admitted connection's socket is about to close: the end must not shut a reused one.
+void ForgetSocket(intptr_t sock) {
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  std::vector<intptr_t> &open = shared->openSockets;
+  open.erase(std::remove(open.begin(), open.end(), sock), open.end());
 }
 
 // The library's server, with the check of who may connect. The library's own processing of a
@@ -127,6 +142,7 @@ struct AdmittingServer : httplib::Server {
         [this](httplib::Stream &strm, bool close_connection, bool &connection_closed) {
           return process_request(strm, close_connection, connection_closed, nullptr);
         });
+    ForgetSocket(static_cast<intptr_t>(sock));
     httplib::detail::shutdown_socket(sock);
     httplib::detail::close_socket(sock);
     return processed;
@@ -435,7 +451,7 @@ int32_t BindWebServer(const WebServerConfig &config, int32_t *pPort, std::string
   if (shared == nullptr) shared = new WebShared();
   shared->config = config;
   if (config.https) {
-    server = NewTlsServer(config.identity, AdmitSocket, config.host, pMessage);
+    server = NewTlsServer(config.identity, AdmitSocket, ForgetSocket, config.host, pMessage);
     if (server == nullptr) return kExitBadValue;
   } else {
     auto *plain = new AdmittingServer();
@@ -539,6 +555,17 @@ void StopWebServer() {
   if (listener.joinable()) listener.join();
   if (redirector != nullptr) redirector->stop();
   if (redirectListener.joinable()) redirectListener.join();
+  // The connections being served end before the process does: a worker still inside the library
+  // while the process's statics are destroyed would read freed memory. A kept-alive connection
+  // waits for its client's next request: shutting its socket ends that wait, and any read, at
+  // once; the end still waits no longer than this.
+  std::unique_lock<std::mutex> lock(shared->mutex);
+  for (intptr_t sock : shared->openSockets) {
+    httplib::detail::shutdown_socket(static_cast<socket_t>(sock));
+  }
+  shared->idle.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [] {
+    return shared->jobs.empty() && shared->idleWorkers == shared->workers;
+  });
 }
 
 void ServeWebActions(WebRunFn run, WebStateFn state, void *context) {

@@ -12,7 +12,7 @@ int32_t LoadTlsIdentity(const std::string &, const std::string &, const std::str
 }
 
 httplib::Server *NewTlsServer(const TlsIdentity &, bool (*)(intptr_t, const std::string &),
-                              const std::string &, std::string *pMessage) {
+                              void (*)(intptr_t), const std::string &, std::string *pMessage) {
   *pMessage = "the Windows build serves HTTP only";
   return nullptr;
 }

@@ -218,6 +218,7 @@ bool SetUpContext(SSL_CTX &context, const TlsIdentity &identity) {
 struct AdmittingTlsServer : httplib::SSLServer {
   using httplib::SSLServer::SSLServer;
   bool (*admit)(intptr_t socket, const std::string &listener) = nullptr;
+  void (*forget)(intptr_t socket) = nullptr;
   std::string listener;
   std::mutex sslMutex;  // the library's is private: SSL_new and SSL_free under one of our own
 
@@ -245,6 +246,7 @@ struct AdmittingTlsServer : httplib::SSLServer {
       // A closing handshake only after a connection that ended well: the peer may be gone.
       httplib::detail::ssl_delete(sslMutex, ssl, processed);
     }
+    forget(static_cast<intptr_t>(sock));
     httplib::detail::shutdown_socket(sock);
     httplib::detail::close_socket(sock);
     return processed;
@@ -306,7 +308,8 @@ int32_t LoadTlsIdentity(const std::string &certFile, const std::string &keyFile,
 
 httplib::Server *NewTlsServer(const TlsIdentity &identity,
                               bool (*admit)(intptr_t socket, const std::string &listener),
-                              const std::string &listener, std::string *pMessage) {
+                              void (*forget)(intptr_t socket), const std::string &listener,
+                              std::string *pMessage) {
   auto *server = new AdmittingTlsServer(
       [&identity](SSL_CTX &context) { return SetUpContext(context, identity); });
   if (!server->is_valid()) {
@@ -315,6 +318,7 @@ httplib::Server *NewTlsServer(const TlsIdentity &identity,
     return nullptr;
   }
   server->admit = admit;
+  server->forget = forget;
   server->listener = listener;
   return server;
 }

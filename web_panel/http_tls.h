@@ -29,7 +29,8 @@ int32_t LoadTlsIdentity(const std::string &certFile, const std::string &keyFile,
                         TlsIdentity *pIdentity, std::string *pMessage);
 
 // A TLS server with this identity whose connections are admitted by admit(socket, listener) before
-// the handshake; null with *pMessage.
+// the handshake, and told to forget(socket) before the socket closes; null with *pMessage.
 httplib::Server *NewTlsServer(const TlsIdentity &identity,
                               bool (*admit)(intptr_t socket, const std::string &listener),
-                              const std::string &listener, std::string *pMessage);
+                              void (*forget)(intptr_t socket), const std::string &listener,
+                              std::string *pMessage);

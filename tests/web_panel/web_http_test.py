@@ -166,7 +166,7 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
             rf"web panel http://127\.0\.0\.1:{self.served.web_port}/\?token=[\w-]{{32}}$"))
         self.assertEqual(self.action({"do": "run"})[0], 403)
         self.assertFalse([line for line in self.served.lines if "serving the web panel" in line])
-        self.assertEqual(self.served.stop(), 0)
+        self.assertEqual(self.served.stop(), 0, "\n".join(self.served.lines))
         server = Server("--http", "0.0.0.0:0", "--no-announce", "--auth", "off", env=self.env)
         self.addCleanup(server.stop)
         self.assertIsNotNone(server.wait_for(
