@@ -21,9 +21,9 @@ MITIGATIONS = {"i386": ["DYNAMIC_BASE", "NX_COMPAT"],
                "x86-64": ["HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT"]}
 # DLLs that every Windows has; anything else (libstdc++-6.dll, libwinpthread-1.dll, ...) would
 # have to be shipped beside the program.
-WINDOWS_DLLS = {"advapi32.dll", "bcrypt.dll", "comctl32.dll", "gdi32.dll", "iphlpapi.dll", "kernel32.dll",
-                "msvcrt.dll", "setupapi.dll", "shell32.dll", "user32.dll", "ws2_32.dll",
-                "version.dll"}
+WINDOWS_DLLS = {"advapi32.dll", "bcrypt.dll", "comctl32.dll", "gdi32.dll", "iphlpapi.dll",
+                "kernel32.dll", "msvcrt.dll", "setupapi.dll", "shell32.dll", "user32.dll",
+                "ws2_32.dll", "version.dll"}
 
 
 def run(command):
