@@ -238,10 +238,6 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
   config.print = options.print;
   const bool loopback = IsLoopbackHost(config.host);
   config.authNeeded = WebAuthNeeded(options.auth, loopback);
-  if (config.authNeeded) {
-    const int32_t status = AccessToken(options.tokenFile, &config.token, pMessage);
-    if (status != kExitOk) return status;
-  }
   config.admitPeer = options.admitPeer;
   config.names = OwnNames(config.host, options);
   config.https = https;
@@ -252,6 +248,11 @@ int32_t OpenWebPanel(WebPanel *panel, const WebPanelOptions &options,
                              &config.identity, pMessage);
     if (status != kExitOk) return status;
     config.names.https = true;
+  }
+  // After the certificate, which makes the state folder that may hold the token file too.
+  if (config.authNeeded) {
+    status = AccessToken(options.tokenFile, &config.token, pMessage);
+    if (status != kExitOk) return status;
   }
 
   int32_t port = 0;

@@ -85,8 +85,11 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         state = os.path.join(self.folder.name, "state")
         fingerprints = []
         for _ in range(2):
-            server = self.serve("--state-dir", state)
+            server = self.serve("--state-dir", state, "--auth", "on")
             fingerprint = server.wait_for(FINGERPRINT).group(1)
+            # The access token is kept there too, unless --token-file says otherwise.
+            with open(os.path.join(state, "token")) as file:
+                self.assertIsNotNone(server.wait_for("token=" + file.read().strip() + "$"))
             self.assertEqual(served_fingerprint(server.web_port), fingerprint)
             fingerprints.append(fingerprint)
             self.assertEqual(server.stop(), 0)
@@ -177,15 +180,22 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         os.makedirs(nssdb)
         for command in (("-N", "--empty-password"), ("-A", "-t", "C,,", "-n", "Test CA", "-i", ca)):
             subprocess.run(["certutil", "-d", "sql:" + nssdb, *command], check=True, timeout=30)
-        server = self.serve("--tls-cert", cert, "--tls-key", key)
+        server = self.serve("--tls-cert", cert, "--tls-key", key, "--auth", "on")
         browser = chromium(home=folder)
         self.addCleanup(browser.quit)
         scpi = Client(server.port)
         self.addCleanup(scpi.close)
-        # Through the redirect; an untrusted certificate would leave an error page, with no
-        # START on it.
+        # Through the redirect; an untrusted certificate would leave an error page.
         browser.get(f"http://localhost:{server.http_port}/")
         self.assertEqual(browser.current_url, f"https://localhost:{server.web_port}/")
+        # The printed address, https:// now, signs in; its session cookie travels over HTTPS only.
+        address = server.wait_for(
+            rf"web panel (https://127\.0\.0\.1:{server.web_port}/\?token=\S+)$")
+        self.assertIsNotNone(address, server.lines)
+        browser.get(address.group(1))
+        self.assertEqual(browser.current_url, f"https://127.0.0.1:{server.web_port}/")
+        self.assertEqual([cookie["secure"] for cookie in browser.get_cookies()], [True])
+        # START, enabled only with the session, on a page of a trusted certificate.
         start = WebDriverWait(browser, 10).until(lambda _: [
             element for element in browser.find_elements(By.TAG_NAME, "button")
             if element.accessible_name == "START"])

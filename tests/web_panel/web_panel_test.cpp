@@ -153,14 +153,6 @@ TEST(WebAccess, TokenAndWhatASignInBrings) {
   }
 }
 
-// Over HTTPS the browser must never send the session in clear.
-TEST(WebAccess, TheCookieIsSecureOverHttpsOnly) {
-  EXPECT_EQ(SessionCookie(8025, "id", false),
-            "varnolt_session_8025=id; HttpOnly; SameSite=Strict; Path=/");
-  EXPECT_EQ(SessionCookie(8443, "id", true),
-            "varnolt_session_8443=id; HttpOnly; SameSite=Strict; Path=/; Secure");
-}
-
 // Sessions last a day; the tenth failed sign-in within 60 s locks its address out for 60 s from
 // then, and the failures of another address count apart. The clock is the test's.
 TEST(WebAccess, SessionsAndTheLimitOnFailedSignIns) {
