@@ -30,7 +30,8 @@ bool Write(void *, const WriteSequence &sequence) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   const char *pText = reinterpret_cast<const char *>(pData);
   const std::string text(pText, size);
-  const WebNames names = {{"127.0.0.1", "localhost", "::1"}, 8025};
+  // Origins over HTTP and over HTTPS alike.
+  const WebNames names = {{"127.0.0.1", "localhost", "::1"}, 8025, size > 0 && (pData[0] & 1) != 0};
   IsOwnHost(names, text.c_str());
   IsOwnOrigin(names, text.c_str());
   std::string value;
