@@ -22,6 +22,7 @@ import pyvisa
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig import built_programs  # noqa: E402
 from rig.generator import Generator  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
@@ -38,9 +39,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "native"))
     parser.add_argument("--runs", type=int, default=10)
     options = parser.parse_args()
-    tool = os.path.join(options.build, "cli", "varnoltctl")
-    generator_program = os.path.join(options.build, "tools", "virtual_generator",
-                                     "varnolt-virtual-generator")
+    tool, generator_program = built_programs(options.build)
     print(f"measure: the native build {os.path.abspath(options.build)} (no Wine)", flush=True)
 
     generator = Generator(program=generator_program)

@@ -10,7 +10,6 @@ virtual generator, over loopback:
 Usage: https.py [VARNOLTCTL GENERATOR] [--handshakes N] [--changes N] [--idle SECONDS]
 (the paths default to the native build's)
 """
-import argparse
 import os
 import socket
 import ssl
@@ -28,7 +27,7 @@ from rig.generator import Generator  # noqa: E402
 from rig.process import processor_seconds  # noqa: E402
 from rig.scpi import Client  # noqa: E402
 from rig.serve import Server  # noqa: E402
-from web_panel import change_latencies, load_page, percentile  # noqa: E402
+from web_panel import change_latencies, load_page, percentile, program_arguments  # noqa: E402
 
 
 def handshakes(port, version, count):
@@ -46,12 +45,7 @@ def handshakes(port, version, count):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("tool", nargs="?",
-                        default=os.path.join(ROOT, "build", "native", "cli", "varnoltctl"))
-    parser.add_argument("generator", nargs="?",
-                        default=os.path.join(ROOT, "build", "native", "tools",
-                                             "virtual_generator", "varnolt-virtual-generator"))
+    parser = program_arguments(__doc__)
     parser.add_argument("--handshakes", type=int, default=500)
     parser.add_argument("--changes", type=int, default=100)
     parser.add_argument("--idle", type=float, default=10.0)

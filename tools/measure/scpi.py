@@ -20,6 +20,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig import built_programs  # noqa: E402
 from rig.generator import Generator  # noqa: E402
 from rig.process import processor_seconds  # noqa: E402
 from rig.scpi import Client  # noqa: E402
@@ -105,9 +106,7 @@ def main():
     parser.add_argument("--commands", type=int, default=100000)
     parser.add_argument("--idle", type=float, default=10.0)
     options = parser.parse_args()
-    tool = os.path.join(options.build, "cli", "varnoltctl")
-    generator_program = os.path.join(options.build, "tools", "virtual_generator",
-                                     "varnolt-virtual-generator")
+    tool, generator_program = built_programs(options.build)
     print(f"measure: the native build {os.path.abspath(options.build)} (no Wine)", flush=True)
 
     generator = Generator(program=generator_program)

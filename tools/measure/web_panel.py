@@ -32,6 +32,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+from rig import built_programs  # noqa: E402
 from rig.browser import chromium  # noqa: E402
 from rig.generator import Generator  # noqa: E402
 from rig.process import processor_seconds  # noqa: E402
@@ -146,13 +147,17 @@ def change_latencies(browser, url, scpi, tool, count):
     return dom, frame
 
 
+def program_arguments(doc):
+    """The measures' parser, with varnoltctl and the virtual generator (the native build's)."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    tool, generator = built_programs(os.path.join(ROOT, "build", "native"))
+    parser.add_argument("tool", nargs="?", default=tool)
+    parser.add_argument("generator", nargs="?", default=generator)
+    return parser
+
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("tool", nargs="?",
-                        default=os.path.join(ROOT, "build", "native", "cli", "varnoltctl"))
-    parser.add_argument("generator", nargs="?",
-                        default=os.path.join(ROOT, "build", "native", "tools",
-                                             "virtual_generator", "varnolt-virtual-generator"))
+    parser = program_arguments(__doc__)
     parser.add_argument("--changes", type=int, default=100)
     parser.add_argument("--queries", type=int, default=20000)
     parser.add_argument("--idle", type=float, default=10.0)
