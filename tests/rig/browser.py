@@ -30,6 +30,7 @@ class ServedPage(DeviceTree):
     """A browser for the test class; for each test a generator plugged in, serve on it (self.server,
     with the class's serve_options) and a SCPI client of it (self.scpi)."""
     serve_options = ()
+    host = "127.0.0.1"  # where the SCPI client finds the server
 
     @classmethod
     def setUpClass(cls):
@@ -42,11 +43,16 @@ class ServedPage(DeviceTree):
     def setUp(self):
         super().setUp()
         self.generator = self.plug_in()
-        self.server = Server(*self.serve_options, env=self.env)
-        self.addCleanup(self.server.stop)
-        self.assertIsNotNone(self.server.url, "\n".join(self.server.lines))
-        self.scpi = Client(self.server.port)
+        self.server = self.serve(*self.serve_options)
+        self.scpi = Client(self.server.port, host=self.host)
         self.addCleanup(self.scpi.close)
+
+    def serve(self, *options):
+        """varnoltctl serve with these options, stopped at the test's end."""
+        server = Server(*options, env=self.env)
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.url, "\n".join(server.lines))
+        return server
 
     def wait_until(self, condition, limit=5.0):
         """condition() once it holds, or at the time limit."""

@@ -15,16 +15,17 @@ SERVING = re.compile(r"varnoltctl: serving (\S+) on (\S+):(\d+)"
 
 class Server:
     """varnoltctl serve with these options, listening on listen, with the web panel on a free
-    loopback port unless an --http option says otherwise; or the whole command line given.
+    loopback port unless an --http option says otherwise, run through the command prefix enter (a
+namespace's nsenter); or the whole command line given.
     device, port, url, web_port and http_port come from its serving line (port None: it did not
     serve, url and web_port None: no web panel; http_port: the redirecting listener beside
     HTTPS)."""
 
     def __init__(self, *options, listen="127.0.0.1:0", env=None, tool=None, command=None,
-                 preexec_fn=None):
+                 preexec_fn=None, enter=()):
         if command is None:
             web = () if any(option.startswith("--http") for option in options) else ("--http", "0")
-            command = [tool or rig.TOOL, "serve", "--listen", listen, *web, *options]
+            command = [*enter, tool or rig.TOOL, "serve", "--listen", listen, *web, *options]
         self.process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                         preexec_fn=preexec_fn)

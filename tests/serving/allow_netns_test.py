@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Who may connect to varnoltctl serve (--allow), in four network namespaces of the test's own: the
-server (the test's own namespace, 10.232.1.1 on network A), a neighbour on A (10.232.1.2), a
-router on A (a bridge, 10.232.1.254) and on B (10.232.2.254), and a stranger on B (10.232.2.2),
-which reaches the server through the router. Needs root; every process it starts dies with it.
+"""Who may connect to varnoltctl serve (--allow), in the rig's four network namespaces: the server
+in the test's own on network A, a neighbour on A, and a stranger on B, routed to A. Needs root.
 
 Usage: allow_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
@@ -16,10 +14,10 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
-from rig.process import die_with_parent, enter_namespaces  # noqa: E402
+from rig.netns import HERE as SERVER, STRANGER, close, enter, network  # noqa: E402
+from rig.process import enter_namespaces  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
-SERVER, NEIGHBOUR, STRANGER = "10.232.1.1", "10.232.1.2", "10.232.2.2"
 # One connection from a namespace: what came back before the server closed it (b"" for none).
 CLIENT = """import socket, sys
 with socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=5) as s:
@@ -31,55 +29,6 @@ with socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=5) as s:
 """
 
 
-def ip(*words, into=None):
-    enter = ["nsenter", "-t", str(into.pid), "-n", "--"] if into else []
-    subprocess.run([*enter, "ip", *words], check=True, timeout=10)
-
-
-def namespace():
-    """A process holding a network namespace of its own, with loopback up."""
-    holder = subprocess.Popen(["unshare", "--net", "sleep", "600"], preexec_fn=die_with_parent)
-    own = os.readlink("/proc/self/ns/net")
-    deadline = time.monotonic() + 10
-    while os.readlink(f"/proc/{holder.pid}/ns/net") == own:  # until unshare has made it
-        if time.monotonic() > deadline:
-            raise RuntimeError("no namespace")
-        time.sleep(0.01)
-    ip("link", "set", "lo", "up", into=holder)
-    return holder
-
-
-def wire(name, address, into, router, bridge=None, route=None):
-    """A veth link from a namespace (into; None: this one) to the router, its router end on
-    bridge, or with the router's address on it when there is no bridge."""
-    ip("link", "add", name, "type", "veth", "peer", "name", name + "r", "netns", str(router.pid),
-       into=into)
-    ip("addr", "add", address, "dev", name, into=into)
-    ip("link", "set", name, "up", into=into)
-    if bridge:
-        ip("link", "set", name + "r", "master", bridge, into=router)
-    ip("link", "set", name + "r", "up", into=router)
-    if route:
-        ip("route", "add", *route, into=into)
-
-
-def network():
-    """Networks A and B, with the router between them: the holders of the router's, the
-    neighbour's and the stranger's namespaces."""
-    ip("link", "set", "lo", "up")
-    router, neighbour, stranger = namespace(), namespace(), namespace()
-    ip("link", "add", "ba", "type", "bridge", into=router)
-    ip("addr", "add", "10.232.1.254/24", "dev", "ba", into=router)
-    ip("link", "set", "ba", "up", into=router)
-    subprocess.run(["nsenter", "-t", str(router.pid), "-n", "sysctl", "-qw",
-                    "net.ipv4.ip_forward=1"], check=True, timeout=10)
-    wire("sa", SERVER + "/24", None, router, "ba", ("10.232.2.0/24", "via", "10.232.1.254"))
-    wire("na", NEIGHBOUR + "/24", neighbour, router, "ba")
-    wire("sb", STRANGER + "/24", stranger, router, route=("10.232.1.0/24", "via", "10.232.2.254"))
-    ip("addr", "add", "10.232.2.254/24", "dev", "sbr", into=router)
-    return router, neighbour, stranger
-
-
 class AllowTest(DeviceTree, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -88,9 +37,7 @@ class AllowTest(DeviceTree, unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        for holder in cls.holders:
-            holder.kill()
-            holder.wait()
+        close(cls.holders)
 
     def setUp(self):
         super().setUp()
@@ -104,7 +51,7 @@ class AllowTest(DeviceTree, unittest.TestCase):
 
     def connect(self, client, port, text):
         """What the server answered a connection from the client's namespace (b"": nothing)."""
-        result = subprocess.run(["nsenter", "-t", str(client.pid), "-n", "--", sys.executable,
+        result = subprocess.run([*enter(client), sys.executable,
                                  "-c", CLIENT, SERVER, str(port), text],
                                 capture_output=True, text=True, timeout=20)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -139,8 +86,7 @@ class AllowTest(DeviceTree, unittest.TestCase):
 
     def test_https_and_its_redirect_admit_as_http_does(self):
         server = self.serve("--https", "0", "--http", "0")
-        self.assertEqual(subprocess.run(["nsenter", "-t", str(self.neighbour.pid), "-n", "--",
-                                         "openssl", "s_client", "-connect",
+        self.assertEqual(subprocess.run([*enter(self.neighbour), "openssl", "s_client", "-connect",
                                          f"{SERVER}:{server.web_port}"],
                                         stdin=subprocess.DEVNULL, capture_output=True,
                                         timeout=20).returncode, 0)

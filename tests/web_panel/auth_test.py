@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Who may change the generator through the web panel, in headless Chromium, on loopback with
---auth on (beyond loopback, auto asks for the same token: the unit test of the pure half checks
-that decision): the read-only page without a session, signing in by the printed address and by
-the form, the session cookie, wrong tokens and their limit, a foreign Origin, a previous run's
-session, and --token-file.
+"""Who may change the generator through the web panel, in headless Chromium, across the rig's
+network namespaces: serve in the neighbour's, on its address on network A (beyond loopback, so
+that the default --auth auto asks for the token), the browser in the test's own. The read-only
+page without a session, signing in by the printed address and by the form, the session cookie,
+wrong tokens and their limit, a foreign Origin, a previous run's session, and --token-file.
 
 Usage: auth_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
@@ -22,13 +22,32 @@ from selenium.webdriver.common.by import By
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.browser import ServedPage  # noqa: E402
+from rig.netns import HERE, NEIGHBOUR, close, enter, network  # noqa: E402
+from rig.process import enter_namespaces  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
-TOKEN_LINE = r"varnoltctl: web panel (http://127\.0\.0\.1:\d+/\?token=([A-Za-z0-9_-]{32}))$"
+TOKEN_LINE = r"varnoltctl: web panel (http://10\.232\.1\.2:\d+/\?token=([A-Za-z0-9_-]{32}))$"
 
 
 class AuthTest(ServedPage, unittest.TestCase):
-    serve_options = ("--auth", "on")
+    host = NEIGHBOUR
+
+    @classmethod
+    def setUpClass(cls):
+        cls.holders = network()
+        super().setUpClass()
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        close(cls.holders)
+
+    def serve(self, *options):
+        server = Server("--no-announce", "--http", NEIGHBOUR + ":0", *options, env=self.env,
+                        listen=NEIGHBOUR + ":0", enter=enter(self.holders[1]))
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.url, "\n".join(server.lines))
+        return server
 
     def setUp(self):
         super().setUp()
@@ -40,7 +59,7 @@ class AuthTest(ServedPage, unittest.TestCase):
 
     def http(self, method, path, body=b"", headers=None, port=None):
         """(status, headers, body) of one request."""
-        connection = http.client.HTTPConnection("127.0.0.1", port or self.server.web_port,
+        connection = http.client.HTTPConnection(NEIGHBOUR, port or self.server.web_port,
                                                 timeout=10)
         try:
             connection.request(method, path, body=body, headers=headers or {})
@@ -106,9 +125,7 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.scpi.query("OUTP?"), "0")
         # A later run of serve knows no session of this one.
         self.assertEqual(self.server.stop(), 0)
-        later = Server("--auth", "on", env=self.env)
-        self.addCleanup(later.stop)
-        self.assertIsNotNone(later.web_port, later.lines)
+        later = self.serve()
         replayed = {"Cookie": f"varnolt_session_{later.web_port}={cookie['value']}"}
         self.assertEqual(self.http("POST", "/api/action", b'{"do":"run"}', replayed,
                                    port=later.web_port)[0], 403)
@@ -135,8 +152,8 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.http("GET", "/?token=" + self.token)[0], 429)
         self.assertIsNotNone(self.server.wait_for("refused for 60 s"), self.server.lines)
         failures = [line for line in self.server.lines if "access token" in line]
-        self.assertEqual(failures, ["varnoltctl: web panel: a wrong access token from 127.0.0.1"] * 10
-                         + ["varnoltctl: web panel: 10 wrong access tokens from 127.0.0.1 within "
+        self.assertEqual(failures, [f"varnoltctl: web panel: a wrong access token from {HERE}"] * 10
+                         + [f"varnoltctl: web panel: 10 wrong access tokens from {HERE} within "
                             "60 s: its sign-ins are refused for 60 s"])
         self.assertNotIn("badtoken", "\n".join(self.server.lines))
 
@@ -155,7 +172,7 @@ class AuthTest(ServedPage, unittest.TestCase):
         path = os.path.join(folder.name, "token")
         tokens = []
         for _ in range(2):
-            server = Server("--auth", "on", "--token-file", path, env=self.env)
+            server = self.serve("--token-file", path)
             match = server.wait_for(TOKEN_LINE)
             self.assertEqual(server.stop(), 0)
             self.assertIsNotNone(match, server.lines)
@@ -173,4 +190,5 @@ class AuthTest(ServedPage, unittest.TestCase):
 
 
 if __name__ == "__main__":
+    enter_namespaces("--net")
     rig.main()

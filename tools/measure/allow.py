@@ -19,12 +19,12 @@ import os
 import statistics
 import subprocess
 import sys
-import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 from rig.generator import Generator  # noqa: E402
-from rig.process import die_with_parent, enter_namespaces  # noqa: E402
+from rig.netns import enter, ip, namespace  # noqa: E402
+from rig.process import enter_namespaces  # noqa: E402
 from rig.serve import Server  # noqa: E402
 
 # The client: count connections from source to host:port, each one's time in microseconds.
@@ -47,27 +47,19 @@ print(json.dumps(times))
 """
 
 
-def ip(*words, enter=()):
-    subprocess.run([*enter, "ip", *words], check=True, timeout=10)
-
-
 def client_namespace():
-    """The client's namespace, joined to this one: the nsenter command that runs in it."""
-    holder = subprocess.Popen(["unshare", "--net", "sleep", "3600"], preexec_fn=die_with_parent)
-    own = os.readlink("/proc/self/ns/net")
-    while os.readlink(f"/proc/{holder.pid}/ns/net") == own:
-        time.sleep(0.01)
-    enter = ["nsenter", "-t", str(holder.pid), "-n", "--"]
+    """The client's namespace, joined to this one: its holder, and the nsenter command that runs
+    in it."""
+    holder = namespace()
     ip("link", "set", "lo", "up")
     ip("link", "add", "va", "type", "veth", "peer", "name", "vb", "netns", str(holder.pid))
     ip("addr", "add", "10.233.0.1/24", "dev", "va")
     ip("link", "set", "va", "up")
     ip("route", "add", "10.233.1.0/24", "dev", "va")
     for address in ("10.233.0.2/24", "10.233.1.2/24"):
-        ip("addr", "add", address, "dev", "vb", enter=enter)
-    ip("link", "set", "vb", "up", enter=enter)
-    ip("link", "set", "lo", "up", enter=enter)
-    return holder, enter
+        ip("addr", "add", address, "dev", "vb", into=holder)
+    ip("link", "set", "vb", "up", into=holder)
+    return holder, enter(holder)
 
 
 def serve(build, generator, *options, listen):
