@@ -1,5 +1,6 @@
 """varnoltctl serve as a process: its stderr lines collected as they come, its serving line read
-once for the device, the SCPI port and the web panel's address."""
+once for the device, the SCPI port and the web panel's address; one request to the web panel."""
+import http.client
 import re
 import signal
 import subprocess
@@ -63,3 +64,16 @@ namespace's nsenter); or the whole command line given.
         self.reader.join(timeout=5)
         self.process.stderr.close()
         return code
+
+
+def request(port, method, path, body=b"", headers=None, host="127.0.0.1", context=None,
+            timeout=10):
+    """(status, headers, body) of one request to a web panel; over HTTPS with an ssl context."""
+    connection = (http.client.HTTPSConnection(host, port, timeout=timeout, context=context)
+                  if context else http.client.HTTPConnection(host, port, timeout=timeout))
+    try:
+        connection.request(method, path, body=body, headers=headers or {})
+        response = connection.getresponse()
+        return response.status, response.headers, response.read()
+    finally:
+        connection.close()

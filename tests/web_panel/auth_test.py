@@ -7,7 +7,6 @@ wrong tokens and their limit, a foreign Origin, a previous run's session, and --
 
 Usage: auth_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
-import http.client
 import json
 import os
 import re
@@ -24,7 +23,7 @@ import rig  # noqa: E402
 from rig.browser import ServedPage  # noqa: E402
 from rig.netns import HERE, NEIGHBOUR, close, enter, network  # noqa: E402
 from rig.process import enter_namespaces  # noqa: E402
-from rig.serve import Server  # noqa: E402
+from rig.serve import Server, request  # noqa: E402
 
 TOKEN_LINE = r"varnoltctl: web panel (http://10\.232\.1\.2:\d+/\?token=([A-Za-z0-9_-]{32}))$"
 
@@ -58,15 +57,7 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.browser.delete_all_cookies()
 
     def http(self, method, path, body=b"", headers=None, port=None):
-        """(status, headers, body) of one request."""
-        connection = http.client.HTTPConnection(NEIGHBOUR, port or self.server.web_port,
-                                                timeout=10)
-        try:
-            connection.request(method, path, body=body, headers=headers or {})
-            response = connection.getresponse()
-            return response.status, response.headers, response.read()
-        finally:
-            connection.close()
+        return request(port or self.server.web_port, method, path, body, headers, NEIGHBOUR)
 
     def run_action(self, headers):
         return self.http("POST", "/api/action", b'{"do":"run"}',
