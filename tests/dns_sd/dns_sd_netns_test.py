@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""varnoltctl serve announced with DNS-SD, and varnoltctl discover finding it, inside a network and
-a mount namespace of the test's own: a veth pair va/vb (10.231.0.1/10.231.0.2), a private /run
-(so a private /run/dbus and /run/avahi-daemon), a D-Bus system bus and an avahi-daemon that use
-only that pair. Nothing is announced or browsed on the machine's own interfaces, and the machine's own
-bus and responder are never reached. Needs root; every process it starts dies with it.
-
-Usage: dns_sd_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+"""varnoltctl serve announced with DNS-SD and varnoltctl discover finding it, in a network of the
+test's own (rig.mdns): never on the machine's own interfaces, bus or responder. Needs root.
+Usage: dns_sd_netns_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import json
 import os
 import re
@@ -17,8 +12,6 @@ import tempfile
 import time
 import unittest
 
-import pyvisa
-
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
@@ -26,15 +19,13 @@ from rig.mdns import (ADDRESS, ANNOUNCED, LO_UP, PRIVATE_RUN, VB_UP, Responder, 
                       configure, enter_network, run)
 from rig.process import die_with_parent  # noqa: E402
 from rig.scpi import Client  # noqa: E402
-from rig.serve import Server  # noqa: E402
 
 NAME = "VARNOLT DDS generator SN0001"
 ABSENT = re.compile(r"^varnoltctl: no mDNS responder \(start avahi-daemon\)")
 
 
 class Neighbour:
-    """Another machine on the wire: vb moved into a network and mount namespace of its own, with
-    its own /run, bus and responder. close() brings vb back."""
+    """Another machine on the wire: vb moved into namespaces of its own with a responder."""
 
     def __init__(self, folder):
         self.holder = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private",
@@ -77,7 +68,6 @@ def browse(service_type="_scpi-raw._tcp"):
 
 
 def browse_until(condition, limit=5.0):
-    """browse() once condition holds of what it found, or when limit s have passed."""
     deadline = time.monotonic() + limit
     while not condition(found := browse()) and time.monotonic() < deadline:
         time.sleep(0.1)
@@ -106,13 +96,9 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.plug_in()
 
     def server(self, *options, listen=ADDRESS + ":0", tool=None):
-        server = Server(*options, listen=listen, env=self.env, tool=tool)
-        self.addCleanup(server.stop)
-        self.assertIsNotNone(server.port, "\n".join(server.lines))
-        return server
+        return self.serve(*options, listen=listen, tool=tool)
 
     def announced(self, server):
-        """The name that server was announced as (a failure when it was not)."""
         match = server.wait_for(ANNOUNCED)
         self.assertIsNotNone(match, server.lines)
         return match.group(1)
@@ -159,14 +145,6 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         code, out, err = self.discover("--json")
         self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]], [None])
         self.assertEqual(browse("_http._tcp") + browse("_lxi._tcp"), [])
-        # The resource string as discover gives it opens the instrument.
-        resources = pyvisa.ResourceManager("@py")
-        self.addCleanup(resources.close)
-        scpi = resources.open_resource(json.loads(out)["instruments"][0]["resource"],
-                                       read_termination="\n", write_termination="\n",
-                                       timeout=5000)
-        self.addCleanup(scpi.close)
-        self.assertEqual(scpi.query("*IDN?"), f"VARNOLT,DDS generator,SN0001,{version}")
 
     def test_one_address_on_its_interface_a_wildcard_on_all(self):
         for listen, interfaces in ((ADDRESS + ":0", ["va"]), ("0.0.0.0:0", ["va", "vb"])):
@@ -255,11 +233,8 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         found = browse_until(lambda found: len(found) >= 2, limit=10)
         self.assertEqual(sorted(entry[1] for entry in found), sorted([NAME, name]))
 
-    def test_discover_finds_nothing(self):
-        code, out, err = self.discover("--timeout", "0.5")
-        self.assertEqual((code, out, err), (0, "", ""))
-        code, out, err = self.discover("--timeout", "0.5", "--json")
-        self.assertEqual((code, json.loads(out)), (0, {"instruments": []}), err)
+    def test_discover_finds_nothing(self):  # in JSON: test_nothing_announced_...
+        self.assertEqual(self.discover("--timeout", "0.5"), (0, "", ""))
 
 
 if __name__ == "__main__":
