@@ -14,9 +14,8 @@ import unittest
 import urllib.error
 import urllib.request
 
-from selenium.webdriver.common.by import By
-from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
+from web_panel_test import Page
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
@@ -24,7 +23,7 @@ from rig.browser import ServedPage  # noqa: E402
 from rig.generator import dry_run  # noqa: E402
 
 MIB = 1024 * 1024
-USER = "User waveform"
+USER, LOAD = "User waveform", "Load waveform"
 
 
 def wav_bytes(samples):
@@ -35,26 +34,10 @@ def wav_bytes(samples):
             struct.pack("<I", len(data)) + data)
 
 
-class WaveformUploadTest(ServedPage, unittest.TestCase):
+class WaveformUploadTest(Page, ServedPage, unittest.TestCase):
     def write(self, name, data):
         pathlib.Path(self.path(name)).write_bytes(data)
         return self.path(name)
-
-    def open_page(self):
-        self.browser.get(self.server.url)
-        self.wait_until(lambda: self.browser.find_element(By.ID, "frequency").get_attribute(
-            "value") != "")
-
-    def control(self, name):
-        found = [element for element in self.browser.find_elements(
-                     By.CSS_SELECTOR, "button, input, select, output")
-                 if element.accessible_name == name]
-        self.assertEqual(len(found), 1, name)
-        return found[0]
-
-    def field_error(self):
-        field = self.control("Load waveform")
-        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
 
     def page(self):
         """What the page shows: the waveform list, its choice, the readouts, the picture."""
@@ -82,10 +65,10 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         self.open_page()
         before = self.page()
         self.assertEqual(len(before[0]), 7)
-        self.control("Load waveform").send_keys(path)
+        self.control(LOAD).send_keys(path)
         self.wait_until(lambda: self.page()[1] == 7)
         waves, chosen, readouts, picture = self.page()
-        self.assertEqual((waves[7:], chosen, self.field_error()), ([USER], 7, ""))
+        self.assertEqual((waves[7:], chosen, self.field_error(LOAD)), ([USER], 7, ""))
         self.assertEqual(Select(self.control("Waveform")).first_selected_option.text, USER)
         self.assertNotEqual(picture, before[3])
         # The readouts are those of any wave at these settings; a sine's.
@@ -96,10 +79,7 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.generator.received(), dry_run("--shape", path))
         # The amplitude scales the shape again at once, the output running.
         sent = len(self.generator.received())
-        field = self.control("Amplitude")
-        field.click()
-        field.send_keys(Keys.CONTROL, "a")
-        field.send_keys("1.5", Keys.ENTER)
+        self.type_into("Amplitude", "1.5")
         self.wait_until(lambda: len(self.generator.received(sent)) == 15)
         self.assertEqual(self.generator.received(sent),
                          ["aa"] + dry_run("--shape", path, "--vpp", "1.5"))
@@ -112,11 +92,11 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         sent = self.generator.received()
         before = self.page()
         bad = self.write("broken.wav", b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00")
-        self.control("Load waveform").send_keys(bad)
-        self.wait_until(lambda: self.field_error() != "")
-        reason = self.field_error()
+        self.control(LOAD).send_keys(bad)
+        self.wait_until(lambda: self.field_error(LOAD) != "")
+        reason = self.field_error(LOAD)
         self.assertNotIn("broken", reason)  # the reason, not the file's name
-        self.assertEqual(self.control("Load waveform").get_attribute("aria-invalid"), "true")
+        self.assertEqual(self.control(LOAD).get_attribute("aria-invalid"), "true")
         self.assertEqual(self.page(), before)
         self.assertEqual(self.scpi.query("FUNC?;:SYST:ERR?"), 'SQU;0,"No error"')
         self.assertEqual(self.generator.received(), sent)
@@ -131,8 +111,8 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
             "files.items.add(new File(['0\\n1\\n2\\n3\\n'], 'ramp.csv'));"
             "document.querySelector('main svg').dispatchEvent("
             "  new DragEvent('drop', {dataTransfer: files, bubbles: true}));")
-        self.wait_until(lambda: self.field_error() == "")
-        self.assertEqual((self.field_error(), self.page()[1]), ("", 7))
+        self.wait_until(lambda: self.field_error(LOAD) == "")
+        self.assertEqual((self.field_error(LOAD), self.page()[1]), ("", 7))
 
     def test_the_upload_limit_and_the_origin(self):
         self.open_page()

@@ -37,22 +37,8 @@ WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
                "NRAM": "reversed-saw", "NOIS": "random", "DC": "zero"}
 
 
-class WebPanelTest(ServedPage, unittest.TestCase):
-    def setUp(self):
-        super().setUp()
-        self.open_page()
-
-    def show(self, *settings):
-        return json.loads(subprocess.run([rig.TOOL, "show", "--json", *settings],
-                                         capture_output=True, text=True, check=True).stdout)
-
-    def instrument_settings(self):
-        """The instrument's settings as SCPI answers them, as varnoltctl's options."""
-        answer = self.scpi.query("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;"
-                                 ":VOLT:JUMP?").split(";")
-        return ["--wave", WAVE_OPTION[answer[0]], "--freq", answer[1], "--spw", answer[2],
-                "--vpp", answer[3], "--offset", answer[4], "--duty", answer[5],
-                "--jumper", answer[6]]
+class Page:
+    """The page of a ServedPage, through accessible names."""
 
     def open_page(self):
         self.named = {}
@@ -75,6 +61,35 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertEqual(len(found), 1, f"elements named {name!r}")
         return found[0]
 
+    def field_error(self, name):
+        """The text shown beside a field (the element that describes it)."""
+        field = self.control(name)
+        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
+
+    def type_into(self, name, text):
+        field = self.control(name)
+        field.click()
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(text, Keys.ENTER)
+
+
+class WebPanelTest(Page, ServedPage, unittest.TestCase):
+    def setUp(self):
+        super().setUp()
+        self.open_page()
+
+    def show(self, *settings):
+        return json.loads(subprocess.run([rig.TOOL, "show", "--json", *settings],
+                                         capture_output=True, text=True, check=True).stdout)
+
+    def instrument_settings(self):
+        """The instrument's settings as SCPI answers them, as varnoltctl's options."""
+        answer = self.scpi.query("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;"
+                                 ":VOLT:JUMP?").split(";")
+        return ["--wave", WAVE_OPTION[answer[0]], "--freq", answer[1], "--spw", answer[2],
+                "--vpp", answer[3], "--offset", answer[4], "--duty", answer[5],
+                "--jumper", answer[6]]
+
     def status_element(self):
         lines = [element for element in self.browser.find_elements(By.CSS_SELECTOR, "[role]")
                  if element.aria_role == "status" and element.tag_name != "output"]
@@ -94,17 +109,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
     def assert_idle(self):
         self.assertIn(self.status_line(),
                       ("Device is STOPPED!", "Device is connected as " + self.server.device))
-
-    def field_error(self, name):
-        """The text shown beside a field (the element that describes it)."""
-        field = self.control(name)
-        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
-
-    def type_into(self, name, text):
-        field = self.control(name)
-        field.click()
-        field.send_keys(Keys.CONTROL, "a")
-        field.send_keys(text, Keys.ENTER)
 
     def shown(self):
         """What the page shows, in the words of varnoltctl show --json."""
