@@ -39,14 +39,12 @@ class Neighbour:
             time.sleep(0.01)
         self.enter = ["nsenter", "-t", pid, "-n", "-m", "--"]
         subprocess.run(["ip", "link", "set", "vb", "netns", pid], check=True, timeout=10)
-        self.responder = None
         configure(LO_UP, *VB_UP, *PRIVATE_RUN, enter=self.enter)
         self.responder = Responder(folder, "vb", self.enter, f"/proc/{pid}/root")
         self.responder.start()
 
     def close(self):
-        if self.responder is not None:
-            self.responder.close()
+        self.responder.close()
         run(*self.enter, "ip", "link", "set", "vb", "netns", str(os.getpid()))
         self.holder.kill()
         self.holder.wait(timeout=10)
@@ -56,15 +54,15 @@ class Neighbour:
 def browse(service_type="_scpi-raw._tcp"):
     """avahi-browse's resolved services of the type: (interface, name, host, address, port, TXT)."""
     result = run("avahi-browse", "-rtp", "-k", service_type, timeout=30)
-    found = []
+    found = set()
     for line in result.stdout.splitlines():
         fields = line.split(";")
         if fields[0] == "=" and fields[2] == "IPv4":
             texts = re.findall(r'"((?:[^"\\]|\\.)*)"', fields[9])
             # -p escapes a name's dots, backslashes and blanks as \DDD (decimal).
             name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), fields[3])
-            found.append((fields[1], name, fields[6], fields[7], int(fields[8]), sorted(texts)))
-    return sorted(set((i, n, h, a, p, tuple(t)) for i, n, h, a, p, t in found))
+            found.add((fields[1], name, fields[6], fields[7], int(fields[8]), tuple(sorted(texts))))
+    return sorted(found)
 
 
 def browse_until(condition, limit=5.0):
@@ -107,7 +105,7 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         result = run(rig.TOOL, "discover", *options, timeout=30)
         return result.returncode, result.stdout, result.stderr
 
-    def test_found_by_avahi_browse_and_discover_and_driven_by_pyvisa(self):
+    def test_found_by_avahi_browse_and_discover(self):
         server = self.server()
         self.assertEqual(self.announced(server), NAME)
         version = run(rig.TOOL, "--version").stdout.split()[-1]
