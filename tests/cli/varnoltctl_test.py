@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """varnoltctl against the virtual generator on a pty, finding it in a fake sysfs tree.
-
-Usage: varnoltctl_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+Usage: varnoltctl_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import fcntl
 import json
 import os
@@ -61,8 +59,7 @@ class ToolTest(DeviceTree, unittest.TestCase):
         table = self.write_file("table.txt", "# mine\n" + "\n".join(map(str, samples)) + "\n")
         settings = ["--freq-code", "7", "--spw", "24", "--offset-code", "30",
                     "--amplitude-code", "255", "--jumper", "J4", "--table", table]
-        # A line left cooked and echoing at 300 baud comes out raw at 9600 (a pty keeps CS8 and
-        # no parity itself).
+        # A line left cooked and echoing at 300 baud comes out raw at 9600.
         line = os.open(gen.pty, os.O_RDWR | os.O_NOCTTY)
         mode = termios.tcgetattr(line)
         mode[3:6] = [mode[3] | termios.ICANON | termios.ECHO, termios.B300, termios.B300]
@@ -109,8 +106,7 @@ class ToolTest(DeviceTree, unittest.TestCase):
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.addCleanup(tool.kill)
         self.assertEqual(len(generator.log("start", limit=20)), 1)
-        # Processor time over a second of the wait only, not the program's start-up (which a
-        # sanitizer makes long); a spinning wait would take most of a core even on a busy host.
+        # Processor time over a second of the wait only (a sanitizer makes the start-up long).
         before, started = processor_seconds(tool.pid), time.monotonic()
         time.sleep(1.0)
         used, waited = processor_seconds(tool.pid) - before, time.monotonic() - started

@@ -138,8 +138,7 @@ class ServeUnitTest(unittest.TestCase):
         self.assertIn("127.0.0.1:5025", result.stderr)
         self.assertIn(str(result.returncode),
                       settings[("[Service]", "RestartPreventExitStatus")][0].split())
-        # The first goes on serving, and ends with 0 on SIGTERM (systemctl stop); nothing was
-        # announced from loopback.
+        # The first goes on serving and ends with 0 on SIGTERM; nothing announced from loopback.
         with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
             client.sendall(b"*IDN?\n")
             self.assertTrue(client.makefile().readline().startswith("VARNOLT,"))

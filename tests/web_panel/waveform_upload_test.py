@@ -118,8 +118,7 @@ class WaveformUploadTest(Page, ServedPage, unittest.TestCase):
         self.open_page()
         state = self.browser.execute_script(
             "return fetch('/api/state').then(r => r.json())")
-        # Exactly 16 MiB is read (and refused for its points, not its size); one byte more,
-        # sent with its length or in chunks, is too large.
+        # 16 MiB is read (and refused for its points); one byte more, in any framing, is not.
         status, answer = self.post("/api/waveform", b"0\n" * (8 * MIB))
         self.assertEqual(status, 422, answer[:80])
         self.assertEqual(json.loads(answer)["field"], "waveform")

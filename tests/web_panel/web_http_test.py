@@ -151,8 +151,7 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
         server = Server("--http", "off", env=self.env)
         self.assertIsNone(server.web_port)
         self.assertEqual(server.stop(), 0)
-        # Beyond loopback (--no-announce: never announced on this machine's own interfaces) auto
-        # asks for the token, with a line for each address; off warns instead.
+        # Beyond loopback (never announced here) auto asks for the token; off warns instead.
         self.served = Server("--http", "0.0.0.0:0", "--no-announce", env=self.env)
         self.addCleanup(self.served.stop)
         self.assertIsNotNone(self.served.wait_for(
