@@ -1,5 +1,4 @@
-"""The virtual generator on a pty, and a fake sysfs tree and dev folder where varnoltctl finds it:
-started, unplugged, plugged in again, and what it read, by kind, from its log."""
+"""The virtual generator on a pty and a fake sysfs tree and dev folder where varnoltctl finds it."""
 import json
 import os
 import pathlib
@@ -9,15 +8,21 @@ import tempfile
 import time
 
 import rig
+from rig.serve import Server
 
-# The kinds of the log's records that are messages the generator read.
 MESSAGES = ("block", "settings", "run", "stop", "unknown")
 
 
 def read_log(path, kinds=None):
-    """The records of a generator's log, of these kinds only if kinds are given."""
     with open(path) as log_file:
         return [r for r in map(json.loads, log_file) if kinds is None or r["kind"] in kinds]
+
+
+def dry_run(*settings, stdin=None):
+    """The writes that `varnoltctl start` with these settings makes, in hex, one a message."""
+    result = subprocess.run([rig.TOOL, "start", "--dry-run", *settings], input=stdin,
+                            capture_output=True, text=True, check=True)
+    return result.stdout.replace(" ", "").splitlines()
 
 
 class Generator:
@@ -45,13 +50,12 @@ class Generator:
         return [r["bytes"] for r in read_log(self.log_path, MESSAGES)][after:]
 
     def settle(self, limit=0.3):
-        """The number of messages read once what was sent has arrived (a burst ends after a gap
-        of 30 ms)."""
+        """The number of messages read once what was sent has arrived."""
         time.sleep(limit)
         return len(self.received())
 
     def hang_up(self):
-        """Ends it: its end of the line closes, as when the generator is pulled out."""
+        """Its end of the line closes, as when the generator is pulled out."""
         self.process.terminate()
         self.process.wait()
 
@@ -80,6 +84,13 @@ class DeviceTree:
     def path(self, relative):
         return os.path.join(self.tree_folder, relative)
 
+    def serve(self, *options, **keywords):
+        """varnoltctl serve on this tree, stopped at the test's end; it must be serving."""
+        server = Server(*options, env=self.env, **keywords)
+        self.addCleanup(server.stop)
+        self.assertIsNotNone(server.port, "\n".join(server.lines))
+        return server
+
     def tty(self, name, device, ids=None, serial=None):
         """A tty whose device folder is sys/devices/DEVICE, below a USB device if ids are given."""
         folder = self.path("sys/devices/" + device)
@@ -92,8 +103,8 @@ class DeviceTree:
         os.symlink(folder + "/tty/" + name, self.path("sys/class/tty/" + name))
 
     def plug_in(self, *options, name="ttyACM0", usb="1-2", serial="SN0001", product="7a3c"):
-        """A virtual generator as /dev/NAME of the USB device 1209:PRODUCT at port USB; plugged in
-        again under a name it had, it is the same device with a new line."""
+        """A virtual generator as /dev/NAME of the USB device 1209:PRODUCT at port USB (under a
+        name it had: the same device with a new line)."""
         generator = Generator(*options)
         self.addCleanup(generator.stop)
         if not os.path.lexists(self.path("sys/class/tty/" + name)):
@@ -105,8 +116,7 @@ class DeviceTree:
         return generator
 
     def unplug(self, generator, name="ttyACM0"):
-        """The generator hangs up and, as unplugging does, its node goes (a pty of another program
-        may take its number)."""
+        """The generator hangs up and its node goes."""
         generator.hang_up()
         os.remove(self.path("dev/" + name))
 

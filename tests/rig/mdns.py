@@ -1,6 +1,5 @@
-"""The network of a test in namespaces of its own (process.enter_namespaces): a veth pair va/vb
-(10.231.0.1/10.231.0.2), a private /run, and a D-Bus system bus and an avahi-daemon of its own that
-use only that pair."""
+"""A test's network in namespaces of its own: a veth pair va/vb (10.231.0.1/10.231.0.2), a private
+/run, and a D-Bus system bus and an avahi-daemon of its own on that pair only."""
 import os
 import re
 import signal
@@ -41,8 +40,7 @@ def configure(*commands, enter=(), check=True):
 
 
 def enter_network():
-    """Runs this program again in a network and a mount namespace of its own (root), and makes
-    the veth pair and the private /run there."""
+    """Runs this program again in a network and mount namespace of its own with the pair."""
     enter_namespaces("--net", "--mount", "--propagation", "private")
     configure(LO_UP, ["ip", "link", "add", "va", "type", "veth", "peer", "name", "vb"],
               ["ip", "addr", "add", ADDRESS + "/24", "dev", "va"],
@@ -50,9 +48,8 @@ def enter_network():
 
 
 class Responder:
-    """A D-Bus system bus and an avahi-daemon on these interfaces, in the namespaces that `enter`
-    (an nsenter command) leads to, or in the test's own; the daemon may be stopped and started
-    again. root: where that namespace's / is seen from here."""
+    """A D-Bus system bus and an avahi-daemon (start(), stop()) on these interfaces, in the
+    namespaces that enter leads to (root: their / seen from here), or in the test's own."""
 
     def __init__(self, folder, interfaces="va,vb", enter=(), root="/"):
         self.enter, self.root = list(enter), root

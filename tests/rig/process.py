@@ -1,5 +1,4 @@
-"""Processes: processor seconds, a child that dies with the rig, and the re-exec of a program in
-namespaces of its own."""
+"""Processes: processor seconds, children that die with the rig, namespaces of a test's own."""
 import ctypes
 import os
 import signal
@@ -10,21 +9,19 @@ _libc = ctypes.CDLL(None, use_errno=True)
 
 
 def processor_seconds(pid):
-    """User and system time of a running process, from /proc."""
     with open(f"/proc/{pid}/stat") as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def die_with_parent():
-    """In a child before exec (preexec_fn): killed when this process ends, however it ends."""
+    """preexec_fn of a child killed when this process ends, however it ends."""
     _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 def enter_namespaces(*unshare_options):
-    """Runs this program again in new namespaces (unshare with these options execs it, so that a
-    time-out ends the very process that owns them and, through die_with_parent, its children);
-    returns in the program run again. Needs root."""
+    """Runs this program again in new namespaces (unshare execs it: a time-out ends the process
+    that owns them); returns in the program run again. Needs root."""
     if os.environ.get("VARNOLT_IN_TEST_NAMESPACE") == "1":
         return
     if os.geteuid() != 0:

@@ -1,5 +1,16 @@
-"""A SCPI client on a raw TCP socket: lines out, answer lines back."""
+"""SCPI clients: one on a raw TCP socket, and PyVISA's."""
 import socket
+
+
+def visa(test, port, host="127.0.0.1", timeout=5000, resource=None):
+    """A PyVISA (pure-Python backend) client of the socket resource, closed at the test's end."""
+    import pyvisa
+    manager = pyvisa.ResourceManager("@py")
+    test.addCleanup(manager.close)
+    client = manager.open_resource(resource or f"TCPIP::{host}::{port}::SOCKET",
+                                   read_termination="\n", write_termination="\n", timeout=timeout)
+    test.addCleanup(client.close)
+    return client
 
 
 class Client:
@@ -12,7 +23,6 @@ class Client:
         self.socket.sendall((line if isinstance(line, bytes) else line.encode()) + b"\n")
 
     def read(self):
-        """The next answer line, without its LF."""
         while b"\n" not in self.buffer:
             chunk = self.socket.recv(65536)
             if not chunk:

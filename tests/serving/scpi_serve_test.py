@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""varnoltctl serve driven by PyVISA (its pure-Python backend) over loopback, holding the virtual
-generator's pty, found in a fake sysfs tree.
-
-Usage: scpi_serve_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+"""varnoltctl serve on the virtual generator, driven by PyVISA and raw sockets over loopback.
+Usage: scpi_serve_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import os
 import random
 import re
@@ -16,45 +13,20 @@ import threading
 import time
 import unittest
 
-import pyvisa
-
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
-from rig.generator import DeviceTree  # noqa: E402
+from rig.generator import DeviceTree, dry_run  # noqa: E402
 from rig.process import processor_seconds  # noqa: E402
-from rig.scpi import Client  # noqa: E402
+from rig.scpi import Client, visa  # noqa: E402
 from rig.serve import SERVING, Server  # noqa: E402
 
 
 class ServeTest(DeviceTree, unittest.TestCase):
-    def setUp(self):
-        super().setUp()
-        self.resources = pyvisa.ResourceManager("@py")
-        self.addCleanup(self.resources.close)
-
-    def server(self, *options):
-        server = Server(*options, env=self.env)
-        self.addCleanup(server.stop)
-        self.assertIsNotNone(server.port, "\n".join(server.lines))
-        return server
-
-    def client(self, server, timeout_ms=5000):
-        client = self.resources.open_resource(
-            f"TCPIP::127.0.0.1::{server.port}::SOCKET", read_termination="\n",
-            write_termination="\n", timeout=timeout_ms)
-        self.addCleanup(client.close)
-        return client
-
     def serving(self, *options):
         """A generator plugged in, a server with these options and a client of it."""
         generator = self.plug_in()
-        server = self.server(*options)
-        return generator, server, self.client(server)
-
-    def dry_run(self, *settings):
-        result = subprocess.run([rig.TOOL, "start", "--dry-run", *settings], capture_output=True,
-                                text=True, check=True)
-        return result.stdout.replace(" ", "").splitlines()
+        server = self.serve(*options)
+        return generator, server, visa(self, server.port)
 
     def test_idn_settings_and_the_start_that_arrives(self):
         generator, _, scpi = self.serving()
@@ -69,22 +41,10 @@ class ServeTest(DeviceTree, unittest.TestCase):
                          "SQU;+2.50000000000000E+03;360;+1.49994048890652E+00;"
                          "-2.35714285714286E-01;30;J2;0")
         self.assertEqual(generator.received(), [])
-        self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
-        settings = ["--wave", "square", "--vpp", "1.5", "--offset", "-250m", "--duty", "30",
-                    "--jumper", "J2"]
-        self.assertEqual(generator.received(), self.dry_run("--freq", "2.5k", *settings))
-        # A change while on: the stop byte, then the start with it.
-        count = generator.settle()
-        scpi.write("FREQ 1000")
-        self.assertEqual(scpi.query("*OPC?"), "1")
-        generator.settle()
-        self.assertEqual(generator.received(count),
-                         ["aa"] + self.dry_run("--freq", "1k", *settings))
-        # A change that changes nothing sends nothing.
-        count = generator.settle(0)
-        self.assertEqual(scpi.query("FREQ 1000.001;OUTP ON;FUNC SQU;*OPC?"), "1")
-        self.assertEqual(generator.settle(), count)
-        self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
+        self.assertEqual(scpi.query("OUTP ON;OUTP?;SYST:ERR?"), '1;0,"No error"')
+        self.assertEqual(generator.received(), dry_run(
+            "--freq", "2.5k", "--wave", "square", "--vpp", "1.5", "--offset", "-250m", "--duty",
+            "30", "--jumper", "J2"))
 
     def test_user_table_in_both_forms(self):
         generator, _, scpi = self.serving()
@@ -104,9 +64,8 @@ class ServeTest(DeviceTree, unittest.TestCase):
 
     def test_every_error_class_and_the_queue(self):
         scpi = self.serving()[2]
-        # A line for each error the commands give, all sent before the queue is read oldest
-        # first. It keeps 16: the oldest 15, then -350 in place of the newest; the rest is lost,
-        # so the lines past the 15th are sent once more.
+        # A line for each error, all sent before the queue is read oldest first. It keeps the
+        # oldest 15, then -350; so the lines past the 15th are sent once more.
         lines = [(b"FREQ\x01 1", -101), (b"FREQ \xe9", -101), (b"FREQ,1", -102),
                  (b"FREQ 1 2", -103), (b"FUNC 5", -104), (b"FREQ? 1", -108), (b"FREQ 1,", -109),
                  (b"FREQUENCYFREQ 1", -112), (b"FREQU 1", -113), (b"FREQ 1E999", -123),
@@ -128,7 +87,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
 
     def test_two_clients_share_one_instrument(self):
         _, server, first = self.serving("--jumper", "j3")
-        second = self.client(server)
+        second = visa(self, server.port)
         self.assertEqual(second.query("VOLT:JUMP?"), "J3")
         # Two connections have no order of their own: *OPC? makes the first one's change done.
         first.write("FREQ 2000")
@@ -156,7 +115,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
 
     def test_clients_that_drop_mid_line_mid_answer_or_send_anything(self):
         self.plug_in()
-        server = self.server("--verbose")
+        server = self.serve("--verbose")
 
         def send_and_leave(data):
             with socket.create_connection(("127.0.0.1", server.port)) as client:
@@ -167,7 +126,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
         send_and_leave(b"FREQ 2")  # mid-line: the part never runs
         send_and_leave(b"*IDN?;" * 10000 + b"\n")  # mid-answer: an answer nobody reads
         send_and_leave(random.Random(13).randbytes(1 << 18) + b"\n")  # anything, LFs among it
-        scpi = self.client(server)
+        scpi = visa(self, server.port)
         self.assertEqual(scpi.query("*CLS;FREQ?"), "+1.00000000000000E+03")
         # A line of 1 MiB: dropped up to its LF with -223; the next line is whole.
         scpi.write("FREQ " + "1" * (1 << 20))
@@ -183,10 +142,8 @@ class ServeTest(DeviceTree, unittest.TestCase):
 
     def test_a_client_that_does_not_read_its_answers(self):
         self.plug_in()
-        server = self.server()
-        # Lines of queries whose answers are five times as long; the server reads a client's
-        # lines only while its answers go out, so the sending soon stalls instead of piling up
-        # answers in the server (without that, all 48 MiB would be taken).
+        server = self.serve()
+        # A client's lines are read only while its answers go out: the sending soon stalls.
         line = b"*IDN?;" * 10000 + b"\n"
         sent, limit = 0, 48 << 20
         with socket.create_connection(("127.0.0.1", server.port)) as greedy:
@@ -199,13 +156,12 @@ class ServeTest(DeviceTree, unittest.TestCase):
                         break
             self.assertLess(sent, limit)
             # The others are served all the while.
-            self.assertEqual(self.client(server).query("*OPC?"), "1")
+            self.assertEqual(visa(self, server.port).query("*OPC?"), "1")
 
     def test_a_client_that_reads_late_gets_every_byte(self):
         _, server, scpi = self.serving()
         identity = scpi.query("*IDN?")
-        # Answers of 12 MB outgrow the sockets' buffers: they go out in many parts, as the client
-        # takes them, while the server waits to read the rest of its lines.
+        # Answers of 12 MB go out in many parts, as the client takes them.
         line, count = b"*IDN?;" * 2000 + b"\n", 200
         with socket.create_connection(("127.0.0.1", server.port)) as late:
             late.settimeout(10)
@@ -225,8 +181,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
         first, server, scpi = self.serving()
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
         self.assertEqual(len(first.log("start")), 1)
-        # Unplugged while idle: noticed without a command, -241 once, the output off, and no
-        # spinning on the dead line.
+        # Unplugged while idle: noticed, -241 once, the output off, no spinning on the dead line.
         self.unplug(first)
         self.assertIsNotNone(server.wait_for("the generator went away"))
         self.assertEqual(scpi.query("OUTP?;SYST:ERR?;SYST:ERR?"),
@@ -239,8 +194,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
         scpi.write("FREQ 2000;OUTP ON")
         self.assertEqual(scpi.query("FREQ?;SYST:ERR?;SYST:ERR?"),
                          '+2.00000000000000E+03;-241,"Hardware missing";0,"No error"')
-        # Plugged in again: it is found while idle (the loop looks now and then) and opened again,
-        # with the state as it is now.
+        # Plugged in again: found while idle and opened again, with the state as it is now.
         second = self.plug_in()
         self.assertIsNotNone(server.wait_for("^varnoltctl: serving .* again$", limit=5.0))
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
@@ -249,8 +203,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
 
     def test_a_silent_generator(self):
         self.plug_in("--report", "none")
-        server = self.server()
-        scpi = self.client(server, timeout_ms=10000)
+        scpi = visa(self, self.serve().port, timeout=10000)
         self.assertEqual(scpi.query("OUTP ON;OUTP?;SYST:ERR?"), '0;-240,"Hardware error"')
 
     def test_start_up_and_exits(self):

@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""The package's systemd service for serving a plugged-in generator: its unit passes
-`systemd-analyze verify` and the offline security check, the name the udev rule asks for is the
-alias that turning the service on makes, and the unit's command line, expanded from the default
-/etc/default/varnoltctl as systemd expands it, serves the virtual generator on loopback only (in
-a network namespace of the test's own, so that port 5025 is the test's). Needs root.
-
-Usage: serve_unit_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+"""The package's systemd service: systemd-analyze, the udev rule's name, and the unit's command
+line from the default file serving the virtual generator (in a network namespace: root).
+Usage: serve_unit_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import os
 import re
 import shlex
@@ -42,7 +37,6 @@ def assignments(path):
 
 
 def unit_settings():
-    """The unit's settings, each (section, key) with its values in order."""
     settings = {}
     for section, key, value in assignments(UNIT):
         settings.setdefault((section, key), []).append(value)
@@ -59,8 +53,7 @@ def environment(settings):
 
 
 def command_line(settings, instance, values, state="/var/lib"):
-    """ExecStart for an instance: %I, %i and %S (the state folders' root), then ${VAR} as one
-    word and $VAR split at blanks."""
+    """ExecStart for an instance: %I, %i, %S, then ${VAR} as one word and $VAR split at blanks."""
     words = []
     escaped = instance.replace("/", "-")
     for word in shlex.split(settings[("[Service]", "ExecStart")][0]):
@@ -125,8 +118,7 @@ class ServeUnitTest(unittest.TestCase):
         words = command_line(settings, instance, values)
         self.assertEqual(words[0], "/usr/bin/varnoltctl")
         words[0] = rig.TOOL
-        # The state folder is the unit's own: the HTTPS certificate and the web panel's token
-        # (unused on loopback) are kept there.
+        # The unit's own state folder keeps the certificate and the token.
         state = "/var/lib/" + settings[("[Service]", "StateDirectory")][0]
         self.assertEqual(words[1:], ["serve", "--port", first.pty, "--listen", "127.0.0.1:5025",
                                      "--state-dir", state, "--token-file", state + "/token"])
@@ -146,8 +138,7 @@ class ServeUnitTest(unittest.TestCase):
         self.assertIn("127.0.0.1:5025", result.stderr)
         self.assertIn(str(result.returncode),
                       settings[("[Service]", "RestartPreventExitStatus")][0].split())
-        # The first goes on serving, and ends with 0 on SIGTERM (systemctl stop); nothing was
-        # announced from loopback.
+        # The first goes on serving and ends with 0 on SIGTERM; nothing announced from loopback.
         with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
             client.sendall(b"*IDN?\n")
             self.assertTrue(client.makefile().readline().startswith("VARNOLT,"))

@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""varnoltctl serve's web panel over HTTPS on loopback: the protocols and suites it takes (with
-openssl s_client), its certificate (the printed fingerprint, the self-signed one kept in
---state-dir), the plain HTTP listener beside it, which only redirects, and headless Chromium
-driving the page over HTTPS with a certificate of a test CA that it trusts.
-
-Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+"""The web panel over HTTPS on loopback: protocols and suites, its certificate, the redirecting
+HTTP listener, and Chromium trusting a test CA's certificate.
+Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import hashlib
 import http.client
 import json
@@ -25,13 +21,11 @@ import rig  # noqa: E402
 from rig.browser import chromium  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.scpi import Client  # noqa: E402
-from rig.serve import Server  # noqa: E402
 
 FINGERPRINT = r"web panel certificate SHA-256 fingerprint: ([0-9A-F:]{95})$"
 
 
 def handshake(port, *options):
-    """Whether openssl s_client completes a handshake with these options."""
     result = subprocess.run(["openssl", "s_client", "-connect", f"127.0.0.1:{port}", *options],
                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=20)
     return result.returncode == 0 and "Cipher is (NONE)" not in result.stdout
@@ -50,9 +44,8 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         self.addCleanup(self.folder.cleanup)
 
     def serve(self, *options):
-        server = Server("--http", "0", "--https", "0", "--no-announce", *options, env=self.env)
-        self.addCleanup(server.stop)
-        self.assertTrue(server.url and server.url.startswith("https://"), server.lines)
+        server = super().serve("--http", "0", "--https", "0", "--no-announce", *options)
+        self.assertTrue(server.url.startswith("https://"), server.lines)
         return server
 
     def test_only_tls_1_2_and_1_3_with_forward_secret_aead_suites(self):

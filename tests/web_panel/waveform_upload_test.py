@@ -1,15 +1,12 @@
 #!/usr/bin/env python3
-"""A waveform's file loaded through the web panel of varnoltctl serve: through the page in headless
-Chromium (the start bytes it gives are those of `varnoltctl start --shape` with the same file, at
-the amplitude in use; a refused file shows its reason and changes nothing), and the upload's
-limit and origin check over plain HTTP.
-
-Usage: waveform_upload_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+"""A waveform's file loaded through the web panel: through the page in headless Chromium, and the
+upload's limit and origin check over plain HTTP.
+Usage: waveform_upload_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import http.client
 import json
 import math
 import os
+import pathlib
 import struct
 import subprocess
 import sys
@@ -17,60 +14,30 @@ import unittest
 import urllib.error
 import urllib.request
 
-from selenium.webdriver.common.by import By
-from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
+from web_panel_test import Page
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.browser import ServedPage  # noqa: E402
+from rig.generator import dry_run  # noqa: E402
 
 MIB = 1024 * 1024
-USER = "User waveform"
+USER, LOAD = "User waveform", "Load waveform"
 
 
-def wav_bytes(samples, rate=8000):
-    """A RIFF/WAVE file of 16-bit PCM mono samples."""
+def wav_bytes(samples):
+    """A RIFF/WAVE file of 16-bit PCM mono samples at 8 kHz."""
     data = struct.pack(f"<{len(samples)}h", *samples)
-    fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
-    return (b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE" +
-            b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) +
-            data)
+    return (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " +
+            struct.pack("<IHHIIHH", 16, 1, 1, 8000, 16000, 2, 16) + b"data" +
+            struct.pack("<I", len(data)) + data)
 
 
-class WaveformUploadTest(ServedPage, unittest.TestCase):
-
-    @staticmethod
-    def dry_run(*settings):
-        result = subprocess.run([rig.TOOL, "start", "--dry-run", *settings],
-                                capture_output=True, text=True, check=True)
-        return result.stdout.replace(" ", "").splitlines()
-
+class WaveformUploadTest(Page, ServedPage, unittest.TestCase):
     def write(self, name, data):
-        path = self.path(name)
-        with open(path, "wb") as out:
-            out.write(data)
-        return path
-
-    def open_page(self):
-        self.browser.get(self.server.url)
-        self.wait_until(lambda: self.browser.find_element(By.ID, "frequency").get_attribute(
-            "value") != "")
-
-    def control(self, name):
-        """The one element whose accessible name is name."""
-        found = [element for element in self.browser.find_elements(
-                     By.CSS_SELECTOR, "button, input, select, output")
-                 if element.accessible_name == name]
-        self.assertEqual(len(found), 1, name)
-        return found[0]
-
-    def load(self, path):
-        self.control("Load waveform").send_keys(path)
-
-    def field_error(self):
-        field = self.control("Load waveform")
-        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
+        pathlib.Path(self.path(name)).write_bytes(data)
+        return self.path(name)
 
     def page(self):
         """What the page shows: the waveform list, its choice, the readouts, the picture."""
@@ -98,10 +65,10 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         self.open_page()
         before = self.page()
         self.assertEqual(len(before[0]), 7)
-        self.load(path)
+        self.control(LOAD).send_keys(path)
         self.wait_until(lambda: self.page()[1] == 7)
         waves, chosen, readouts, picture = self.page()
-        self.assertEqual((waves[7:], chosen, self.field_error()), ([USER], 7, ""))
+        self.assertEqual((waves[7:], chosen, self.field_error(LOAD)), ([USER], 7, ""))
         self.assertEqual(Select(self.control("Waveform")).first_selected_option.text, USER)
         self.assertNotEqual(picture, before[3])
         # The readouts are those of any wave at these settings; a sine's.
@@ -109,16 +76,13 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.scpi.query("FUNC?"), "USER")
         self.control("START").click()
         self.wait_until(lambda: len(self.generator.received()) == 14)
-        self.assertEqual(self.generator.received(), self.dry_run("--shape", path))
+        self.assertEqual(self.generator.received(), dry_run("--shape", path))
         # The amplitude scales the shape again at once, the output running.
         sent = len(self.generator.received())
-        field = self.control("Amplitude")
-        field.click()
-        field.send_keys(Keys.CONTROL, "a")
-        field.send_keys("1.5", Keys.ENTER)
+        self.type_into("Amplitude", "1.5")
         self.wait_until(lambda: len(self.generator.received(sent)) == 15)
         self.assertEqual(self.generator.received(sent),
-                         ["aa"] + self.dry_run("--shape", path, "--vpp", "1.5"))
+                         ["aa"] + dry_run("--shape", path, "--vpp", "1.5"))
         self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
 
     def test_a_refused_file_shows_its_reason_and_changes_nothing(self):
@@ -128,12 +92,11 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         sent = self.generator.received()
         before = self.page()
         bad = self.write("broken.wav", b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00")
-        self.load(bad)
-        self.wait_until(lambda: self.field_error() != "")
-        reason = self.field_error()
-        self.assertNotEqual(reason, "")
+        self.control(LOAD).send_keys(bad)
+        self.wait_until(lambda: self.field_error(LOAD) != "")
+        reason = self.field_error(LOAD)
         self.assertNotIn("broken", reason)  # the reason, not the file's name
-        self.assertEqual(self.control("Load waveform").get_attribute("aria-invalid"), "true")
+        self.assertEqual(self.control(LOAD).get_attribute("aria-invalid"), "true")
         self.assertEqual(self.page(), before)
         self.assertEqual(self.scpi.query("FUNC?;:SYST:ERR?"), 'SQU;0,"No error"')
         self.assertEqual(self.generator.received(), sent)
@@ -148,15 +111,14 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
             "files.items.add(new File(['0\\n1\\n2\\n3\\n'], 'ramp.csv'));"
             "document.querySelector('main svg').dispatchEvent("
             "  new DragEvent('drop', {dataTransfer: files, bubbles: true}));")
-        self.wait_until(lambda: self.field_error() == "")
-        self.assertEqual((self.field_error(), self.page()[1]), ("", 7))
+        self.wait_until(lambda: self.field_error(LOAD) == "")
+        self.assertEqual((self.field_error(LOAD), self.page()[1]), ("", 7))
 
     def test_the_upload_limit_and_the_origin(self):
         self.open_page()
         state = self.browser.execute_script(
             "return fetch('/api/state').then(r => r.json())")
-        # Exactly 16 MiB is read (and refused for its points, not its size); one byte more,
-        # sent with its length or in chunks, is too large.
+        # 16 MiB is read (and refused for its points); one byte more, in any framing, is not.
         status, answer = self.post("/api/waveform", b"0\n" * (8 * MIB))
         self.assertEqual(status, 422, answer[:80])
         self.assertEqual(json.loads(answer)["field"], "waveform")
@@ -166,8 +128,7 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
         connection.request("POST", "/api/waveform", body=iter([b"0\n" * MIB] * 9),
                            encode_chunked=True)
         self.assertEqual(connection.getresponse().status, 413)
-        # The other bodies keep their limit of 1 MiB.
-        self.assertEqual(self.post("/api/action", b" " * (MIB + 1))[0], 413)
+        # The other bodies keep their limit of 1 MiB (that of /api/action: web_http_test.py).
         self.assertEqual(self.post("/no/such/page", b" " * (MIB + 1))[0], 413)
         # Another site's page may not load a waveform.
         good = b"0\n1\n0\n-1\n"

@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""varnoltctl serve's web panel over plain HTTP on loopback: what reaches the generator only when
-the user sent it (an HTTP request on the SCPI port, a foreign Host, a foreign Origin, a GET), bad
-input and many idle connections, the live state, and the --listen and --http options.
-
-Usage: web_http_test.py VARNOLTCTL GENERATOR [unittest arguments]
-"""
+"""The web panel over plain HTTP on loopback: what may change the generator, bad input, idle
+connections, the --listen and --http options.
+Usage: web_http_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import http.client
 import json
 import os
@@ -38,11 +35,9 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
     def state(self):
         return json.loads(self.web("GET", "/api/state")[2])
 
-    def start_serving(self, *options):
+    def start_serving(self):
         self.generator_ = self.plug_in()
-        self.served = Server(*options, env=self.env)
-        self.addCleanup(self.served.stop)
-        self.assertIsNotNone(self.served.web_port, self.served.lines)
+        self.served = self.serve()
 
     def client(self, timeout=5):
         client = Client(self.served.port, timeout=timeout)
@@ -67,9 +62,7 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
             ("POST", "/api/action", {"Host": f"evil.example:{port}"}),  # DNS rebinding
             ("GET", "/api/state", {"Host": "evil.example"}),
             ("POST", "/api/action", {"Origin": "http://evil.example"}),  # another site's form
-            ("POST", "/api/action", {"Origin": f"http://127.0.0.1:{port + 1}"}),
-            ("POST", "/api/action", {"Origin": "null"}),
-        ]
+            ("POST", "/api/action", {"Origin": f"http://127.0.0.1:{port + 1}"})]
         for method, path, headers in refused:
             status, answer_headers, _ = self.web(method, path, run, headers)
             self.assertEqual(status, 403, headers)
@@ -158,8 +151,7 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
         server = Server("--http", "off", env=self.env)
         self.assertIsNone(server.web_port)
         self.assertEqual(server.stop(), 0)
-        # Beyond loopback (--no-announce: never announced on this machine's own interfaces) auto
-        # asks for the token, with a line for each address; off warns instead.
+        # Beyond loopback (never announced here) auto asks for the token; off warns instead.
         self.served = Server("--http", "0.0.0.0:0", "--no-announce", env=self.env)
         self.addCleanup(self.served.stop)
         self.assertIsNotNone(self.served.wait_for(
