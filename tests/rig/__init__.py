@@ -5,7 +5,6 @@ own DNS-SD responder (mdns.py).
 A test program is run as `TEST.py VARNOLTCTL GENERATOR [unittest arguments]`: main() keeps the two
 programs here, where the rig's parts find them, and runs the program's tests."""
 import os
-import subprocess
 import sys
 import unittest
 
@@ -23,9 +22,3 @@ def built_programs(build):
     return (os.path.join(build, "cli", "varnoltctl"),
             os.path.join(build, "tools", "virtual_generator", "varnolt-virtual-generator"))
 
-
-def dry_run(*settings):
-    """The messages (hex, one a line) that varnoltctl start --dry-run with these settings sends."""
-    result = subprocess.run([TOOL, "start", "--dry-run", *settings], capture_output=True,
-                            text=True, check=True, timeout=10)
-    return result.stdout.replace(" ", "").splitlines()

@@ -3,11 +3,12 @@ import os
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 from rig.generator import DeviceTree
 from rig.scpi import Client
-from rig.serve import Server
 
 
 def chromium(log=False, home=None, any_certificate=False):
@@ -28,7 +29,8 @@ def chromium(log=False, home=None, any_certificate=False):
 
 class ServedPage(DeviceTree):
     """A browser for the test class; for each test a generator plugged in, serve on it (self.server,
-    with the class's serve_options) and a SCPI client of it (self.scpi)."""
+    with the class's serve_options) and a SCPI client of it (self.scpi); the page's controls by their
+accessible names."""
     serve_options = ()
     host = "127.0.0.1"  # where the SCPI client finds the server
 
@@ -47,13 +49,6 @@ class ServedPage(DeviceTree):
         self.scpi = Client(self.server.port, host=self.host)
         self.addCleanup(self.scpi.close)
 
-    def serve(self, *options):
-        """varnoltctl serve with these options, stopped at the test's end."""
-        server = Server(*options, env=self.env)
-        self.addCleanup(server.stop)
-        self.assertIsNotNone(server.url, "\n".join(server.lines))
-        return server
-
     def wait_until(self, condition, limit=5.0):
         """condition() once it holds, or at the time limit."""
         try:
@@ -61,3 +56,35 @@ class ServedPage(DeviceTree):
         except Exception:
             pass
         return condition()
+
+    def open_page(self):
+        self.named = {}
+        self.browser.get_log("browser")  # what earlier pages logged
+        self.browser.get(self.server.url)
+        self.wait_until(lambda: self.control("Frequency").get_attribute("value") != "")
+
+    def control(self, name):
+        """The one element whose accessible name is name (the names are read once a page and
+        again when one is not found where it was)."""
+        for fresh in (False, True):
+            if fresh or not self.named.get(name):
+                self.named = {}
+                for element in self.browser.find_elements(
+                        By.CSS_SELECTOR, "button, input, select, output, fieldset, [role]"):
+                    self.named.setdefault(element.accessible_name, []).append(element)
+            found = self.named.get(name, [])
+            if len(found) == 1 and (not fresh and found[0].accessible_name == name or fresh):
+                return found[0]
+        self.assertEqual(len(found), 1, f"elements named {name!r}")
+        return found[0]
+
+    def field_error(self, name):
+        """The text shown beside a field (the element that describes it)."""
+        field = self.control(name)
+        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
+
+    def type_into(self, name, text):
+        field = self.control(name)
+        field.click()
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(text, Keys.ENTER)

@@ -10,18 +10,21 @@ from rig.process import die_with_parent
 HERE, NEIGHBOUR, STRANGER = "10.232.1.1", "10.232.1.2", "10.232.2.2"
 
 
-def enter(holder):
-    """The command prefix that runs a program in the holder's network namespace."""
-    return ["nsenter", "-t", str(holder.pid), "-n", "--"]
+def enter(holder, *namespaces):
+    """The command prefix that runs a program in the holder's network namespace (and in its other
+    namespaces named by nsenter's options, such as -m)."""
+    return ["nsenter", "-t", str(holder.pid), "-n", *namespaces, "--"]
 
 
 def ip(*words, into=None):
     subprocess.run([*(enter(into) if into else []), "ip", *words], check=True, timeout=10)
 
 
-def namespace():
-    """A process holding a network namespace of its own, with loopback up."""
-    holder = subprocess.Popen(["unshare", "--net", "sleep", "3600"], preexec_fn=die_with_parent)
+def namespace(*unshare_options):
+    """A process holding a network namespace of its own, with loopback up (and the other
+    namespaces that unshare's options ask for)."""
+    holder = subprocess.Popen(["unshare", "--net", *unshare_options, "sleep", "3600"],
+                              preexec_fn=die_with_parent)
     own = os.readlink("/proc/self/ns/net")
     deadline = time.monotonic() + 10
     while os.readlink(f"/proc/{holder.pid}/ns/net") == own:  # until unshare has made it

@@ -16,7 +16,7 @@ import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.netns import HERE as SERVER, STRANGER, close, enter, network  # noqa: E402
 from rig.process import enter_namespaces  # noqa: E402
-from rig.serve import Server  # noqa: E402
+
 
 # One connection from a namespace: what came back before the server closed it (b"" for none).
 CLIENT = """import socket, sys
@@ -44,10 +44,7 @@ class AllowTest(DeviceTree, unittest.TestCase):
         self.generator = self.plug_in()
 
     def serve(self, *options, listen="0.0.0.0:0"):
-        server = Server("--no-announce", *options, listen=listen, env=self.env)
-        self.addCleanup(server.stop)
-        self.assertIsNotNone(server.port, server.lines)
-        return server
+        return super().serve("--no-announce", *options, listen=listen)
 
     def connect(self, client, port, text):
         """What the server answered a connection from the client's namespace (b"": nothing)."""

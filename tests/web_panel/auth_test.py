@@ -21,9 +21,10 @@ from selenium.webdriver.common.by import By
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.browser import ServedPage  # noqa: E402
+from rig.generator import dry_run  # noqa: E402
 from rig.netns import HERE, NEIGHBOUR, close, enter, network  # noqa: E402
 from rig.process import enter_namespaces  # noqa: E402
-from rig.serve import Server, request  # noqa: E402
+from rig.serve import request  # noqa: E402
 
 TOKEN_LINE = r"varnoltctl: web panel (http://10\.232\.1\.2:\d+/\?token=([A-Za-z0-9_-]{32}))$"
 
@@ -42,11 +43,8 @@ class AuthTest(ServedPage, unittest.TestCase):
         close(cls.holders)
 
     def serve(self, *options):
-        server = Server("--no-announce", "--http", NEIGHBOUR + ":0", *options, env=self.env,
-                        listen=NEIGHBOUR + ":0", enter=enter(self.holders[1]))
-        self.addCleanup(server.stop)
-        self.assertIsNotNone(server.url, "\n".join(server.lines))
-        return server
+        return super().serve("--no-announce", "--http", NEIGHBOUR + ":0", *options,
+                             listen=NEIGHBOUR + ":0", enter=enter(self.holders[1]))
 
     def setUp(self):
         super().setUp()
@@ -63,7 +61,7 @@ class AuthTest(ServedPage, unittest.TestCase):
         return self.http("POST", "/api/action", b'{"do":"run"}',
                          {"Content-Type": "application/json", **headers})[0]
 
-    def named(self, name):
+    def find(self, name):
         for element in self.browser.find_elements(By.CSS_SELECTOR, "input, button, select"):
             if element.accessible_name == name:
                 return element
@@ -71,16 +69,16 @@ class AuthTest(ServedPage, unittest.TestCase):
 
     def signed_in(self):
         """Whether the page offers its controls (and not the sign-in form)."""
-        start = self.named("START")
-        return start is not None and start.is_enabled() and self.named("Access token") is None
+        start = self.find("START")
+        return start is not None and start.is_enabled() and self.find("Access token") is None
 
     def test_without_a_session_the_page_is_read_only_and_live(self):
         self.browser.get(self.server.url)
-        self.assertTrue(self.wait_until(lambda: self.named("Access token").is_displayed()))
-        self.assertTrue(self.named("Sign in").is_displayed())
+        self.assertTrue(self.wait_until(lambda: self.find("Access token").is_displayed()))
+        self.assertTrue(self.find("Sign in").is_displayed())
         for name in ("Waveform", "Frequency", "Frequency up", "Duty", "J2(x1.5)", "START"):
-            self.assertFalse(self.named(name).is_enabled(), name)
-        frequency = self.named("Frequency")
+            self.assertFalse(self.find(name).is_enabled(), name)
+        frequency = self.find("Frequency")
         before = frequency.get_attribute("value")
         self.scpi.query("FREQ 2000;*OPC?")
         self.assertTrue(self.wait_until(lambda: frequency.get_attribute("value") != before))
@@ -105,9 +103,9 @@ class AuthTest(ServedPage, unittest.TestCase):
                          (True, "Strict", "/"))
         self.assertNotIn("expiry", cookie)
         self.assertEqual(len(cookie["value"]), 22)
-        self.named("START").click()
+        self.find("START").click()
         self.assertTrue(self.wait_until(lambda: self.scpi.query("OUTP?") == "1"))
-        self.assertEqual(self.generator.received(), rig.dry_run())
+        self.assertEqual(self.generator.received(), dry_run())
         # The cookie with a foreign Origin changes nothing.
         session = {"Cookie": f"{self.cookie_name}={cookie['value']}"}
         self.assertEqual(self.run_action({**session, "Origin": "http://evil.example"}), 403)
@@ -129,9 +127,9 @@ class AuthTest(ServedPage, unittest.TestCase):
 
     def test_wrong_tokens_then_the_limit_then_the_form(self):
         self.browser.get(self.server.url)
-        self.assertTrue(self.wait_until(lambda: self.named("Access token").is_displayed()))
-        self.named("Access token").send_keys("badtoken")
-        self.named("Sign in").click()
+        self.assertTrue(self.wait_until(lambda: self.find("Access token").is_displayed()))
+        self.find("Access token").send_keys("badtoken")
+        self.find("Sign in").click()
         self.assertTrue(self.wait_until(lambda: "403" in self.browser.page_source))
         form = {"Content-Type": "application/x-www-form-urlencoded"}
         for attempt in range(2, 12):
@@ -150,9 +148,9 @@ class AuthTest(ServedPage, unittest.TestCase):
 
     def test_the_form_signs_in(self):
         self.browser.get(self.server.url)
-        self.assertTrue(self.wait_until(lambda: self.named("Access token").is_displayed()))
-        self.named("Access token").send_keys(self.token)
-        self.named("Sign in").click()
+        self.assertTrue(self.wait_until(lambda: self.find("Access token").is_displayed()))
+        self.find("Access token").send_keys(self.token)
+        self.find("Sign in").click()
         self.assertTrue(self.wait_until(self.signed_in))
         self.assertEqual(self.browser.current_url, self.server.url)
 

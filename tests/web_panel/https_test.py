@@ -3,8 +3,6 @@
 HTTP listener, and Chromium trusting a test CA's certificate.
 Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import hashlib
-import http.client
-import json
 import os
 import ssl
 import stat
@@ -21,6 +19,7 @@ import rig  # noqa: E402
 from rig.browser import chromium  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.scpi import Client  # noqa: E402
+from rig.serve import request  # noqa: E402
 
 FINGERPRINT = r"web panel certificate SHA-256 fingerprint: ([0-9A-F:]{95})$"
 
@@ -130,28 +129,21 @@ class HttpsTest(DeviceTree, unittest.TestCase):
                              (f"localhost:{server.http_port}", 307),
                              (f"evil.example:{server.http_port}", 403),
                              (f"127.0.0.1:{server.web_port}", 403)):
-            connection = http.client.HTTPConnection("127.0.0.1", server.http_port, timeout=10)
-            self.addCleanup(connection.close)
-            connection.request("POST", "/api/action?x=1", body=b'{"do":"run"}',
-                               headers={"Host": host})
-            response = connection.getresponse()
-            response.read()
+            got, headers, _ = request(server.http_port, "POST", "/api/action?x=1",
+                                      b'{"do":"run"}', {"Host": host})
             location = host.split(":")[0] + f":{server.web_port}/api/action?x=1"
-            self.assertEqual((response.status, response.headers["Location"]),
+            self.assertEqual((got, headers["Location"]),
                              (status, "https://" + location if status == 307 else None), host)
             if status == 307:
-                self.assertEqual(response.headers["Cache-Control"], "no-store")
+                self.assertEqual(headers["Cache-Control"], "no-store")
         self.assertEqual(self.generator.settle(), before)  # nothing ran
         context = ssl.create_default_context()
         context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
         for scheme, status in (("http", 403), ("https", 200)):
-            connection = http.client.HTTPSConnection("127.0.0.1", server.web_port, timeout=10,
-                                                     context=context)
-            self.addCleanup(connection.close)
-            connection.request("POST", "/api/action", body=json.dumps({"do": "run"}).encode(),
-                               headers={"Content-Type": "application/json",
-                                        "Origin": f"{scheme}://127.0.0.1:{server.web_port}"})
-            self.assertEqual(connection.getresponse().status, status, scheme)
+            self.assertEqual(request(server.web_port, "POST", "/api/action", b'{"do":"run"}',
+                                     {"Content-Type": "application/json",
+                                      "Origin": f"{scheme}://127.0.0.1:{server.web_port}"},
+                                     context=context)[0], status, scheme)
         self.assertGreater(self.generator.settle(), before)
 
     def test_chromium_trusts_a_certificate_of_a_ca_it_was_given(self):

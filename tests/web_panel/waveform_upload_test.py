@@ -2,7 +2,6 @@
 """A waveform's file loaded through the web panel: through the page in headless Chromium, and the
 upload's limit and origin check over plain HTTP.
 Usage: waveform_upload_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
-import http.client
 import json
 import math
 import os
@@ -11,16 +10,14 @@ import struct
 import subprocess
 import sys
 import unittest
-import urllib.error
-import urllib.request
 
 from selenium.webdriver.support.ui import Select
-from web_panel_test import Page
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.browser import ServedPage  # noqa: E402
 from rig.generator import dry_run  # noqa: E402
+from rig.serve import request  # noqa: E402
 
 MIB = 1024 * 1024
 USER, LOAD = "User waveform", "Load waveform"
@@ -34,7 +31,7 @@ def wav_bytes(samples):
             struct.pack("<I", len(data)) + data)
 
 
-class WaveformUploadTest(Page, ServedPage, unittest.TestCase):
+class WaveformUploadTest(ServedPage, unittest.TestCase):
     def write(self, name, data):
         pathlib.Path(self.path(name)).write_bytes(data)
         return self.path(name)
@@ -49,13 +46,8 @@ class WaveformUploadTest(Page, ServedPage, unittest.TestCase):
             " document.querySelector('main svg').outerHTML];")
 
     def post(self, path, body, headers=None):
-        request = urllib.request.Request(self.server.url.rstrip("/") + path, data=body,
-                                         headers=headers or {}, method="POST")
-        try:
-            with urllib.request.urlopen(request, timeout=60) as answer:
-                return answer.status, answer.read()
-        except urllib.error.HTTPError as error:
-            return error.code, error.read()
+        status, _, answer = request(self.server.web_port, "POST", path, body, headers, timeout=60)
+        return status, answer
 
     def test_a_wav_file_gives_the_start_bytes_of_start_shape(self):
         # One period of an uneven wave, 500 points: a sine with its second harmonic.
@@ -123,11 +115,7 @@ class WaveformUploadTest(Page, ServedPage, unittest.TestCase):
         self.assertEqual(status, 422, answer[:80])
         self.assertEqual(json.loads(answer)["field"], "waveform")
         self.assertEqual(self.post("/api/waveform", b"0" * (16 * MIB + 1))[0], 413)
-        connection = http.client.HTTPConnection("127.0.0.1", self.server.web_port, timeout=60)
-        self.addCleanup(connection.close)
-        connection.request("POST", "/api/waveform", body=iter([b"0\n" * MIB] * 9),
-                           encode_chunked=True)
-        self.assertEqual(connection.getresponse().status, 413)
+        self.assertEqual(self.post("/api/waveform", iter([b"0\n" * MIB] * 9))[0], 413)
         # The other bodies keep their limit of 1 MiB (that of /api/action: web_http_test.py).
         self.assertEqual(self.post("/no/such/page", b" " * (MIB + 1))[0], 413)
         # Another site's page may not load a waveform.

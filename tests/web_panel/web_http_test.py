@@ -2,7 +2,6 @@
 """The web panel over plain HTTP on loopback: what may change the generator, bad input, idle
 connections, the --listen and --http options.
 Usage: web_http_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
-import http.client
 import json
 import os
 import socket
@@ -15,17 +14,12 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.scpi import Client  # noqa: E402
-from rig.serve import Server  # noqa: E402
+from rig.serve import Server, request  # noqa: E402
 
 
 class WebHttpTest(DeviceTree, unittest.TestCase):
     def web(self, method, path, body=None, headers=None):
-        """(status, headers, body) of one request to the web panel."""
-        connection = http.client.HTTPConnection("127.0.0.1", self.served.web_port, timeout=10)
-        self.addCleanup(connection.close)
-        connection.request(method, path, body=body, headers=headers or {})
-        response = connection.getresponse()
-        return response.status, response.headers, response.read()
+        return request(self.served.web_port, method, path, body, headers)
 
     def action(self, body, headers=None):
         status, _, answer = self.web("POST", "/api/action", json.dumps(body).encode(),

@@ -37,43 +37,7 @@ WAVE_OPTION = {"SIN": "sine", "SQU": "square", "TRI": "triangle", "RAMP": "saw",
                "NRAM": "reversed-saw", "NOIS": "random", "DC": "zero"}
 
 
-class Page:
-    """The page of a ServedPage, through accessible names."""
-
-    def open_page(self):
-        self.named = {}
-        self.browser.get_log("browser")  # what earlier pages logged
-        self.browser.get(self.server.url)
-        self.wait_until(lambda: self.control("Frequency").get_attribute("value") != "")
-
-    def control(self, name):
-        """The one element whose accessible name is name (the names are read once a page and
-        again when one is not found where it was)."""
-        for fresh in (False, True):
-            if fresh or not self.named.get(name):
-                self.named = {}
-                for element in self.browser.find_elements(
-                        By.CSS_SELECTOR, "button, input, select, output, fieldset, [role]"):
-                    self.named.setdefault(element.accessible_name, []).append(element)
-            found = self.named.get(name, [])
-            if len(found) == 1 and (not fresh and found[0].accessible_name == name or fresh):
-                return found[0]
-        self.assertEqual(len(found), 1, f"elements named {name!r}")
-        return found[0]
-
-    def field_error(self, name):
-        """The text shown beside a field (the element that describes it)."""
-        field = self.control(name)
-        return self.browser.find_element(By.ID, field.get_attribute("aria-describedby")).text
-
-    def type_into(self, name, text):
-        field = self.control(name)
-        field.click()
-        field.send_keys(Keys.CONTROL, "a")
-        field.send_keys(text, Keys.ENTER)
-
-
-class WebPanelTest(Page, ServedPage, unittest.TestCase):
+class WebPanelTest(ServedPage, unittest.TestCase):
     def setUp(self):
         super().setUp()
         self.open_page()
