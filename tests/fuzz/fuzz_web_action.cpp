@@ -1,8 +1,6 @@
-// A web page's request body and Host through the web panel's pure half: whatever arrives, an
-// action that parses runs by the panel's rules and leaves codes the generator takes, the state
-// that follows is JSON, and the checks of Host and Origin neither crash nor read past their text.
-// The same bytes as a sign-in form's body and as a Cookie header: a token found is no longer
-// than the body, and a session id found is a part of the header.
+// A request body through the web panel's pure half: an action that parses leaves the instrument
+// valid and the state JSON; the bytes as Host, Origin, a sign-in form and a Cookie header: no read
+// past the text, a token no longer than the body, a session id a part of the header.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,6 @@
 #pragma once
-// The generator as the instrument sees it, for the tests of the instrument and of its front ends:
-// what write and waitReport answer (ensureOpen finds it there; one that is not: the PyVISA test),
-// and a log of the writes ("start:<settings packet>" or "stop") and waits ("wait:55"), with the
-// last start's writes whole.
+// The generator as the instrument sees it: what write and waitReport answer, a log of the writes
+// ("start:<settings packet>" or "stop") and waits ("wait:55"), and the last start's writes whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
