@@ -36,7 +36,7 @@ const double *TestShape() {
 // One verb, a letter and its number: w wave (the panel's list), f function, r ramp symmetry,
 // s samples per wave (a: chosen by the frequency), d duty, j jumper, o output, H/O/V a value of
 // frequency/offset/amplitude, +/- a step of h/o/v (capital: coarse), t a table of one sample
-// value, S the test shape, A<function>:<hertz>:<offset>:<vpp> (nan: not given), * a reset.
+// value, S the test shape, A<function>:<hertz>:<offset>:<vpp> (_: not given), * a reset.
 int32_t RunVerb(Bench *bench, const std::string &verb) {
   Instrument *i = &bench->instrument;
   const InstrumentGenerator &g = bench->link;
@@ -73,9 +73,10 @@ int32_t RunVerb(Bench *bench, const std::string &verb) {
     }
     case 'A': {
       InstrumentValues values = {};
-      for (int32_t k = 0; k < kFields; k++) {
-        values.aValues[k] = strtod(pEnd + 1, &pEnd);  // in the order of the fields
-        values.aGiven[k] = !std::isnan(values.aValues[k]);
+      for (int32_t k = 0; k < kFields; k++) {  // in the order of the fields
+        values.aGiven[k] = pEnd[1] != '_';
+        values.aValues[k] = strtod(pEnd + 1, &pEnd);
+        if (!values.aGiven[k]) pEnd++;  // past the '_', which strtod leaves
       }
       return ApplyInstrumentFunction(i, g, n, values);
     }
@@ -256,11 +257,10 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
   const struct {
     const char *szVerb;
     bool shape, changes;
-  } kSteps[] = {{"o1", true, false}, {"V1", true, true},
-                {"o0", true, false}, {"-V", true, true},
-                {"o1", true, false}, {"t1234", false, false},
-                {"V2", false, true}, {"S", true, false},
-                {"o0", true, false}, {"A7:nan:nan:0.5", true, true}};
+  } kSteps[] = {{"o1", true, false},       {"V1", true, true},  {"o0", true, false},
+                {"-V", true, true},        {"o1", true, false}, {"t1234", false, false},
+                {"V2", false, true},       {"S", true, false},  {"o0", true, false},
+                {"A7:_:_:0.5", true, true}};
   ASSERT_EQ(RunVerbs(&bench, "S f7"), "0,0");
   int32_t previousCode = instrument.settings.amplitudeCode;
   for (const auto &step : kSteps) {
