@@ -49,3 +49,12 @@ inline WaitOutcome FakeWait(void *context, uint8_t reportByte, int32_t timeoutMs
 inline InstrumentGenerator FakeInstrumentGenerator(FakeGenerator *generator) {
   return {generator, FakeEnsureOpen, FakeWrite, FakeWait};
 }
+
+// An instrument at power-on, the fake generator behind it.
+struct Bench {
+  Instrument instrument;
+  FakeGenerator generator;
+  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
+
+  explicit Bench(int32_t jumper = 0) { ResetInstrument(&instrument, jumper, "SN0001", "1.2.3"); }
+};

@@ -19,14 +19,6 @@
 
 namespace {
 
-struct Bench {
-  Instrument instrument;
-  FakeGenerator generator;
-  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
-
-  explicit Bench(int32_t jumper = 0) { ResetInstrument(&instrument, jumper, "SN0001", "1.2.3"); }
-};
-
 // The user shape of the tests: a falling ramp over the first quarter, then -0.25.
 const double *TestShape() {
   static double aShape[kWaveTableSamples];

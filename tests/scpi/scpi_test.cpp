@@ -15,23 +15,15 @@
 
 namespace {
 
-struct Bench {
-  Instrument instrument;
-  FakeGenerator generator;
-  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
-
-  Bench() { ResetInstrument(&instrument, 0, "SN0001", "1.2.3"); }
-
-  // The queued error numbers, oldest first, emptying the queue.
-  std::string Errors() {
-    std::string codes;
-    for (int32_t i = 0; i < instrument.errorCount; i++) {
-      codes += (i > 0 ? "," : "") + std::to_string(instrument.aErrors[i]);
-    }
-    instrument.errorCount = 0;
-    return codes;
+// The queued error numbers, oldest first, emptying the queue.
+std::string Errors(Bench *bench) {
+  std::string codes;
+  for (int32_t i = 0; i < bench->instrument.errorCount; i++) {
+    codes += (i > 0 ? "," : "") + std::to_string(bench->instrument.aErrors[i]);
   }
-};
+  bench->instrument.errorCount = 0;
+  return codes;
+}
 
 // The bytes through a line reader in reads of `chunk` bytes, as the server reads them, and each
 // line run by the bench; the answers joined by '|', "!" for a line dropped as too long.
@@ -59,7 +51,7 @@ void RunCases(const std::vector<LineCase> &cases) {
   for (const LineCase &c : cases) {
     Bench bench;
     EXPECT_EQ(Feed(&bench, c.szLines + std::string("\n")), c.szAnswers) << c.szLines;
-    EXPECT_EQ(bench.Errors(), c.szErrors) << c.szLines;
+    EXPECT_EQ(Errors(&bench), c.szErrors) << c.szLines;
     EXPECT_EQ(bench.generator.log, c.szLog) << c.szLines;
   }
 }
@@ -180,7 +172,7 @@ TEST(ScpiCommands, TheUserTable) {
   bench.generator.log.clear();
   EXPECT_EQ(Feed(&bench, "DATA:DAC VOL" + values + ";:FUNC?\n"), "USER");
   EXPECT_EQ(bench.generator.log, "");
-  EXPECT_EQ(bench.Errors(), "");
+  EXPECT_EQ(Errors(&bench), "");
 }
 
 // NR3 as the queries answer it (a sign, 15 digits, two in the exponent) is in every test above;
@@ -256,7 +248,7 @@ TEST(ScpiVolatileData, ValuesInAnyReadsAreTheUserWaveform) {
   for (size_t chunk : {size_t{1}, size_t{7}, kLines.size()}) {
     Bench bench;
     EXPECT_EQ(Feed(&bench, kLines, chunk), "0|VOLATILE;3|3;USER");
-    EXPECT_EQ(bench.Errors(), "") << chunk;
+    EXPECT_EQ(Errors(&bench), "") << chunk;
     EXPECT_EQ(bench.instrument.aUserTable[0], 49151) << chunk;
     EXPECT_EQ(bench.instrument.aUserTable[120], 0) << chunk;
     EXPECT_EQ(bench.instrument.aUserTable[240], 36044) << chunk;
@@ -273,7 +265,7 @@ TEST(ScpiVolatileData, TheLastLoadedWins) {
                              ";:DATA:ATTR:POIN?\nFUNC USER;:OUTP ON;:DATA VOL,-1;*RST;"
                              ":DATA:ATTR:POIN?;:FUNC USER;FUNC?\n"),
             "1|360|1;USER");
-  EXPECT_EQ(bench.Errors(), "-108");
+  EXPECT_EQ(Errors(&bench), "-108");
   EXPECT_EQ(bench.instrument.aUserTable[0], 0);
   EXPECT_EQ(bench.generator.log,
             "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f320000 wait:55 stop "
@@ -287,7 +279,7 @@ TEST(ScpiVolatileData, ALineWithDataValuesMayBeOneMebibyte) {
   line.append(kScpiDataLineLimit - line.size(), ' ');
   Bench bench;
   EXPECT_EQ(Feed(&bench, line + "\n" + line + " \nDATA:ATTR:POIN?\n"), "!|61680");
-  EXPECT_EQ(bench.Errors(), "");
+  EXPECT_EQ(Errors(&bench), "");
 }
 
 // A table or DATA values with a fault load nothing.
@@ -315,7 +307,7 @@ TEST(ScpiVolatileData, ErrorsChangeNothing) {
   for (const auto &c : kCases) {
     Bench bench;
     EXPECT_EQ(Feed(&bench, c.line + "\nDATA:ATTR:POIN?\n"), "0") << c.line.substr(0, 30);
-    EXPECT_EQ(bench.Errors(), c.szErrors) << c.line.substr(0, 30);
+    EXPECT_EQ(Errors(&bench), c.szErrors) << c.line.substr(0, 30);
     EXPECT_FALSE(bench.instrument.userTableLoaded) << c.line.substr(0, 30);
   }
 }
