@@ -12,19 +12,6 @@
 #include "web_panel/page_model.h"
 #include "web_panel/web_access.h"
 
-namespace {
-
-bool EnsureOpen(void *) {
-  return true;
-}
-
-bool Write(void *, const WriteSequence &sequence) {
-  CheckWrite(sequence);
-  return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   const char *pText = reinterpret_cast<const char *>(pData);
   const std::string text(pText, size);
@@ -43,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   if (!ParseWebAction(pText, size, &action)) return 0;
   Instrument instrument;
   ResetInstrument(&instrument, 0, "SN", "1.0.0");
-  const InstrumentGenerator actions = {nullptr, EnsureOpen, Write, ReportAlways};
+  const InstrumentGenerator actions = {nullptr, OpenAlways, WriteChecked, ReportAlways};
   for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, actions, action);
   // An action's error is answered to its page, never queued.
   CheckInstrument(instrument);
