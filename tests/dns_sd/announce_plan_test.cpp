@@ -43,24 +43,20 @@ TEST(AnnouncePlan, OnlyListenersBeyondLoopbackGetServices) {
   }
 }
 
-// With HTTPS the panel's LXI home page is its HTTPS listener; its HTTP one (redirecting) stays.
+// The services' types and ports; with HTTPS the panel's LXI home page is its HTTPS listener, and
+// its HTTP one (redirecting) stays.
 TEST(AnnouncePlan, HttpsTakesTheLxiHomePage) {
   for (const char *szHttps : {"", "0.0.0.0:8443"}) {
     const AnnouncePlan plan = PlanAnnouncement(kIdentity, "10.0.0.5:5025", "0.0.0.0:8025", szHttps);
-    std::vector<std::string> types;
-    std::vector<int32_t> ports;
+    std::string services;
     for (int32_t i = 0; i < plan.count; i++) {
-      types.push_back(plan.aServices[i].szType);
-      ports.push_back(plan.aServices[i].port);
+      services += std::string(plan.aServices[i].szType) + ":" +
+                  std::to_string(plan.aServices[i].port) + " ";
     }
-    if (szHttps[0] == '\0') {
-      EXPECT_EQ(types, (std::vector<std::string>{"_scpi-raw._tcp", "_http._tcp", "_lxi._tcp"}));
-      EXPECT_EQ(ports, (std::vector<int32_t>{5025, 8025, 8025}));
-    } else {
-      EXPECT_EQ(types, (std::vector<std::string>{"_scpi-raw._tcp", "_http._tcp", "_https._tcp",
-                                                 "_lxi._tcp"}));
-      EXPECT_EQ(ports, (std::vector<int32_t>{5025, 8025, 8443, 8443}));
-    }
+    EXPECT_EQ(services,
+              szHttps[0] == '\0'
+                  ? "_scpi-raw._tcp:5025 _http._tcp:8025 _lxi._tcp:8025 "
+                  : "_scpi-raw._tcp:5025 _http._tcp:8025 _https._tcp:8443 _lxi._tcp:8443 ");
   }
 }
 

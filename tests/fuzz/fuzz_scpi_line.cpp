@@ -1,8 +1,6 @@
-// A client's bytes through the line reader and every line through the instrument: the lines and
-// their DATA values do not depend on how the bytes are split into reads, no line keeps more than
-// 64 KiB nor more values than the instrument takes, and whatever runs,
-// the error queue holds at most 16, the answers are one line of printable text, and the settings
-// stay codes the generator takes. The generator's answers to starts and stops vary with the input.
+// A client's bytes through the line reader (read_lines.h's checks) and every line through the
+// instrument: the lines do not depend on how the bytes are split into reads, and whatever runs,
+// the answers are one line of printable text and the instrument stays valid (instrument_check.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,12 +38,10 @@ bool Write(void *context, const WriteSequence &sequence) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 3) return 0;
-  // The first byte: the size of the reads, and 0xFF that the rest repeats past the line limit;
-  // 0xFE that it follows "DATA VOLATILE," and repeats past twice that limit, then an LF (a whole
-  // line of DATA values, more than the instrument takes when a value and its comma are 2 bytes);
-  // 0xFD the same past the limit of a line with DATA values, without the LF (rarely: such inputs
-  // take ten to a hundred times as long as others); the second: how many of the following bytes
-  // answer the starts and stops.
+  // The first byte: the size of the reads; 0xFF: the rest repeats past the line limit; 0xFE: after
+  // "DATA VOLATILE," past twice that, then an LF (more values than the instrument takes); 0xFD:
+  // the same past the limit of a DATA line, no LF (rare: slow). The second: how many of the
+  // following bytes answer the starts and stops.
   const size_t chunk = 1 + (data[0] & 0x0F);
   const size_t outcomes = data[1] % 8 < size - 2 ? data[1] % 8 : size - 2;
   FakeGenerator generator = {data + 2, outcomes, 0};
@@ -63,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static Instrument instrument;
   ResetInstrument(&instrument, data[1] >> 6, "SN", "1");
   const InstrumentGenerator actions = {&generator, EnsureOpen, Write, ReportAlways};
-  // The same lines whatever the reads (a long input is read once only); the lines after the first
-  // hundred would mostly repeat those of a repeated input.
+  // The same lines whatever the reads (a long input is read once only); past a hundred lines a
+  // repeated input mostly repeats.
   const std::vector<ReadLine> lines = ReadScpiLineRecords(pBytes, bytes.size(), chunk);
   if (bytes.size() <= kScpiLineLimit &&
       ReadScpiLineRecords(pBytes, bytes.size(), bytes.size()) != lines) {

@@ -1,7 +1,6 @@
 // The CSV and text reader of shape files: any bytes (but a WAV file's start) give values or a
 // reason (shape_check.h); a line named in a reason exists; values written back one a line with
 // all their digits read back the same.
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 

@@ -1,8 +1,7 @@
-// The WAV reader of shape files. Every read gives values or a reason (shape_check.h) and never
-// reads outside the bytes (ASan). An input whose first byte is even is "RIFF", a RIFF size from
-// the next four bytes, "WAVE" and the rest as the chunks; an odd first byte picks a consistent
-// 'fmt ' chunk from the next two bytes and has the rest as the samples, since random bytes
-// seldom make a block size that matches, and the samples' decoding would go unfuzzed.
+// The WAV reader of shape files: values or a reason (shape_check.h), no read outside the bytes.
+// An even first byte: a RIFF size from the next four bytes, the rest as the chunks; an odd one: a
+// consistent 'fmt ' chunk from the next two bytes, the rest as samples (random bytes seldom make a
+// matching block size, and the samples' decoding would go unfuzzed).
 #include <iterator>
 
 #include "shape_check.h"

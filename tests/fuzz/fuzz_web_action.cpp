@@ -1,8 +1,6 @@
-// A web page's request body and Host through the web panel's pure half: whatever arrives, an
-// action that parses runs by the panel's rules and leaves codes the generator takes, the state
-// that follows is JSON, and the checks of Host and Origin neither crash nor read past their text.
-// The same bytes as a sign-in form's body and as a Cookie header: a token found is no longer
-// than the body, and a session id found is a part of the header.
+// A request body through the web panel's pure half: an action that parses leaves the instrument
+// valid and the state JSON; the bytes as Host, Origin, a sign-in form and a Cookie header: no read
+// past the text, a token no longer than the body, a session id a part of the header.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,19 +11,6 @@
 #include "tests/fuzz/instrument_check.h"
 #include "web_panel/page_model.h"
 #include "web_panel/web_access.h"
-
-namespace {
-
-bool EnsureOpen(void *) {
-  return true;
-}
-
-bool Write(void *, const WriteSequence &sequence) {
-  CheckWrite(sequence);
-  return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   const char *pText = reinterpret_cast<const char *>(pData);
@@ -45,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   if (!ParseWebAction(pText, size, &action)) return 0;
   Instrument instrument;
   ResetInstrument(&instrument, 0, "SN", "1.0.0");
-  const InstrumentGenerator actions = {nullptr, EnsureOpen, Write, ReportAlways};
+  const InstrumentGenerator actions = {nullptr, OpenAlways, WriteChecked, ReportAlways};
   for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, actions, action);
   // An action's error is answered to its page, never queued.
   CheckInstrument(instrument);

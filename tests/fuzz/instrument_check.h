@@ -26,6 +26,16 @@ inline void CheckWrite(const WriteSequence &sequence) {
   }
 }
 
+// A generator that is always there and answers every start and stop.
+inline bool OpenAlways(void *) {
+  return true;
+}
+
+inline bool WriteChecked(void *, const WriteSequence &sequence) {
+  CheckWrite(sequence);
+  return true;
+}
+
 inline WaitOutcome ReportAlways(void *, uint8_t, int32_t) {
   return kWaitReport;
 }

@@ -1,8 +1,6 @@
 #pragma once
-// The generator as the instrument sees it, for the tests of the instrument and of its front ends:
-// what write and waitReport answer (ensureOpen finds it there; one that is not: the PyVISA test),
-// and a log of the writes ("start:<settings packet>" or "stop") and waits ("wait:55"), with the
-// last start's writes whole.
+// The generator as the instrument sees it: what write and waitReport answer, a log of the writes
+// ("start:<settings packet>" or "stop") and waits ("wait:55"), and the last start's writes whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,3 +49,12 @@ inline WaitOutcome FakeWait(void *context, uint8_t reportByte, int32_t timeoutMs
 inline InstrumentGenerator FakeInstrumentGenerator(FakeGenerator *generator) {
   return {generator, FakeEnsureOpen, FakeWrite, FakeWait};
 }
+
+// An instrument at power-on, the fake generator behind it.
+struct Bench {
+  Instrument instrument;
+  FakeGenerator generator;
+  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
+
+  explicit Bench(int32_t jumper = 0) { ResetInstrument(&instrument, jumper, "SN0001", "1.2.3"); }
+};

@@ -3,15 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <tuple>
-#include <vector>
 
 #include "instrument/instrument.h"
 #include "signal/nearest_code.h"
@@ -20,60 +19,73 @@
 
 namespace {
 
-struct Bench {
-  Instrument instrument;
-  FakeGenerator generator;
-  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
+// The user shape of the tests: a falling ramp over the first quarter, then -0.25.
+const double *TestShape() {
+  static double aShape[kWaveTableSamples];
+  for (int32_t i = 0; i < kWaveTableSamples; i++) aShape[i] = i < 90 ? 1.0 - i / 45.0 : -0.25;
+  return aShape;
+}
 
-  explicit Bench(int32_t jumper = 0) { ResetInstrument(&instrument, jumper, "SN0001", "1.2.3"); }
-};
+// One verb, a letter and its number: w wave (the panel's list), f function, r ramp symmetry,
+// s samples per wave (a: chosen by the frequency), d duty, j jumper, o output, H/O/V a value of
+// frequency/offset/amplitude, +/- a step of h/o/v (capital: coarse), t a table of one sample
+// value, S the test shape, A<function>:<hertz>:<offset>:<vpp> (_: not given), * a reset.
+int32_t RunVerb(Bench *bench, const std::string &verb) {
+  Instrument *i = &bench->instrument;
+  const InstrumentGenerator &g = bench->link;
+  char *pEnd = nullptr;
+  const double number = strtod(verb.c_str() + 1, &pEnd);
+  const int32_t n = static_cast<int32_t>(number);
+  switch (verb[0]) {
+    case 'w': return ChooseInstrumentWave(i, g, n);
+    case 'f': return ChooseInstrumentFunction(i, g, n);
+    case 'r': return SetInstrumentRampSymmetry(i, g, n);
+    case 's': return ChooseInstrumentSpw(i, g, n);
+    case 'a': return ChooseInstrumentSpwAuto(i, g);
+    case 'd': return SetInstrumentDuty(i, g, n);
+    case 'j': return SetInstrumentJumper(i, g, n);
+    case 'o': return SetInstrumentOutput(i, g, n != 0);
+    case 'H': return SetInstrumentValue(i, g, kFieldFrequency, number);
+    case 'O': return SetInstrumentValue(i, g, kFieldOffset, number);
+    case 'V': return SetInstrumentValue(i, g, kFieldAmplitude, number);
+    case '*': return ResetInstrumentSettings(i, g);
+    case 'S': return LoadInstrumentShape(i, g, TestShape());
+    case 't': {
+      uint16_t aSamples[kWaveTableSamples];
+      std::fill(std::begin(aSamples), std::end(aSamples), static_cast<uint16_t>(n));
+      return LoadInstrumentTable(i, g, aSamples);
+    }
+    case '+':
+    case '-': {
+      const char field = static_cast<char>(tolower(verb[1]));
+      return StepInstrumentField(i, g,
+                                 field == 'h'   ? kFieldFrequency
+                                 : field == 'o' ? kFieldOffset
+                                                : kFieldAmplitude,
+                                 verb[0] == '+', isupper(verb[1]) != 0);
+    }
+    case 'A': {
+      InstrumentValues values = {};
+      for (int32_t k = 0; k < kFields; k++) {  // in the order of the fields
+        values.aGiven[k] = pEnd[1] != '_';
+        values.aValues[k] = strtod(pEnd + 1, &pEnd);
+        if (!values.aGiven[k]) pEnd++;  // past the '_', which strtod leaves
+      }
+      return ApplyInstrumentFunction(i, g, n, values);
+    }
+  }
+  ADD_FAILURE() << "no verb " << verb;
+  return 0;
+}
 
-using Verb = std::function<int32_t(Instrument *, const InstrumentGenerator &)>;
-using IntVerb = int32_t (*)(Instrument *, const InstrumentGenerator &, int32_t);
-
-Verb Call(IntVerb verb, int32_t argument) {
-  return [=](Instrument *i, const InstrumentGenerator &g) { return verb(i, g, argument); };
-}
-const auto Wave = [](int32_t wave) { return Call(ChooseInstrumentWave, wave); };
-const auto Function = [](int32_t function) { return Call(ChooseInstrumentFunction, function); };
-const auto Symmetry = [](int32_t symmetry) { return Call(SetInstrumentRampSymmetry, symmetry); };
-const auto Spw = [](int32_t mode) { return Call(ChooseInstrumentSpw, mode); };
-const auto Duty = [](int32_t duty) { return Call(SetInstrumentDuty, duty); };
-const auto Jumper = [](int32_t jumper) { return Call(SetInstrumentJumper, jumper); };
-Verb Output(bool on) {
-  return [=](Instrument *i, const InstrumentGenerator &g) { return SetInstrumentOutput(i, g, on); };
-}
-Verb Value(InstrumentField field, double value) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return SetInstrumentValue(i, g, field, value);
-  };
-}
-Verb SpwAuto() {
-  return [](Instrument *i, const InstrumentGenerator &g) { return ChooseInstrumentSpwAuto(i, g); };
-}
-Verb Reset() {
-  return [](Instrument *i, const InstrumentGenerator &g) { return ResetInstrumentSettings(i, g); };
-}
-// A table of one sample value throughout.
-Verb Table(uint16_t sample) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    uint16_t aSamples[kWaveTableSamples];
-    std::fill(std::begin(aSamples), std::end(aSamples), sample);
-    return LoadInstrumentTable(i, g, aSamples);
-  };
-}
-// NAN: a value not given.
-Verb Apply(int32_t function, double hertz, double vpp, double offset) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    const InstrumentValues values = {{!std::isnan(hertz), !std::isnan(offset), !std::isnan(vpp)},
-                                     {hertz, offset, vpp}};
-    return ApplyInstrumentFunction(i, g, function, values);
-  };
-}
-Verb Step(InstrumentField field, bool up, bool coarse) {
-  return [=](Instrument *i, const InstrumentGenerator &g) {
-    return StepInstrumentField(i, g, field, up, coarse);
-  };
+// The verbs, separated by blanks; each one's result, joined by ','.
+std::string RunVerbs(Bench *bench, const char *szVerbs) {
+  std::istringstream verbs(szVerbs);
+  std::string verb, results;
+  while (verbs >> verb) {
+    results += (results.empty() ? "" : ",") + std::to_string(RunVerb(bench, verb));
+  }
+  return results;
 }
 
 // The state as the tokens that differ from the power-on state's: the function, the frequency in
@@ -99,103 +111,75 @@ std::string State(const Instrument &instrument) {
 }
 
 struct VerbCase {
-  std::vector<Verb> verbs;
-  const char *szResults;  // each verb's, joined by ','
-  const char *szState;    // after the last
-  std::string log = "";   // the generator's: nothing sent unless a case says so
+  const char *szVerbs, *szResults, *szState;  // the state after the last verb
+  std::string log = "";                       // the generator's: nothing sent unless a case says so
 };
 
 void RunCases(const std::vector<VerbCase> &cases) {
-  for (size_t i = 0; i < cases.size(); i++) {
+  for (const VerbCase &c : cases) {
     Bench bench;
-    std::string results;
-    for (const Verb &verb : cases[i].verbs) {
-      results += (results.empty() ? "" : ",") + std::to_string(verb(&bench.instrument, bench.link));
-    }
-    EXPECT_EQ(results, cases[i].szResults) << "case " << i;
-    EXPECT_EQ(State(bench.instrument), cases[i].szState) << "case " << i;
-    EXPECT_EQ(bench.generator.log, cases[i].log) << "case " << i;
+    EXPECT_EQ(RunVerbs(&bench, c.szVerbs), c.szResults) << c.szVerbs;
+    EXPECT_EQ(State(bench.instrument), c.szState) << c.szVerbs;
+    EXPECT_EQ(bench.generator.log, c.log) << c.szVerbs;
     // A verb's error is its caller's to queue or to answer.
-    EXPECT_EQ(bench.instrument.errorCount, 0) << "case " << i;
+    EXPECT_EQ(bench.instrument.errorCount, 0) << c.szVerbs;
   }
 }
 
+// Functions: 1 square, 2 triangle, 3 saw ("ramp"), 4 reversed saw, 6 DC, 7 user.
 TEST(InstrumentVerbs, TheRulesOfTheSettings) {
+  // clang-format off
   RunCases({
-      {{}, "", ""},
+      {"", "", ""},
       // the ramp family: "ramp" is the member of the symmetry in use, which a triangle or a
       // reversed saw sets, and which a ramp in use follows
-      {{Function(kWaveSaw), Symmetry(0)}, "0,0", "NSAW r0"},
-      {{Function(kWaveSaw), Symmetry(50)}, "0,0", "TRI r50"},
-      {{Function(kWaveTriangle), Function(kWaveSaw)}, "0,0", "TRI r50"},
-      {{Function(kWaveReversedSaw), Function(kWaveSaw)}, "0,0", "NSAW r0"},
-      {{Symmetry(0)}, "0", "r0"},
-      {{Symmetry(0), Function(kWaveSaw)}, "0,0", "NSAW r0"},
-      {{Symmetry(25)}, "-222", ""},
+      {"f3 r0", "0,0", "NSAW r0"}, {"f3 r50", "0,0", "TRI r50"}, {"f2 f3", "0,0", "TRI r50"},
+      {"f4 f3", "0,0", "NSAW r0"}, {"r0", "0", "r0"}, {"r0 f3", "0,0", "NSAW r0"},
+      {"w2 r100", "0,0", "SAW"}, {"r25", "-222", ""},
       // the waveform list's entry is itself, whatever the symmetry, which follows it
-      {{Symmetry(0), Wave(kWaveSaw)}, "0,0", "SAW"},
-      {{Wave(kWaveReversedSaw)}, "0", "NSAW r0"},
-      {{Wave(kWaveTriangle)}, "0", "TRI r50"},
-      {{Wave(kWaveZero), Wave(-1), Wave(kFunctions), Function(kFunctions)},
-       "0,-224,-224,-224",
-       "DC"},
+      {"r0 w3", "0,0", "SAW"}, {"w4", "0", "NSAW r0"}, {"w2", "0", "TRI r50"},
+      {"w6 w-1 w8 f8", "0,-224,-224,-224", "DC"},
       // the user table only once one is loaded
-      {{Function(kFunctionUser), Wave(kFunctionUser)}, "-221,-221", ""},
+      {"f7 w7", "-221,-221", ""},
       // the frequency chooses the mode, or keeps to a fixed one; a mode keeps the frequency last
       // asked for, and one that cannot reach it changes nothing
-      {{Value(kFieldFrequency, 20000), Spw(0)}, "0,-222", "20000Hz 180a"},
-      {{Spw(4), Value(kFieldFrequency, 2)}, "0,-222", "24"},
-      {{Spw(4), SpwAuto(), Value(kFieldFrequency, 2)}, "0,0,0", "2Hz"},
-      {{Value(kFieldFrequency, 20000), Spw(4), SpwAuto()}, "0,0,0", "20000Hz 180a"},
-      {{Spw(-1), Spw(kSpwModes)}, "-222,-222", ""},
-      // the jumper keeps the codes: the volts, and so the range, change with it
-      {{Jumper(3), Value(kFieldAmplitude, 6), Jumper(4)}, "0,-222,-224", "J4"},
-      {{Value(kFieldAmplitude, 7), Value(kFieldOffset, -3.5)}, "-222,-222", ""},
-      {{Duty(0), Duty(101), Duty(-1)}, "0,-222,-222", "0%"},
+      {"H20000 s0", "0,-222", "20000Hz 180a"}, {"s4 H2", "0,-222", "24"},
+      {"s4 a H2", "0,0,0", "2Hz"}, {"H20000 s4 a", "0,0,0", "20000Hz 180a"},
+      {"s-1 s5", "-222,-222", ""},
+      // the jumper keeps the codes: the volts, and so the ranges and the nearest codes, change
+      {"j3 V6 j4", "0,-222,-224", "J4"}, {"j3 O0.81", "0,0", "O62 J4"},
+      {"V7 O-3.5", "-222,-222", ""}, {"d0 d101 d-1", "0,-222,-222", "0%"},
   });
+  // clang-format on
 }
 
 // The packets: frequency code, amplitude code, offset code, duty, mode, jumper.
 TEST(InstrumentVerbs, WhatReachesTheGenerator) {
   const char *const kStart = "start:00647fff1f320000 wait:55 ";
   const std::string kStartStop = kStart + std::string("stop wait:aa ");
+  // clang-format off
   RunCases({
-      {{Output(false), Output(true), Output(true)}, "0,0,0", "on", kStart},
+      {"o0 o1 o1", "0,0,0", "on", kStart},
       // a change while on: the stop, then the start with it; one that changes nothing sends
       // nothing
-      {{Output(true), Jumper(2)}, "0,0", "J3 on", (kStartStop + "start:00647fff1f320002 wait:55 ")},
-      {{Output(true), Duty(10)}, "0,0", "10% on", (kStartStop + "start:00647fff1f0a0000 wait:55 ")},
-      {{Output(true), Value(kFieldFrequency, 1000), Duty(50), Symmetry(0)},
-       "0,0,0,0",
-       "r0 on",
-       kStart},
-      {{Output(true), Reset()}, "0,0", "", kStartStop},
+      {"o1 j2", "0,0", "J3 on", kStartStop + "start:00647fff1f320002 wait:55 "},
+      {"o1 d10", "0,0", "10% on", kStartStop + "start:00647fff1f0a0000 wait:55 "},
+      {"o1 H1000 d50 r0", "0,0,0,0", "r0 on", kStart}, {"o1 *", "0,0", "", kStartStop},
       // the same table again sends nothing, another one goes out at once
-      {{Table(7), Function(kFunctionUser), Output(true), Table(7), Table(8)},
-       "0,0,0,0,0",
-       "USER on",
-       (kStartStop + "start:00647fff1f320000 wait:55 ")},
+      {"t7 f7 o1 t7 t8", "0,0,0,0,0", "USER on", kStartStop + "start:00647fff1f320000 wait:55 "},
       // a function with its values, all checked before anything changes or is sent, then
       // started; a DC level takes only its offset
-      {{Apply(kWaveZero, 9e9, -5, 1)}, "0", "DC O41 on", "start:00647fff29320000 wait:55 "},
-      {{Apply(kWaveSquare, 1000, 1, 9)}, "-222", ""},
+      {"A6:9e9:1:-5", "0", "DC O41 on", "start:00647fff29320000 wait:55 "},
+      {"A1:1000:9:1", "-222", ""},
       // each field steps its own way: up is a higher frequency (a lower code); coarse only
       // for frequency and amplitude; a running output takes the new code at once, and a later
       // change of mode keeps the frequency stepped to
-      {{Step(kFieldFrequency, true, false), Step(kFieldFrequency, true, true)}, "0,0", "1190.48Hz"},
-      {{Output(true), Step(kFieldFrequency, false, true), Spw(1)},
-       "0,0,0",
-       "869.565Hz 180 on",
+      {"+h +H", "0,0", "1190.48Hz"},
+      {"o1 -H s1", "0,0,0", "869.565Hz 180 on",
        kStartStop + "start:00737fff1f320000 wait:55 stop wait:aa start:00e67fff1f320100 wait:55 "},
-      {{Step(kFieldOffset, true, true), Step(kFieldOffset, false, false),
-        Step(kFieldOffset, false, false)},
-       "0,0,0",
-       "O30"},
-      {{Step(kFieldAmplitude, false, true), Step(kFieldAmplitude, false, true),
-        Step(kFieldAmplitude, true, true), Step(kFieldAmplitude, true, false)},
-       "0,0,0,0",
-       "A31871"},
+      {"+O -o -o", "0,0,0", "O30"}, {"-V -V +V +v", "0,0,0,0", "A31871"},
   });
+  // clang-format on
 }
 
 // A generator that goes away during a start (in the writes or in the wait) or stays silent, the
@@ -206,42 +190,39 @@ TEST(InstrumentVerbs, AGeneratorLostOrSilentAndItsOwnReports) {
     lost.generator.writesFail = writesFail;
     lost.generator.outcome = kWaitGone;
     lost.instrument.outputOn = true;  // as a report said
-    EXPECT_EQ(ChooseInstrumentWave(&lost.instrument, lost.link, kWaveSquare),
-              kErrorHardwareMissing);
+    EXPECT_EQ(RunVerbs(&lost, "w1"), std::to_string(kErrorHardwareMissing));
     EXPECT_FALSE(lost.instrument.outputOn);
   }
   Bench silent;
   silent.generator.outcome = kWaitTimedOut;
-  EXPECT_EQ(SetInstrumentOutput(&silent.instrument, silent.link, true), kErrorHardware);
+  EXPECT_EQ(RunVerbs(&silent, "o1"), std::to_string(kErrorHardware));
   EXPECT_FALSE(silent.instrument.outputOn);
   EXPECT_EQ(silent.instrument.errorCount, 0);
 
   Bench bench;
-  NoteGeneratorReport(&bench.instrument, kReportRunning);
-  EXPECT_TRUE(bench.instrument.outputOn);
-  NoteGeneratorReport(&bench.instrument, kReportNone);
-  EXPECT_TRUE(bench.instrument.outputOn);
-  NoteGeneratorReport(&bench.instrument, kReportStopped);
-  EXPECT_FALSE(bench.instrument.outputOn);
-  NoteGeneratorReport(&bench.instrument, kReportRunning);
+  std::string outputs;  // after each report, then after the generator is gone
+  for (ReceivedReport report :
+       {kReportRunning, kReportNone, kReportStopped, kReportNone, kReportRunning}) {
+    NoteGeneratorReport(&bench.instrument, report);
+    outputs += bench.instrument.outputOn ? '1' : '0';
+  }
   NoteGeneratorGone(&bench.instrument);
-  EXPECT_FALSE(bench.instrument.outputOn);
+  EXPECT_EQ(outputs + (bench.instrument.outputOn ? '1' : '0'), "110010");
   EXPECT_EQ(TakeInstrumentError(&bench.instrument), kErrorHardwareMissing);
   EXPECT_EQ(TakeInstrumentError(&bench.instrument), kErrorNone);
 }
 
-// A reset goes back to the jumper the instrument started with and keeps the user table; the
-// identity's serial number cannot split *IDN?'s fields, and no serial number is 0.
+// A reset goes back to the power-on settings and the jumper the instrument started with, and
+// keeps the user table; the identity's serial number cannot split *IDN?'s fields, and no serial
+// number is 0.
 TEST(InstrumentState, AResetAndTheIdentity) {
   Bench bench(2);
-  for (const Verb &verb : {Table(5), Jumper(0), Value(kFieldFrequency, 50), Function(kFunctionUser),
-                           Spw(4), Output(true)}) {
-    EXPECT_EQ(verb(&bench.instrument, bench.link), 0);
-  }
-  EXPECT_EQ(State(bench.instrument), "USER 50Hz 24 on");
-  EXPECT_EQ(ResetInstrumentSettings(&bench.instrument, bench.link), 0);
+  EXPECT_EQ(RunVerbs(&bench, "t5 j0 H50 f7 s4 r0 o1"), "0,0,0,0,0,0,0");
+  EXPECT_EQ(State(bench.instrument), "USER 50Hz 24 r0 on");
+  EXPECT_EQ(RunVerbs(&bench, "*"), "0");
   EXPECT_EQ(State(bench.instrument), "J3");
-  EXPECT_EQ(ChooseInstrumentFunction(&bench.instrument, bench.link, kFunctionUser), 0);
+  EXPECT_EQ(RunVerbs(&bench, "s4 f7"), "0,0");  // at the frequency of the power-on
+  EXPECT_EQ(State(bench.instrument), "USER 24 J3");
 
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,SN0001,1.2.3");
   ResetInstrument(&bench.instrument, 0, "A,B;C\"D", "1");
@@ -250,65 +231,44 @@ TEST(InstrumentState, AResetAndTheIdentity) {
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,0,1");
 }
 
-}  // namespace
-
 // The user waveform as a shape: the table a start sends is the shape scaled by the amplitude code
 // in use, made again after each change of it (while the output runs and for the next start); a
 // raw table loaded after it replaces it, and a shape after a table replaces that.
 TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
-  double aShape[kWaveTableSamples];
-  for (int32_t i = 0; i < kWaveTableSamples; i++) aShape[i] = i < 90 ? 1.0 - i / 45.0 : -0.25;
-  uint16_t aRaw[kWaveTableSamples];
-  std::fill(std::begin(aRaw), std::end(aRaw), 1234);
   Bench bench;
-  Instrument *instrument = &bench.instrument;
-  // The blocks of the last start, and the table they should carry: the shape scaled by the code
-  // in use, or the raw table.
+  const Instrument &instrument = bench.instrument;
+  // The shape scaled by the code in use, or the raw table of 1234s.
   auto table = [&](bool shape, uint16_t aTable[kWaveTableSamples]) {
     if (shape) {
-      ScaleShape(aShape, instrument->settings.amplitudeCode, aTable);
+      ScaleShape(TestShape(), instrument.settings.amplitudeCode, aTable);
     } else {
-      std::copy(std::begin(aRaw), std::end(aRaw), aTable);
+      std::fill(aTable, aTable + kWaveTableSamples, 1234);
     }
   };
-  auto sent = [&](bool shape) {
-    uint16_t aTable[kWaveTableSamples];
-    table(shape, aTable);
-    const WriteSequence expected = StartSequence(instrument->settings, aTable);
-    return std::memcmp(bench.generator.lastStart.aWrites, expected.aWrites,
-                       sizeof(PortWrite) * kTableBlocks) == 0;
-  };
   // (the verb, whether the shape is the user waveform after it, whether it changes the amplitude)
-  const std::vector<std::tuple<Verb, bool, bool>> steps = {
-      {Output(true), true, false},
-      {Value(kFieldAmplitude, 1.0), true, true},
-      {Output(false), true, false},
-      {Step(kFieldAmplitude, false, true), true, true},
-      {Output(true), true, false},
-      {[&](Instrument *i, const InstrumentGenerator &g) { return LoadInstrumentTable(i, g, aRaw); },
-       false, false},
-      {Value(kFieldAmplitude, 2.0), false, true},
-      {[&](Instrument *i, const InstrumentGenerator &g) {
-         return LoadInstrumentShape(i, g, aShape);
-       },
-       true, false},
-      {Output(false), true, false},
-      {Apply(kFunctionUser, NAN, 0.5, NAN), true, true},
-  };
-  ASSERT_EQ(LoadInstrumentShape(instrument, bench.link, aShape), 0);
-  ASSERT_EQ(ChooseInstrumentFunction(instrument, bench.link, kFunctionUser), 0);
-  int32_t previousCode = instrument->settings.amplitudeCode;
-  for (size_t i = 0; i < steps.size(); i++) {
-    const auto &[verb, shape, changes] = steps[i];
+  const struct {
+    const char *szVerb;
+    bool shape, changes;
+  } kSteps[] = {{"o1", true, false},       {"V1", true, true},  {"o0", true, false},
+                {"-V", true, true},        {"o1", true, false}, {"t1234", false, false},
+                {"V2", false, true},       {"S", true, false},  {"o0", true, false},
+                {"A7:_:_:0.5", true, true}};
+  ASSERT_EQ(RunVerbs(&bench, "S f7"), "0,0");
+  int32_t previousCode = instrument.settings.amplitudeCode;
+  for (const auto &step : kSteps) {
     bench.generator.lastStart = {};
-    EXPECT_EQ(verb(instrument, bench.link), 0) << "step " << i;
-    EXPECT_EQ(instrument->settings.amplitudeCode != previousCode, changes) << "step " << i;
-    previousCode = instrument->settings.amplitudeCode;
-    EXPECT_TRUE(!instrument->outputOn || sent(shape)) << "step " << i;
-    // The table the preview draws is the one the next start sends, also while stopped.
+    EXPECT_EQ(RunVerbs(&bench, step.szVerb), "0") << step.szVerb;
+    EXPECT_EQ(instrument.settings.amplitudeCode != previousCode, step.changes) << step.szVerb;
+    previousCode = instrument.settings.amplitudeCode;
     uint16_t aTable[kWaveTableSamples];
-    table(shape, aTable);
-    EXPECT_EQ(std::memcmp(instrument->aUserTable, aTable, sizeof(aTable)), 0) << "step " << i;
+    table(step.shape, aTable);
+    const WriteSequence expected = StartSequence(instrument.settings, aTable);
+    EXPECT_TRUE(!instrument.outputOn ||
+                std::memcmp(bench.generator.lastStart.aWrites, expected.aWrites,
+                            sizeof(PortWrite) * kTableBlocks) == 0)
+        << step.szVerb;
+    // The table the preview draws is the one the next start sends, also while stopped.
+    EXPECT_EQ(std::memcmp(instrument.aUserTable, aTable, sizeof(aTable)), 0) << step.szVerb;
   }
   // A sample outside -1..+1 is refused and changes nothing.
   for (double bad : {1.5, -1.0001, static_cast<double>(NAN)}) {
@@ -316,8 +276,10 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
     std::fill(std::begin(aBad), std::end(aBad), 0.0);
     aBad[200] = bad;
     const std::string log = bench.generator.log;
-    EXPECT_EQ(LoadInstrumentShape(instrument, bench.link, aBad), kErrorDataOutOfRange) << bad;
-    EXPECT_EQ(instrument->aUserShape[200], aShape[200]);
+    EXPECT_EQ(LoadInstrumentShape(&bench.instrument, bench.link, aBad), kErrorDataOutOfRange);
+    EXPECT_EQ(instrument.aUserShape[200], TestShape()[200]);
     EXPECT_EQ(bench.generator.log, log);
   }
 }
+
+}  // namespace

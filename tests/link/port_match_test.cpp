@@ -85,6 +85,10 @@ TEST(PortName, AcceptanceAndTheTextsBuiltFromIt) {
     EXPECT_TRUE(PortPath == u"\\\\.\\" + name.substr(0, 9)) << "case " << name.size();
     EXPECT_TRUE(msgSTR == u"Device is connected as " + name.substr(0, 9)) << "case " << name.size();
   }
+  // A text that does not fit is cut and terminated within its units.
+  char16_t aCut[4] = {u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(CopyText(aCut, 3, u"abcdef", 6), 2u);
+  EXPECT_TRUE(std::u16string(aCut, 4) == u"ab\0x"s);
 }
 
 }  // namespace

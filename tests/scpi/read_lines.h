@@ -1,8 +1,7 @@
 #pragma once
-// The lines that a client's bytes give when they arrive in reads of `chunk` bytes, a line dropped
-// as too long shown as kTooLong. A read the reader takes wrongly (none of it, more than it, or a
-// part of it while the line goes on), a line over the limit, more DATA values kept than the
-// instrument takes, or values placed past the line's end aborts.
+// The lines that a client's bytes give in reads of `chunk` bytes (kTooLong: a line dropped as too
+// long). Aborts on a read taken wrongly (none, too much, or a part while the line goes on), a line
+// over the limit, more DATA values than the instrument takes, or values placed past the line.
 #include <cstdlib>
 #include <string>
 #include <vector>

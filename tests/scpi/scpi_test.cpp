@@ -3,10 +3,7 @@
 // instrument's tests; here each command is seen to reach its verb.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,61 +15,50 @@
 
 namespace {
 
-struct Bench {
-  Instrument instrument;
-  FakeGenerator generator;
-  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
+// The queued error numbers, oldest first, emptying the queue.
+std::string Errors(Bench *bench) {
+  std::string codes;
+  for (int32_t i = 0; i < bench->instrument.errorCount; i++) {
+    codes += (i > 0 ? "," : "") + std::to_string(bench->instrument.aErrors[i]);
+  }
+  bench->instrument.errorCount = 0;
+  return codes;
+}
 
-  Bench() { ResetInstrument(&instrument, 0, "SN0001", "1.2.3"); }
-
-  // Runs the lines (separated by '\n'); the answers of those that answered, joined by '|'.
-  std::string Run(const std::string &lines) {
-    std::string answers, line;
-    std::istringstream stream(lines);
-    while (std::getline(stream, line)) {
-      std::string answer = RunLine(line);
-      if (!answer.empty()) answers += (answers.empty() ? "" : "|") + answer;
+// The bytes through a line reader in reads of `chunk` bytes, as the server reads them, and each
+// line run by the bench; the answers joined by '|', "!" for a line dropped as too long.
+std::string Feed(Bench *bench, const std::string &bytes, size_t chunk = 4096) {
+  std::string answers;
+  const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data());
+  for (ReadLine &line : ReadScpiLineRecords(pBytes, bytes.size(), chunk)) {
+    std::string answer = line.text == kTooLong ? "!" : "";
+    line.list.pValues = line.values.data();
+    if (line.text != kTooLong) {
+      RunScpiLine(&bench->instrument, bench->link, line.text.data(), line.text.size(), line.list,
+                  &answer);
     }
-    return answers;
+    if (!answer.empty()) answers += (answers.empty() ? "" : "|") + answer;
   }
-
-  // One line as it is, LF included (a block may hold one).
-  std::string RunLine(const std::string &line) {
-    std::string answer;
-    RunScpiLine(&instrument, link, line.data(), line.size(), ScpiValueList{}, &answer);
-    return answer;
-  }
-
-  // The queued error numbers, oldest first, emptying the queue.
-  std::string Errors() {
-    std::string codes;
-    for (int32_t i = 0; i < instrument.errorCount; i++) {
-      codes += (i > 0 ? "," : "") + std::to_string(instrument.aErrors[i]);
-    }
-    instrument.errorCount = 0;
-    return codes;
-  }
-};
+  return answers;
+}
 
 struct LineCase {
-  const char *szLines;
-  const char *szAnswers;
-  const char *szErrors;
+  const char *szLines, *szAnswers, *szErrors;
   const char *szLog = "";  // the generator's: nothing sent unless a case says so
 };
 
-void RunCases(const LineCase *pCases, size_t count) {
-  for (size_t i = 0; i < count; i++) {
+void RunCases(const std::vector<LineCase> &cases) {
+  for (const LineCase &c : cases) {
     Bench bench;
-    EXPECT_EQ(bench.Run(pCases[i].szLines), pCases[i].szAnswers) << pCases[i].szLines;
-    EXPECT_EQ(bench.Errors(), pCases[i].szErrors) << pCases[i].szLines;
-    EXPECT_EQ(bench.generator.log, pCases[i].szLog) << pCases[i].szLines;
+    EXPECT_EQ(Feed(&bench, c.szLines + std::string("\n")), c.szAnswers) << c.szLines;
+    EXPECT_EQ(Errors(&bench), c.szErrors) << c.szLines;
+    EXPECT_EQ(bench.generator.log, c.szLog) << c.szLines;
   }
 }
 
 // One line for each error class, the queue's order and its overflow: scpi_serve_test.py.
 TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
-  const LineCase kCases[] = {
+  RunCases({
       // long and short forms, optional parts, a ':' in front (any case: "hz", "minimum" below)
       {"FUNC:SHAP SQU;:FUNCTION:SHAPE?;:VOLT:AMPL 1;:VOLTAGE?", "SQU;+1.00006103701895E+00", ""},
       // after ';' a header is looked up below the previous path first, then from the root
@@ -82,19 +68,17 @@ TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
       {"FUNC:SQU:DCYC 30;*OPC;DCYC?", "30", ""},
       // VOLT's path is the root, where OFFS is unknown: the rest of the line is dropped
       {"VOLT 1;OFFS -1;VOLT:OFFS?\nVOLT:OFFS?", "+0.00000000000000E+00", "-113"},
-      // a command error drops the rest of the line (an execution error does not: see the
-      // settings)
+      // a command error drops the rest of the line (an execution error does not: the settings)
       {"FUNC 5;FUNC?", "", "-104"},
       // a query of a setting without one, more mnemonics than any header has, empty units
       {"*RST?", "", "-113"},
       {"A:B:C:D:E:F:G:H:I?", "", "-113"},
       {"  ;; *TST? ; ", "0", ""},
-  };
-  RunCases(kCases, std::size(kCases));
+  });
 }
 
 TEST(ScpiCommands, NumbersUnitsAndKeywords) {
-  const LineCase kCases[] = {
+  RunCases({
       // NR1, NR2, NR3 and the units, with or without a blank before them
       {"FREQ 2.5E3;FREQ?;FREQ 2.5 KHZ;FREQ?;FREQ .0025MHZ;FREQ?;FREQ 2500hz;FREQ?",
        "+2.50000000000000E+03;+2.50000000000000E+03;+2.50000000000000E+03;+2.50000000000000E+03",
@@ -110,12 +94,11 @@ TEST(ScpiCommands, NumbersUnitsAndKeywords) {
       {"FREQ BOGUS;FREQ \"1000\"", "", "-224,-104"},
       // a string the line ends in (here, unlike in the server's buffer, the byte past it is 0)
       {"FUNC \"SIN", "", "-151"},
-  };
-  RunCases(kCases, std::size(kCases));
+  });
 }
 
 TEST(ScpiCommands, SettingsAndTheirRanges) {
-  const LineCase kCases[] = {
+  RunCases({
       {"FUNC?;:FUNC:RAMP:SYMM?;:FUNC:SQU:DCYC?;:FREQ:SPW?;:VOLT:UNIT?;JUMP?;:OUTP?",
        "SIN;100;50;360;VPP;J1;0", ""},
       // duty: any number form, rounded to the nearest whole percent, .5 up
@@ -134,25 +117,23 @@ TEST(ScpiCommands, SettingsAndTheirRanges) {
       {"VOLT:JUMP J4;JUMP?;:VOLT?", "J4;+1.65000000000000E+00", ""},
       {"VOLT:JUMP J4;:VOLT 6;:OUTP 2", "", "-222,-224"},
       {"VOLT:UNIT VPP;UNIT VRMS;UNIT DBM;UNIT AMPS;UNIT?", "VPP", "-221,-221,-224"},
-  };
-  RunCases(kCases, std::size(kCases));
+  });
 }
 
 // Power-on, then a command error and an execution error; *ESR? reads and clears. *STB?: an error
 // queued (4), an enabled event (32), and with *SRE the summary (64).
 TEST(ScpiCommands, StatusAndTheErrorQueue) {
-  const LineCase kCase = {
-      "*IDN?;*TST?;*OPC?;SYST:VERS?\n*ESR?;*ESR?;FREQU\nFREQ 1E6\n*ESR?\n*ESE 16;*ESE?;*SRE 36;"
-      "*SRE?;*STB?\nFREQ 1E6\n*STB?\n*CLS;*STB?;*ESR?;SYST:ERR?\n*ESE 256",
-      "VARNOLT,DDS generator,SN0001,1.2.3;0;1;1999.0|128;0|48|16;36;68|100|0;0;0,\"No error\"",
-      "-222"};
-  RunCases(&kCase, 1);
+  RunCases(
+      {{"*IDN?;*TST?;*OPC?;SYST:VERS?\n*ESR?;*ESR?;FREQU\nFREQ 1E6\n*ESR?\n*ESE 16;*ESE?;*SRE 36;"
+        "*SRE?;*STB?\nFREQ 1E6\n*STB?\n*CLS;*STB?;*ESR?;SYST:ERR?\n*ESE 256",
+        "VARNOLT,DDS generator,SN0001,1.2.3;0;1;1999.0|128;0|48|16;36;68|100|0;0;0,\"No error\"",
+        "-222"}});
 }
 
 // APPLy's parameters (the packets: frequency code, amplitude code, offset code, duty, mode,
 // jumper): DEF and omitted values keep what is set; DC's first two only hold places, unread.
 TEST(ScpiCommands, ApplyAndItsAnswer) {
-  const LineCase kCases[] = {
+  RunCases({
       {"VOLT 1;APPL:SIN DEF,DEF", "", "", "start:006413651f320000 wait:55 "},
       {"APPL:DC 9E9,BOGUS,1", "", "", "start:00647fff29320000 wait:55 "},
       {"APPL:NRAM 2000,1,0;APPL?",
@@ -166,50 +147,32 @@ TEST(ScpiCommands, ApplyAndItsAnswer) {
        "start:00647fff1f320000 wait:55 stop wait:aa start:00327fff1f320000 wait:55 "},
       // the user table's absence before any value is read
       {"APPL:USER 1 HZZ", "", "-221"},
-      {"FUNC USER;APPL:USER;FUNC?", "SIN", "-221,-221"},
-  };
-  RunCases(kCases, std::size(kCases));
+  });
 }
 
-TEST(ScpiCommands, TheUserTable) {
-  std::string values;
-  std::string block = "#3720";
+// A table whose samples' bytes include LF, CR, ';' and '#': as NR1 values after commas, and as a
+// definite-length block.
+void UserTable(std::string *pValues, std::string *pBlock) {
+  *pBlock = "#3720";
   for (int32_t i = 0; i < 360; i++) {
-    // Samples whose bytes include LF, CR, ';' and '#'.
     uint16_t sample = static_cast<uint16_t>(i == 0 ? 0x0A0D : i == 1 ? 0x3B23 : i * 181);
-    values += "," + std::to_string(sample);
-    block.push_back(static_cast<char>(sample >> 8));
-    block.push_back(static_cast<char>(sample & 0xFF));
+    *pValues += "," + std::to_string(sample);
+    pBlock->push_back(static_cast<char>(sample >> 8));
+    pBlock->push_back(static_cast<char>(sample & 0xFF));
   }
-  // Both forms, FUNC USER and the table that arrives: the PyVISA test. Here: the same table in
-  // the other form, sent while USER is on, sends nothing (USER before a table: APPLy's cases).
-  Bench bench;
-  EXPECT_EQ(bench.RunLine("DATA:DAC VOLATILE, " + block + ";:FUNC USER;FUNC?;:OUTP ON"), "USER");
-  bench.generator.log.clear();
-  EXPECT_EQ(bench.Run("DATA:DAC VOL" + values + ";:FUNC?"), "USER");
-  EXPECT_EQ(bench.generator.log, "");
-  EXPECT_EQ(bench.Errors(), "");
+}
 
-  const struct {
-    std::string line;
-    const char *szErrors;
-  } kFaults[] = {
-      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')), "-109"},
-      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",65536", "-222"},
-      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",1.5", "-222"},
-      {"DATA:DAC VOLATILE" + values.substr(0, values.rfind(',')) + ",MAX", "-104"},
-      {"DATA:DAC VOLATILE,#3718" + block.substr(5, 718), "-109"},
-      {"DATA:DAC VOLATILE,#3722" + block.substr(5) + "ab", "-223"},
-      {"DATA:DAC VOLATILE," + block + ",1", "-108"},
-      {"DATA:DAC FLASH" + values, "-224"},
-      {"DATA:DAC VOLATILE", "-109"},
-  };
-  for (const auto &fault : kFaults) {
-    Bench faulty;
-    faulty.RunLine(fault.line);
-    EXPECT_EQ(faulty.Errors(), fault.szErrors) << fault.line.substr(0, 40);
-    EXPECT_FALSE(faulty.instrument.userTableLoaded) << fault.line.substr(0, 40);
-  }
+// Both forms, FUNC USER and the table that arrives: the PyVISA test. Here: the same table in the
+// other form, sent while USER is on, sends nothing (USER before a table: APPLy's cases).
+TEST(ScpiCommands, TheUserTable) {
+  std::string values, block;
+  UserTable(&values, &block);
+  Bench bench;
+  EXPECT_EQ(Feed(&bench, "DATA:DAC VOLATILE, " + block + ";:FUNC USER;FUNC?;:OUTP ON\n"), "USER");
+  bench.generator.log.clear();
+  EXPECT_EQ(Feed(&bench, "DATA:DAC VOL" + values + ";:FUNC?\n"), "USER");
+  EXPECT_EQ(bench.generator.log, "");
+  EXPECT_EQ(Errors(&bench), "");
 }
 
 // NR3 as the queries answer it (a sign, 15 digits, two in the exponent) is in every test above;
@@ -276,33 +239,6 @@ TEST(ScpiLineReader, AnHttpRequestLineIsKnownAndNoCommandIs) {
   }
 }
 
-// ---- DATA VOLATILE: values read apart from their line, as the server reads them ----
-
-// The lines of the bytes through a line reader in reads of `chunk` bytes, run by the bench; the
-// answers joined by '|', "!" for a line dropped as too long.
-std::string Feed(Bench *bench, const std::string &bytes, size_t chunk = 4096) {
-  static ScpiLineReader reader;
-  ResetScpiLineReader(&reader);
-  std::string answers;
-  for (size_t start = 0; start < bytes.size(); start += chunk) {
-    const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(bytes.data()) + start;
-    size_t count = std::min(chunk, bytes.size() - start);
-    while (count > 0) {
-      size_t used = 0;
-      const ScpiLineStep step = TakeScpiLineBytes(&reader, pBytes, count, &used);
-      pBytes += used;
-      count -= used;
-      std::string answer = step == kLineTooLong ? "!" : "";
-      if (step == kLineComplete) {
-        RunScpiLine(&bench->instrument, bench->link, reader.aLine, reader.dwLength, reader.list,
-                    &answer);
-      }
-      if (!answer.empty()) answers += (answers.empty() ? "" : "|") + answer;
-    }
-  }
-  return answers;
-}
-
 // Three values land on samples 0, 120 and 240 as they are: scaled, not stretched to -1..+1.
 TEST(ScpiVolatileData, ValuesInAnyReadsAreTheUserWaveform) {
   const std::string kLines =
@@ -312,7 +248,7 @@ TEST(ScpiVolatileData, ValuesInAnyReadsAreTheUserWaveform) {
   for (size_t chunk : {size_t{1}, size_t{7}, kLines.size()}) {
     Bench bench;
     EXPECT_EQ(Feed(&bench, kLines, chunk), "0|VOLATILE;3|3;USER");
-    EXPECT_EQ(bench.Errors(), "") << chunk;
+    EXPECT_EQ(Errors(&bench), "") << chunk;
     EXPECT_EQ(bench.instrument.aUserTable[0], 49151) << chunk;
     EXPECT_EQ(bench.instrument.aUserTable[120], 0) << chunk;
     EXPECT_EQ(bench.instrument.aUserTable[240], 36044) << chunk;
@@ -329,7 +265,7 @@ TEST(ScpiVolatileData, TheLastLoadedWins) {
                              ";:DATA:ATTR:POIN?\nFUNC USER;:OUTP ON;:DATA VOL,-1;*RST;"
                              ":DATA:ATTR:POIN?;:FUNC USER;FUNC?\n"),
             "1|360|1;USER");
-  EXPECT_EQ(bench.Errors(), "-108");
+  EXPECT_EQ(Errors(&bench), "-108");
   EXPECT_EQ(bench.instrument.aUserTable[0], 0);
   EXPECT_EQ(bench.generator.log,
             "start:00647fff1f320000 wait:55 stop wait:aa start:00647fff1f320000 wait:55 stop "
@@ -343,32 +279,35 @@ TEST(ScpiVolatileData, ALineWithDataValuesMayBeOneMebibyte) {
   line.append(kScpiDataLineLimit - line.size(), ' ');
   Bench bench;
   EXPECT_EQ(Feed(&bench, line + "\n" + line + " \nDATA:ATTR:POIN?\n"), "!|61680");
-  EXPECT_EQ(bench.Errors(), "");
+  EXPECT_EQ(Errors(&bench), "");
 }
 
+// A table or DATA values with a fault load nothing.
 TEST(ScpiVolatileData, ErrorsChangeNothing) {
-  std::string tooMany = "DATA VOLATILE,0";
+  std::string values, block, tooMany = "DATA VOLATILE,0";
+  UserTable(&values, &block);
+  const std::string k359 = "DATA:DAC VOLATILE" + values.substr(0, values.rfind(','));
   for (int32_t i = 0; i < kInstrumentMaxPoints; i++) tooMany += ",0";
   const struct {
     std::string line;
     const char *szErrors;
   } kCases[] = {
-      {"DATA VOLATILE,0.5,1.5", "-222"},
-      {tooMany, "-223"},
-      {"DATA VOL,0.5,ABC", "-104"},
-      {"DATA VOL,1 V", "-138"},
-      {"DATA VOL,1 2", "-103"},
-      {"DATA VOL,1,,2", "-109"},
-      {"DATA VOL,1,", "-109"},
-      {"DATA VOL,1,2,9;DATA VOL", "-222,-109"},
-      {"DATA FLASH,1", "-224"},
-      {"DATA:ATTR:POIN? FLASH", "-224"},
+      // clang-format off
+      {k359, "-109"}, {k359 + ",65536", "-222"}, {k359 + ",1.5", "-222"}, {k359 + ",MAX", "-104"},
+      {"DATA:DAC VOLATILE,#3718" + block.substr(5, 718), "-109"},
+      {"DATA:DAC VOLATILE,#3722" + block.substr(5) + "ab", "-223"},
+      {"DATA:DAC VOLATILE," + block + ",1", "-108"}, {"DATA:DAC FLASH" + values, "-224"},
+      {"DATA:DAC VOLATILE", "-109"}, {"DATA VOLATILE,0.5,1.5", "-222"}, {tooMany, "-223"},
+      {"DATA VOL,0.5,ABC", "-104"}, {"DATA VOL,1 V", "-138"}, {"DATA VOL,1 2", "-103"},
+      {"DATA VOL,1,,2", "-109"}, {"DATA VOL,1,", "-109"}, {"DATA VOL,1,2,9;DATA VOL", "-222,-109"},
+      {"DATA FLASH,1", "-224"}, {"DATA:ATTR:POIN? FLASH", "-224"},
       {"FUNC:USER FLASH;USER 1", "-224,-104"},
+      // clang-format on
   };
   for (const auto &c : kCases) {
     Bench bench;
     EXPECT_EQ(Feed(&bench, c.line + "\nDATA:ATTR:POIN?\n"), "0") << c.line.substr(0, 30);
-    EXPECT_EQ(bench.Errors(), c.szErrors) << c.line.substr(0, 30);
+    EXPECT_EQ(Errors(&bench), c.szErrors) << c.line.substr(0, 30);
     EXPECT_FALSE(bench.instrument.userTableLoaded) << c.line.substr(0, 30);
   }
 }

@@ -87,6 +87,9 @@ TEST(SiNumber, DecimalsExponentsAndSuffixes) {
     EXPECT_FALSE(ParseSiNumber(szText, &value)) << szText;
     EXPECT_EQ(value, -7.0) << szText;
   }
+  double value = 1.0;  // texts longer than 400 characters are refused, not cut
+  EXPECT_TRUE(ParseSiNumber(std::string(kSiNumberMaxText, '0').c_str(), &value) && value == 0.0);
+  EXPECT_FALSE(ParseSiNumber(std::string(kSiNumberMaxText + 1, '0').c_str(), &value));
 }
 
 TEST(SiNumber, WholeNumbers) {

@@ -35,14 +35,11 @@ TEST(ShapeFile, ReadsTextAndWav) {
       {"\xEF\xBB\xBFTime;Volt\r\n0;0,5\r\n0,001;-1,25e1\r\n", {0.5, -12.5}},
       // A scope's export: a header of two lines, a separator ending every line.
       {"Time,Value,\ns,V,\n-1.0E-03,2.5E-01,\n0.0E+00,-5.0E-01,\n", {0.25, -0.5}},
-      {"\xEF\xBB\xBF"
-       "1\n2\n",
-       {1, 2}},
-      {"1\t2,5\n3\t+.5\n", {2.5, 0.5}},
-      {"# volts\n\n  3 \n\t#4\n4.\n,,\n", {3, 4}},
-      {"1\r2\r\r3", {1, 2, 3}},
+      // clang-format off
+      {"\xEF\xBB\xBF\x31\n2\n", {1, 2}}, {"1\t2,5\n3\t+.5\n", {2.5, 0.5}},
+      {"# volts\n\n  3 \n\t#4\n4.\n,,\n", {3, 4}}, {"1\r2\r\r3", {1, 2, 3}}, {"RIFF\n1\n", {1}},
       {"0,5\n", {5}},  // one column with a decimal comma: two fields
-      {"RIFF\n1\n", {1}},
+      // clang-format on
       {Wav(Fmt(1, 1, 8) + Chunk("data", std::string("\x80\xFF\x80\x00", 4))), {0, 127, 0, -128}},
       {Wav(Fmt(1, 2, 16) + Chunk("data", Le(0, 2) + Le(9, 2) + Le(1000, 2) + Le(9, 2) +
                                              Le(0x10000 - 1000, 2) + Le(9, 2))),
@@ -75,15 +72,13 @@ TEST(ShapeFile, RefusesWithTheReason) {
   const struct {
     std::string bytes, reason;
   } kCases[] = {
-      {"", "no values"},
-      {"Time,Value\n\n", "no values"},
-      {"1\n2\n3\n4\n5\n6\nabc\n8\n", "line 7: not a number"},
-      {"h\n\n1\n#\n2,x,\n", "line 5: not a number"},
-      {"1\r\n2\r\nnan\r\n", "line 3: not a number"},
-      {"1\ninf\n", "line 2: not a number"},
-      {"1\n1k\n", "line 2: not a number"},
+      // clang-format off
+      {"", "no values"}, {"Time,Value\n\n", "no values"}, {"1\ninf\n", "line 2: not a number"},
+      {"1\n2\n3\n4\n5\n6\nabc\n8\n", "line 7: not a number"}, {"1\n1k\n", "line 2: not a number"},
+      {"h\n\n1\n#\n2,x,\n", "line 5: not a number"}, {"1\r\n2\r\nnan\r\n", "line 3: not a number"},
       {std::string("1\n2\0x\n", 6), "line 2: not a number"},
       {"1\n1e999\n", "line 2: number out of range"},
+      // clang-format on
       {"1\n" + std::string(401, '1') + "\n", "line 2: number longer than 400 characters"},
       {points + "7\n", "more than 1000000 values"},
       {Wav(Fmt(1, 1, 16) + Chunk("data", "\x01\x02\x03\x04").substr(0, 10)),
@@ -123,19 +118,11 @@ TEST(ShapeFile, NumbersAsTheCLibraryReadsThem) {
     state = state * 6364136223846793005u + 1442695040888963407u;
     return static_cast<uint32_t>(state >> 33) % below;
   };
-  std::vector<std::string> texts = {"9007199254740993",
-                                    "9007199254740992",
-                                    "1e22",
-                                    "1e23",
-                                    "123456789012345678901234567890",
-                                    "0.1",
-                                    "-0",
-                                    "4.9e-324",
-                                    "0.0000000000000000000000001",
-                                    "1.7976931348623157e308",
-                                    "99999999999999999999e-20",
-                                    "0.3e-22",
-                                    "3e-23"};
+  // clang-format off
+  std::vector<std::string> texts = {"9007199254740993", "9007199254740992", "1e22", "1e23", "0.1",
+      "123456789012345678901234567890", "-0", "4.9e-324", "0.0000000000000000000000001",
+      "1.7976931348623157e308", "99999999999999999999e-20", "0.3e-22", "3e-23"};
+  // clang-format on
   for (int32_t i = 0; i < 20000; i++) {
     std::string text = next(3) == 0 ? "-" : "";
     const uint32_t whole = next(21);

@@ -121,34 +121,31 @@ TEST(WebAccess, TokenAndWhatASignInBrings) {
   EXPECT_FALSE(SameSecret("abc", std::string("abc\0", 4)));
   EXPECT_FALSE(SameSecret("", "a"));
 
+  // A form's field, then a Cookie header's session (null: not found).
   const struct {
-    const char *szText, *szValue;  // null: not found
-  } kForms[] = {{"token=a%2Bb+c", "a+b c"}, {"x=1&token=&y", ""},   {"xtoken=1&token=2", "2"},
-                {"token", nullptr},         {"token=%2", nullptr},  {"token=%zz", nullptr},
-                {"tokens=1", nullptr},      {"a=1&&token=%41", "A"}};
-  for (const auto &c : kForms) {
+    bool cookie;
+    const char *szText, *szValue;
+  } kCases[] = {
+      // clang-format off
+      {false, "token=a%2Bb+c", "a+b c"}, {false, "x=1&token=&y", ""}, {false, "token", nullptr},
+      {false, "xtoken=1&token=2", "2"}, {false, "token=%2", nullptr}, {false, "token=%zz", nullptr},
+      {false, "tokens=1", nullptr}, {false, "a=1&&token=%41", "A"},
+      {true, "varnolt_session_8025=abc", "abc"},
+      {true, "a=1;  varnolt_session_8025=\"abc\" ; b=2", "abc"},
+      {true, "varnolt_session_80250=abc; varnolt_session_8025=def", "def"},
+      {true, "xvarnolt_session_8025=abc", nullptr}, {true, "varnolt_session_8025", nullptr},
+      {true, "", nullptr},
+      // clang-format on
+  };
+  for (const auto &c : kCases) {
     std::string value = "?";
-    EXPECT_EQ(FindFormField(c.szText, strlen(c.szText), "token", &value), c.szValue != nullptr)
+    const size_t size = strlen(c.szText);
+    EXPECT_EQ(c.cookie ? FindCookie(c.szText, size, "varnolt_session_8025", &value)
+                       : FindFormField(c.szText, size, "token", &value),
+              c.szValue != nullptr)
         << c.szText;
     if (c.szValue != nullptr) {
       EXPECT_EQ(value, c.szValue) << c.szText;
-    }
-  }
-  const struct {
-    const char *szHeader, *szValue;
-  } kCookies[] = {{"varnolt_session_8025=abc", "abc"},
-                  {"a=1;  varnolt_session_8025=\"abc\" ; b=2", "abc"},
-                  {"varnolt_session_80250=abc; varnolt_session_8025=def", "def"},
-                  {"xvarnolt_session_8025=abc", nullptr},
-                  {"varnolt_session_8025", nullptr},
-                  {"", nullptr}};
-  for (const auto &c : kCookies) {
-    std::string value = "?";
-    EXPECT_EQ(FindCookie(c.szHeader, strlen(c.szHeader), "varnolt_session_8025", &value),
-              c.szValue != nullptr)
-        << c.szHeader;
-    if (c.szValue != nullptr) {
-      EXPECT_EQ(value, c.szValue) << c.szHeader;
     }
   }
 }
