@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe serve
-# under Wine holds the virtual generator's COM5; a client on Linux drives it over loopback, and the
-# start that APPLy sends arrives as start --dry-run prints it; the web panel's page loads from
-# Linux and shows the change; with --auth on its access token (BCryptGenRandom) is printed, kept
-# in --token-file, and signs in; Ctrl+C then ends the server with 0. Served beyond loopback it says
-# that Wine has no DNS-SD registration, and serves.
+# Usage: scpi_serve_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. The Windows halves
+# of varnoltctl serve under Wine on the generator's COM5: the port's report wait, the sockets, the
+# web panel's wake-ups, the access token (BCryptGenRandom), Ctrl+C, and no DNS-SD registration.
 set -euo pipefail
 export RIG_NATIVE_BUILD=$2
 # shellcheck source=../../tools/wine/rig.sh
@@ -16,14 +13,13 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 
 # rig_start_generator exported WINELOADER: the loader itself is the server's process, the one that
 # Ctrl+C (SIGINT, which Wine hands to the program as CTRL_C_EVENT) must end.
-PYTHONPATH="$3/tests" "$4" - "$1" "$RIG_GENERATOR_LOG" "$work" <<'EOF'
-import http.client, json, os, signal, socket, subprocess, sys, threading, time, urllib.request
-from rig.generator import MESSAGES, read_log
+PYTHONPATH="$3/tests" "$4" - "$1" "$work" <<'EOF'
+import http.client, os, signal, socket, sys, threading, time, urllib.request
 from rig.process import die_with_parent
 from rig.scpi import Client
 from rig.serve import Server
 
-exe, log, work = sys.argv[1:]
+exe, work = sys.argv[1:]
 os.chdir(work)  # where the token's file is made
 wine = [os.environ["WINELOADER"], exe]
 server = None
@@ -39,14 +35,6 @@ def serve(*options, prefix=()):
     return Server(command=[*prefix, *wine, "serve", *options], preexec_fn=die_with_parent)
 
 
-def stopped(what):
-    """Ctrl+C ends it with 0 within 5 s."""
-    server.process.send_signal(signal.SIGINT)
-    code = server.process.wait(timeout=5)
-    assert code == 0, f"{what} exited {code} after Ctrl+C"
-    server.stop()
-
-
 sys.excepthook = failed
 server = serve("--listen", "127.0.0.1:0", "--http", "0", "--auth", "on", "--token-file", "token")
 assert server.port, "the server did not say where it listens"
@@ -54,26 +42,14 @@ with Client(server.port, timeout=10) as scpi:
     identity = scpi.query("*IDN?")
     assert identity.startswith("VARNOLT,DDS generator,SN0001,"), identity
     scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
+    # The start went out (its bytes: varnoltctl_wine.sh) and the generator's 0x55 came back.
     answer = scpi.query("OUTP?;:FUNC?;:FREQ?;SYST:ERR?")
     assert answer == '1;TRI;+2.50000000000000E+03;0,"No error"', answer
-expected = subprocess.run([*wine, "start", "--wave", "triangle", "--freq", "2.5k", "--vpp", "1",
-                           "--offset", "-0.5", "--jumper", "J2", "--dry-run"], check=True,
-                          capture_output=True, text=True).stdout.replace(" ", "").split()
-assert len(expected) == 14 and [r["bytes"] for r in read_log(log, MESSAGES)] == expected, \
-    "the generator received other bytes than --dry-run prints"
-
-# The web panel of the Windows build: the page, and the state it serves.
-with urllib.request.urlopen(server.url) as page:
-    assert page.headers["Content-Type"].startswith("text/html"), page.headers["Content-Type"]
+with urllib.request.urlopen(server.url) as page:  # the page built into the Windows program
     assert b"/panel.js" in page.read()
-state = json.load(urllib.request.urlopen(server.url + "api/state"))
-assert (state["wave"], state["frequency"], state["jumper"], state["button"]) == \
-    (2, "2500.", 1, "STOP"), state
-assert state["session"] is False, state
 
-# The access token: printed as the one kept in the file; 192 random bits as 32 characters of 64
-# show 25 distinct ones on average, fewer than 18 once in 30,000 runs, and a token half of whose
-# bytes were left zero at most 17.
+# The token printed is the one in the file; 32 characters of 64 from 192 random bits show fewer
+# than 18 distinct ones once in 30,000 runs, a token with half its bytes left zero at most 17.
 token = server.wait_for(r"web panel http://127\.0\.0\.1:\d+/\?token=([\w-]{32})$").group(1)
 with open("token") as kept:
     assert kept.read() == token + "\n", "the token printed is not the one in --token-file"
@@ -89,11 +65,8 @@ def request(method, path, headers=None):
     return response
 
 
-assert request("POST", "/api/action").status == 403
-assert request("GET", "/?token=" + token[::-1]).status == 403
-signed = request("GET", "/?token=" + token)
-cookie = signed.headers["Set-Cookie"].split(";")[0]
-assert signed.status == 303 and cookie.startswith(f"varnolt_session_{server.web_port}="), cookie
+# The token signs in, and an action waits for the serving loop's wake-up.
+cookie = request("GET", "/?token=" + token).headers["Set-Cookie"].split(";")[0]
 assert request("POST", "/api/action", {"Cookie": cookie}).status == 200
 
 
@@ -124,18 +97,15 @@ with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:
     client.shutdown(socket.SHUT_WR)
     answer = b"".join(iter(lambda: client.recv(100), b""))
     assert answer == b"1\n1\n", answer
-stopped("the server")
+assert server.stop(signal.SIGINT) == 0, "Ctrl+C: not exit code 0"
 
-# Beyond loopback the server would announce itself: Wine has no DNS-SD registration
-# (DnsServiceRegister), so it says so once and serves on. In a network namespace of its own, so
-# that the wildcard address reaches nothing but that namespace's loopback.
+# Beyond loopback it would announce itself: Wine has no DnsServiceRegister, so it says so and
+# serves on. In a network namespace of its own: the wildcard address reaches only its loopback.
 server = serve("--listen", "0.0.0.0:0", "--http", "off", prefix=("unshare", "-n"))
 assert server.wait_for("^varnoltctl: this system has no DNS-SD registration \\(Windows 10 1809 or "
                        "later\\): serving without announcing$"), "no line about DNS-SD"
 time.sleep(0.5)
 assert server.process.poll() is None, "the server beyond loopback ended after its DNS-SD line"
-stopped("the server beyond loopback")
-print("scpi_serve_wine.sh: served COM5; APPLy's start arrived as --dry-run prints it; the web "
-      "panel answered, its token signed in; a late reader got every byte, an ended client its answers; Ctrl+C ended "
-      "it; beyond loopback it serves without DNS-SD")
+assert server.stop(signal.SIGINT) == 0, "beyond loopback: not exit code 0 after Ctrl+C"
+print("scpi_serve_wine.sh: passed")
 EOF
