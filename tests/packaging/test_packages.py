@@ -101,7 +101,7 @@ class DebianPackage:
     def tearDownClass(cls):
         shutil.rmtree(cls.root)
 
-    def test_contents_are_the_command_its_page_and_the_listed_files_owned_by_root(self):
+    def test_contents_are_the_command_its_page_and_the_listed_files(self):
         listing = run(["dpkg-deb", "--contents", self.deb], check=True).stdout.splitlines()
         entries = {line.split()[-1].removeprefix("./"): line.split()[:2] for line in listing}
         files = {path for path, (mode, _) in entries.items() if not mode.startswith("d")}
