@@ -306,8 +306,8 @@ def installer_path(arch, version):
 
 
 class Wine:
-    """One 64-bit prefix for the run, made in the background while the other tests run."""
-    work = prefix = env = making = None
+    """One 64-bit prefix for the run's installers, made when the first one needs it."""
+    work = prefix = env = None
 
     @classmethod
     def start(cls):
@@ -319,15 +319,10 @@ class Wine:
                        WINEDLLOVERRIDES="winemenubuilder.exe=d",
                        XDG_DATA_HOME=os.path.join(cls.work, "xdg-data"),
                        XDG_CONFIG_HOME=os.path.join(cls.work, "xdg-config"))
-        cls.making = subprocess.Popen(
-            ["bash", os.path.join(ROOT, "tools/wine/make-prefix.sh"), cls.prefix], env=cls.env,
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-
-    @classmethod
-    def ready(cls):
-        said = cls.making.communicate(timeout=300)[0]
-        if cls.making.returncode != 0:
-            raise RuntimeError(f"make-prefix.sh failed: {said}")
+        said = run(["bash", os.path.join(ROOT, "tools/wine/make-prefix.sh"), cls.prefix],
+                   env=cls.env, timeout=300)
+        if said.returncode != 0:
+            raise RuntimeError(f"make-prefix.sh failed: {said.stdout + said.stderr}")
 
     @classmethod
     def run(cls, *args, **env):
@@ -352,8 +347,6 @@ class Wine:
 
     @classmethod
     def stop(cls):
-        if cls.making.poll() is None:
-            cls.making.kill()
         # The server writes the registry as it ends: wait for that before removing the prefix.
         run(["wineserver", "-k"], env=cls.env)
         run(["wineserver", "-w"], env=cls.env)
@@ -396,7 +389,8 @@ class WineInstaller:
 
     @classmethod
     def setUpClass(cls):
-        Wine.ready()
+        if Wine.work is None:
+            Wine.start()
         cls.preset, cls.folder = ARCHES[cls.arch]["preset"], ARCHES[cls.arch]["folder"]
         cls.icon = os.path.join(ROOT, "build", cls.preset, "res", "varnolt.ico")
         major, minor, patch = VERSION.split(".")
@@ -500,12 +494,9 @@ class WineInstallerX86Test(WineInstaller, unittest.TestCase):
     arch = "x86"
 
 
-def setUpModule():
-    Wine.start()
-
-
 def tearDownModule():
-    Wine.stop()
+    if Wine.work is not None:
+        Wine.stop()
 
 
 if __name__ == "__main__":
