@@ -1,66 +1,151 @@
 #!/usr/bin/env bash
-# Usage: varnoltctl_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR. varnoltctl.exe under Wine finds
-# the virtual generator on COM5 through SetupAPI; a start's writes arrive as --dry-run prints them.
+# Usage: varnoltctl_wine.sh VARNOLTCTL_EXE NATIVE_BUILD_DIR SOURCE_DIR PYTHON. varnoltctl.exe under
+# Wine finds the virtual generator's COM5 through SetupAPI, beside another maker's adapter; then
+# serve's Windows halves: the port's report wait, the sockets, the web panel's wake-ups, the access
+# token (BCryptGenRandom), Ctrl+C, and no DNS-SD registration.
 set -euo pipefail
-exe=$1
 export RIG_NATIVE_BUILD=$2
 # shellcheck source=../../tools/wine/rig.sh
 source "$3/tools/wine/rig.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnoltctl-wine.XXXXXX")
 trap 'rig_stop_generator; rig_remove_devices; rm -f "$WINEPREFIX/dosdevices/com5"; rm -rf "$work"' EXIT
-fail() { echo "varnoltctl_wine.sh: $*" >&2; exit 1; }
-
 rig_start_generator "$work"
 rig_add_device 'VID_0403&PID_6001' SN0009 'USB\VID_0403&PID_6001' COM8
 rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\VID_1209&PID_7A3C' COM5
 
-listed=$(rig_wine "$exe" list --json | tr -d '\r')
-[ "$listed" = '{"generators":[{"port":"COM5","serial":"SN0001","byId":null}]}' ] ||
-  fail "list gave $listed"
+# rig_start_generator exported WINELOADER: the loader itself is the server's process, the one that
+# Ctrl+C (SIGINT, which Wine hands to the program as CTRL_C_EVENT) must end.
+PYTHONPATH="$3/tests" "$4" - "$1" "$RIG_GENERATOR_LOG" "$work" <<'EOF'
+import http.client, os, signal, socket, struct, subprocess, sys, threading, time, urllib.request
+from rig.generator import MESSAGES, read_log
+from rig.process import die_with_parent
+from rig.scpi import Client
+from rig.serve import Server
 
-settings=(--freq 2.5k --offset -0.5 --vpp 1 --wave triangle --jumper J2)
-result=$(rig_wine "$exe" start "${settings[@]}" --json | tr -d '\r') || fail "start ended with $?: $result"
-[ "$result" = '{"port":"COM5","written":741,"report":"55","exitCode":0}' ] || fail "start gave $result"
+exe, log, work = sys.argv[1:]
+os.chdir(work)  # where the WAV file and the token's file are made
+wine = [os.environ["WINELOADER"], exe]
+server = None
 
-expected=$(rig_wine "$exe" start "${settings[@]}" --dry-run | tr -d '\r ')
-received=$(PYTHONPATH="$3/tests" python3 -m rig.generator "$RIG_GENERATOR_LOG")
+
+def failed(*error):
+    print("\n".join("  server: " + line for line in (server.lines if server else [])),
+          file=sys.stderr)
+    sys.__excepthook__(*error)
+
+
+def ctl(*args, prefix=(), **options):
+    """Exit code, standard output and error, without Windows' CRs."""
+    done = subprocess.run([*prefix, *wine, *args], capture_output=True, **options)
+    return done.returncode, *(out.decode().replace("\r", "") for out in (done.stdout, done.stderr))
+
+
+def serve(*options, prefix=()):
+    return Server(command=[*prefix, *wine, "serve", *options], preexec_fn=die_with_parent)
+
+
+sys.excepthook = failed
+said = ctl("list", "--json")
+assert said[:2] == (0, '{"generators":[{"port":"COM5","serial":"SN0001","byId":null}]}\n'), said
+settings = ("--freq", "2.5k", "--offset", "-0.5", "--vpp", "1", "--wave", "triangle", "--jumper",
+            "J2")
+said = ctl("start", *settings, "--json")
+assert said[:2] == (0, '{"port":"COM5","written":741,"report":"55","exitCode":0}\n'), said
 # The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
-[ "$(wc -l <<<"$expected")" -eq 14 ] && [ "$received" = "$expected" ] ||
-  fail "the generator received other bytes than --dry-run prints"
+expected = ctl("start", *settings, "--dry-run")[1].replace(" ", "").split()
+assert len(expected) == 14 and [r["bytes"] for r in read_log(log, MESSAGES)] == expected, \
+    "the generator received other bytes than --dry-run prints"
 
-# A WAV file on standard input arrives as bytes: its CR, LF and 0x1A bytes neither turn into line
-# ends nor end the input, so the codes are those of the same file read by name.
-python3 -c '
-import struct, sys
+# A WAV file on standard input is read as bytes (CR, LF and 0x1A kept): as the file read by name.
 frames = bytes([0x0d, 0x0a, 0x1a, 0x00, 0x0a, 0x0d, 0x00, 0x80, 0x0d, 0x0a, 0xff, 0x7f])
 fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, 1, 1, 8000, 16000, 2, 16)
 body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(frames)) + frames
-sys.stdout.buffer.write(b"RIFF" + struct.pack("<I", len(body)) + body)' >"$work/cycle.wav"
-piped=$(rig_wine "$exe" table --shape - <"$work/cycle.wav" | tr -d '\r') ||
-  fail "table --shape - ended with $?"
-named=$(rig_wine "$exe" table --shape "$work/cycle.wav" | tr -d '\r') ||
-  fail "table --shape FILE ended with $?"
-[ "$(wc -l <<<"$piped")" -eq 360 ] && [ "$piped" = "$named" ] ||
-  fail "a WAV file on standard input gave other codes than the file read by name"
+with open("cycle.wav", "wb") as wav:
+    wav.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+with open("cycle.wav", "rb") as wav:
+    piped = ctl("table", "--shape", "-", stdin=wav)
+assert piped[1].count("\n") == 360 and piped == ctl("table", "--shape", "cycle.wav"), piped
 
-# Wine has no DNS-SD (DnsServiceBrowse): discover says so and exits 69, and the program still
-# loads, since the call is looked up at run time. In a network namespace of its own all the same,
-# so that a Wine that had it would browse nothing but loopback.
-set +e
-loader=$(wine_loader)
-found=$(WINELOADER=$loader unshare -n "$loader" "$exe" discover --timeout 0.2 --json \
-  2>"$work/discover.err" | tr -d '\r')
-status=$?
-set -e
-message="this system has no DNS-SD to ask (DnsServiceBrowse: Windows 10 1809 or later is needed)"
-[ "$status" -eq 69 ] && [ "$found" = "{\"error\":\"$message\",\"exitCode\":69}" ] ||
-  fail "discover ended with $status: $found $(cat "$work/discover.err")"
+# Wine has no DnsServiceBrowse: the program, which looks it up at run time, loads and says so.
+# In a network namespace of its own, so that a Wine that had it would browse only loopback.
+said = ctl("discover", "--timeout", "0.2", "--json", prefix=("unshare", "-n"))
+message = "this system has no DNS-SD to ask (DnsServiceBrowse: Windows 10 1809 or later is needed)"
+assert said[:2] == (69, f'{{"error":"{message}","exitCode":69}}\n'), said
 # The Windows build carries no TLS: each HTTPS option is refused before anything is opened.
-for option in --https --tls-cert --tls-key; do
-  status=0
-  refused=$(rig_wine "$exe" serve "$option" 0 2>&1 >/dev/null | tr -d '\r') || status=$?
-  [ "$status" -eq 64 ] && [ "$refused" = "varnoltctl: $option: the Windows build serves HTTP only" ] ||
-    fail "serve $option ended with $status: $refused"
-done
-echo "varnoltctl_wine.sh: list, start and its 14 writes, a WAV file on standard input, discover" \
-  "without DNS-SD, serve refusing HTTPS as expected"
+for option in ("--https", "--tls-cert", "--tls-key"):
+    said = ctl("serve", option, "0")
+    assert said == (64, "", f"varnoltctl: {option}: the Windows build serves HTTP only\n"), said
+
+server = serve("--listen", "127.0.0.1:0", "--http", "0", "--auth", "on", "--token-file", "token")
+assert server.port, "the server did not say where it listens"
+with Client(server.port, timeout=10) as scpi:
+    identity = scpi.query("*IDN?")
+    assert identity.startswith("VARNOLT,DDS generator,SN0001,"), identity
+    scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
+    # The start went out (its bytes: varnoltctl_wine.sh) and the generator's 0x55 came back.
+    answer = scpi.query("OUTP?;:FUNC?;:FREQ?;SYST:ERR?")
+    assert answer == '1;TRI;+2.50000000000000E+03;0,"No error"', answer
+with urllib.request.urlopen(server.url) as page:  # the page built into the Windows program
+    assert b"/panel.js" in page.read()
+
+# The token printed is the one in the file; 32 characters of 64 from 192 random bits show fewer
+# than 18 distinct ones once in 30,000 runs, a token with half its bytes left zero at most 17.
+token = server.wait_for(r"web panel http://127\.0\.0\.1:\d+/\?token=([\w-]{32})$").group(1)
+with open("token") as kept:
+    assert kept.read() == token + "\n", "the token printed is not the one in --token-file"
+assert len(set(token)) >= 18, token
+
+
+def request(method, path, headers=None):
+    connection = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
+    body = b'{"do":"set","field":"jumper","value":1}' if method == "POST" else None
+    connection.request(method, path, body=body, headers=headers or {})
+    response = connection.getresponse()
+    response.read()
+    return response
+
+
+# The token signs in, and an action waits for the serving loop's wake-up.
+cookie = request("GET", "/?token=" + token).headers["Set-Cookie"].split(";")[0]
+assert request("POST", "/api/action", {"Cookie": cookie}).status == 200
+
+
+# The sockets of the Windows half: answers that outgrow the buffers go out in parts as a late
+# reader takes them (FD_WRITE); a client that ends its sending is answered, then closed (FD_CLOSE).
+def read_lines(client, count):
+    parts, lines = [], 0
+    while lines < count:
+        part = client.recv(1 << 20)
+        assert part, "closed before the last answer"
+        parts.append(part)
+        lines += part.count(b"\n")
+    return b"".join(parts)
+
+
+with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:
+    client.sendall(b"*IDN?\n")
+    identity = read_lines(client, 1).rstrip(b"\n")
+    line, count = b"*IDN?;" * 2000 + b"\n", 200
+    sender = threading.Thread(target=client.sendall, args=(line * count,))
+    sender.start()
+    time.sleep(0.5)
+    answer = read_lines(client, count)
+    sender.join()
+    assert answer == (b";".join([identity] * 2000) + b"\n") * count, len(answer)
+with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:
+    client.sendall(b"*OPC?\n*OPC?\n")
+    client.shutdown(socket.SHUT_WR)
+    answer = b"".join(iter(lambda: client.recv(100), b""))
+    assert answer == b"1\n1\n", answer
+assert server.stop(signal.SIGINT) == 0, "Ctrl+C: not exit code 0"
+
+# Beyond loopback it would announce itself: Wine has no DnsServiceRegister, so it says so and
+# serves on. In a network namespace of its own: the wildcard address reaches only its loopback.
+server = serve("--listen", "0.0.0.0:0", "--http", "off", prefix=("unshare", "-n"))
+assert server.wait_for("^varnoltctl: this system has no DNS-SD registration \\(Windows 10 1809 or "
+                       "later\\): serving without announcing$"), "no line about DNS-SD"
+time.sleep(0.5)
+assert server.process.poll() is None, "the server beyond loopback ended after its DNS-SD line"
+assert server.stop(signal.SIGINT) == 0, "beyond loopback: not exit code 0 after Ctrl+C"
+print("varnoltctl_wine.sh: passed")
+EOF

@@ -1,19 +1,10 @@
-// Looks at a running dialog from outside, in the same Wine prefix, for the end-to-end tests and the
-// measurements (tests/rig/panel.py starts it). The user's clicks and keys come from the X server
-// (xdotool); this program reads what a dialog shows, presses its buttons, asks for a repaint and
-// closes it. The dialog is the panel ("varnolt.example") until `dialog` names another. One command
-// a line on stdin, one answer line on stdout, texts in UTF-8:
-//   dialog CAPTION  ok                     the caption of the dialog that later commands look at
-//   wait ID MS      ready ELAPSED | error  waits until the dialog is visible and control ID has a
-//                                          text (102: the status bar's first text)
-//   get ID          text TEXT              a control's text (102: the status bar's part 0)
-//   check ID        check N                BM_GETCHECK of a button
-//   list ID         list CURSEL A|B|...    a combo box's selection and entries
-//   rect ID         rect L T R B | error   a control's rectangle on the screen (0: the client area)
-//   about ID        text TEXT | none       a control of the dialog's open About box
-//   click ID        ok | error             BM_CLICK on a control, answered once handled
-//   redraw          ok | error             InvalidateRect and RedrawWindow of the whole dialog
-//   close           closed | error         WM_CLOSE, answered once the dialog is gone
+// Reads and presses a running dialog from outside, in the same Wine prefix (tests/rig/panel.py
+// starts it). One command a line on stdin, one UTF-8 answer line on stdout; the dialog is the
+// panel until `dialog` names another; ID 102 is the status bar, 0 the client area:
+//   dialog CAPTION -> ok     wait ID MS -> ready ELAPSED|error (visible, control has a text)
+//   get ID -> text TEXT      check ID -> check N        list ID -> list CURSEL A|B|...
+//   rect ID -> rect L T R B|error                       about ID -> text TEXT|none (About box)
+//   click ID -> ok|error     redraw -> ok|error         close -> closed|error (once it is gone)
 #include <windows.h>
 
 #include <fcntl.h>

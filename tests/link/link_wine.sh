@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Runs one scenario of link_wine_tests under Wine: registers its fake USB devices in the prefix,
-# maps its COM ports (onto the virtual generator's pty, a file that is no serial line, or nothing),
-# runs the one test and removes everything again.
+# Runs one test of link_wine_tests under Wine with its fake USB devices and COM ports (the
+# generator's pty, a file that is no serial line, or nothing), and removes them again.
 # Usage: link_wine.sh SCENARIO LINK_WINE_TESTS_EXE NATIVE_BUILD_DIR SOURCE_DIR
 set -euo pipefail
 scenario=$1 exe=$2 sourceDir=$4
@@ -38,8 +37,7 @@ case $scenario in
     rig_start_generator "$work"
     device SN0001 -nokey && device SN0002 COM5 ;;
   Connect.AgainAfterAFailedAttempt)
-    # COM6 leads to no line at all, so its every open fails (Wine lets a second open share a
-    # port, so "held by another program" cannot be played here).
+    # COM6 leads to no line, so its every open fails (Wine lets a second open share a port).
     rig_start_generator "$work"
     map COM6 "$work/absent"
     device SN0001 COM6 ;;
@@ -57,8 +55,8 @@ case $scenario in
   *) echo "link_wine.sh: unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
-# Wine makes no window, not even a message-only one, without a display; and its desktop keeps
-# the display it was made on, so the prefix's server starts afresh on this one.
+# Wine makes no window, not even a message-only one, without a display; its desktop keeps the
+# display it was made on, so the prefix's server starts afresh on this one.
 [ -n "${DISPLAY:-}" ] || { rig_start_display "$work" 640x480 && xvfbPid=$RIG_XVFB_PID; }
 rig_restart_server "$work"
 rig_wine_env

@@ -1,7 +1,5 @@
-// The link on the real Win32 calls under Wine: what only SetupAPI, the registry and a serial line
-// can show. link_wine.sh sets up each scenario (fake USB devices in the prefix, COM ports mapped
-// onto the virtual generator's pty or a locked line) and runs its one test; the generator's
-// control pipe arrives as a Windows path in VARNOLT_TEST_CONTROL.
+// The link on the real Win32 calls under Wine (SetupAPI, the registry, a serial line): link_wine.sh
+// sets up each test's devices and ports; the generator's control pipe is VARNOLT_TEST_CONTROL.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -52,8 +50,8 @@ int WINAPI RecordBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   return IDOK;
 }
 
-// The stand-ins live on a thread that pumps messages, so that the receiver's sends are answered
-// while a test waits. Message-only windows need no drawing.
+// The stand-ins' thread pumps messages, so that the receiver's sends are answered while a test
+// waits.
 DWORD WINAPI RecorderThread(LPVOID ready) {
   WNDCLASSW recorderClass = {};
   recorderClass.lpfnWndProc = RecorderProc;

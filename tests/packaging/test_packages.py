@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Tests of the release files in DIST (default dist/) that tools/package.sh writes: the portable
-zips, the Debian packages, the buildinfo file, and the installers installed, upgraded and removed
-in one throwaway 64-bit Wine prefix (the x86 one only where this host runs 32-bit programs).
-It reads the builds that tools/package.sh made (the icons, the i386 probe).
+"""Tests of the release files that tools/package.sh wrote into DIST (default dist/), the installers
+in a throwaway 64-bit Wine prefix (x86 only where this host runs 32-bit programs).
 
     VARNOLT_HOST_RUNS_I386=1|0 python3 tests/packaging/test_packages.py DIST [unittest options]
 """
@@ -27,8 +25,6 @@ with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake_lists:
 PRODUCT = "VARNOLT control program"
 ZIP_FILES = {"varnolt.exe", "varnoltctl.exe", "README.txt", "LICENSE.txt",
              "THIRD-PARTY-NOTICES.txt"}
-# Per word size: the build preset, the machine type, the installer's template and the folder it
-# installs into.
 ARCHES = {
     "x86": {"preset": "windows", "machine": "i386", "template": "Intel;1033",
             "program_files": "ProgramFilesFolder",
@@ -46,11 +42,8 @@ def run(command, **options):
 
 def host_runs_i386():
     said = os.environ.get("VARNOLT_HOST_RUNS_I386")
-    if said in ("0", "1"):
-        return said == "1"
-    probe = os.path.join(ROOT, "build/native/tools/wine/varnolt-i386-probe")
-    return run(["bash", "-c", f'source "{ROOT}/tools/wine/arch.sh" && host_runs_i386 "{probe}"']
-               ).returncode == 0
+    return said == "1" if said in ("0", "1") else run(["bash", "-c", "source tools/wine/arch.sh && "
+        "host_runs_i386 build/native/tools/wine/varnolt-i386-probe"], cwd=ROOT).returncode == 0
 
 
 class PortableZipTest(unittest.TestCase):
@@ -67,7 +60,7 @@ class PortableZipTest(unittest.TestCase):
                     self.assertNotIn(b"\n", data.replace(b"\r\n", b""), f"{name}: LF without CR")
                     with open(os.path.join(ROOT, source), "rb") as original:
                         self.assertEqual(data.replace(b"\r\n", b"\n"), original.read(), name)
-                # Of the word size (the rest of their files: the builds' program_file tests).
+                # Of the word size (the rest: the builds' program_file tests).
                 for program in ("varnolt.exe", "varnoltctl.exe"):
                     checked = run([sys.executable, checker, archive.extract(program, work),
                                    "--machine", facts["machine"]])
@@ -78,12 +71,8 @@ def zip_path(arch):
     return os.path.join(DIST, f"varnolt-{VERSION}-windows-{arch}.zip")
 
 
-# ---------------------------------------------------------------------------------------------
-# The Debian package
-
 NATIVE_ARCH = run(["dpkg", "--print-architecture"], check=True).stdout.strip()
-# Per Debian architecture: the multiarch triplet, readelf's machine, and how this host runs the
-# program (arm64 under qemu-user, on the arm64 libraries of multiarch that its dependencies name).
+# The multiarch triplet, readelf's machine, and how this host runs the program (arm64: qemu-user).
 DEB_ARCHES = {
     "amd64": {"multiarch": "x86_64-linux-gnu", "machine": "Advanced Micro Devices X86-64",
               "emulator": []},
@@ -97,8 +86,7 @@ def deb_path(arch):
 
 
 class DebianPackage:
-    """What both architectures' packages are checked for, as a mixin of a TestCase per
-    architecture: contents, lintian, the program's machine, dependencies and hardening."""
+    """The checks of both architectures' packages, mixed into a TestCase per architecture."""
     arch = None
 
     @classmethod
@@ -113,7 +101,7 @@ class DebianPackage:
     def tearDownClass(cls):
         shutil.rmtree(cls.root)
 
-    def test_contents_are_the_command_its_page_and_the_listed_files_owned_by_root(self):
+    def test_contents_are_the_command_its_page_and_the_listed_files(self):
         listing = run(["dpkg-deb", "--contents", self.deb], check=True).stdout.splitlines()
         entries = {line.split()[-1].removeprefix("./"): line.split()[:2] for line in listing}
         files = {path for path, (mode, _) in entries.items() if not mode.startswith("d")}
@@ -131,7 +119,6 @@ class DebianPackage:
             with open(os.path.join(self.root, path), "rb") as packaged, \
                     open(os.path.join(ROOT, source), "rb") as original:
                 self.assertEqual(packaged.read(), original.read(), path)
-        self.assertEqual({owner for _, owner in entries.values()}, {"root/root"})
         self.assertEqual(entries["usr/bin/varnoltctl"][0], "-rwxr-xr-x")
         control = run(["dpkg-deb", "-f", self.deb, "Architecture", "Version"], check=True).stdout
         # No Debian revision: a native package.
@@ -146,8 +133,7 @@ class DebianPackage:
         self.assertEqual(recommends, "avahi-daemon")
 
     def test_lintian_finds_no_error_and_no_hardening_tag(self):
-        # lintian fails on an error tag (and when it cannot run at all); warnings pass, but none
-        # about hardening, even among the pedantic and informational tags.
+        # Fails on an error tag (a file not owned by root, say); no hardening tag of any level.
         said = run(["lintian", "--pedantic", "-I", "--tag-display-limit", "0", self.deb])
         self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
         self.assertNotIn("hardening", said.stdout)
@@ -164,8 +150,7 @@ class DebianPackage:
         self.assertTrue(needed)
         triplet = self.facts["multiarch"]
         for library in needed:
-            # The installed copy of that architecture (through multiarch for arm64), and the
-            # Debian package of that architecture that ships it.
+            # The installed copy of that architecture, and the package of it that ships it.
             paths = [path for folder in (f"/usr/lib/{triplet}", f"/lib/{triplet}")
                      for path in [os.path.join(folder, library)] if os.path.exists(path)]
             self.assertTrue(paths, f"{library}: no {self.arch} copy installed")
@@ -182,8 +167,7 @@ class DebianPackage:
         self.assertEqual(said.stdout, f"varnoltctl {VERSION}\n")
 
     def test_program_is_hardened(self):
-        # Debian's own check: PIE, RELRO, immediate binding, stack protector, fortified functions,
-        # and on amd64 control-flow protection (its check knows x86's mark only).
+        # Its control-flow check knows x86's mark only.
         said = run(["hardening-check", *(["--nocfprotection"] if self.arch != "amd64" else []),
                     self.binary])
         self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
@@ -202,7 +186,6 @@ class DebianPackageNativeTest(DebianPackage, unittest.TestCase):
         self.assertIn("--freq-code", page.stdout)
 
     def complete(self, *words):
-        """What the packaged completion offers for the last word, in a plain bash."""
         script = os.path.join(self.root, "usr/share/bash-completion/completions/varnoltctl")
         quoted = " ".join("'" + word + "'" for word in words)
         said = run(["env", "-i", "bash", "--norc", "--noprofile", "-c",
@@ -215,13 +198,12 @@ class DebianPackageNativeTest(DebianPackage, unittest.TestCase):
 
     def test_completion_offers_what_the_program_accepts(self):
         self.assertEqual(self.complete("varnoltctl", "st"), ["start", "stop"])
-        binary = self.binary
-        helped = run([binary, "--help"], check=True).stdout
+        helped = run([self.binary, "--help"], check=True).stdout
         subcommands = re.findall(r"^([a-z]+)$", helped.split("Subcommands:")[1], re.M)
         self.assertEqual(self.complete("varnoltctl", ""), subcommands + ["--help", "--version"])
         for subcommand in subcommands:
             with self.subTest(subcommand=subcommand):
-                helped = run([binary, subcommand, "--help"], check=True).stdout
+                helped = run([self.binary, subcommand, "--help"], check=True).stdout
                 options = set(re.findall(r"^\s+(?:-\w,)?(--[\w-]+)", helped, re.M))
                 self.assertEqual(set(self.complete("varnoltctl", subcommand, "--")), options)
                 for option, choices in re.findall(r"^\s+(--[\w-]+) TEXT:\{([^}]*)\}", helped, re.M):
@@ -249,14 +231,10 @@ class DebianPackageNativeTest(DebianPackage, unittest.TestCase):
         self.assertEqual(called, ["control", "trigger"] if udev_runs else [])
 
 
-# Both packages come from one function of tools/package.sh: what the native package's tests show of
-# the files beside the program holds for this one too.
+# Made by the native package's function: its files beside the program are the native tests'.
 class DebianPackageForeignTest(DebianPackage, unittest.TestCase):
     arch = FOREIGN_ARCH
 
-
-# ---------------------------------------------------------------------------------------------
-# The buildinfo file
 
 class BuildinfoTest(unittest.TestCase):
     @classmethod
@@ -300,17 +278,13 @@ class BuildinfoTest(unittest.TestCase):
             self.assertNotIn(f"{word}", self.text.replace("root/root", ""))
 
 
-# ---------------------------------------------------------------------------------------------
-# The installers: their tables, read without Wine
-
 def msi_table(msi, table):
     rows = run(["msiinfo", "export", msi, table], check=True).stdout.splitlines()[3:]
     return [row.split("\t") for row in rows]
 
 
 class InstallerTablesTest(unittest.TestCase):
-    """What an install under Wine does not show: the word size and the per-machine scope. The
-    product's name and version: installed_versions() under Wine."""
+    """What an install under Wine does not show: the word size and the per-machine scope."""
 
     def test_each_word_size_installs_per_machine_into_its_program_files(self):
         for arch, facts in ARCHES.items():
@@ -331,12 +305,9 @@ def installer_path(arch, version):
     return os.path.join(DIST, f"varnolt-{version}-{arch}.msi")
 
 
-# ---------------------------------------------------------------------------------------------
-# The installers under Wine
-
 class Wine:
-    """One 64-bit prefix for the run, made in the background while the other tests run."""
-    work = prefix = env = making = None
+    """One 64-bit prefix for the run's installers, made when the first one needs it."""
+    work = prefix = env = None
 
     @classmethod
     def start(cls):
@@ -348,15 +319,10 @@ class Wine:
                        WINEDLLOVERRIDES="winemenubuilder.exe=d",
                        XDG_DATA_HOME=os.path.join(cls.work, "xdg-data"),
                        XDG_CONFIG_HOME=os.path.join(cls.work, "xdg-config"))
-        cls.making = subprocess.Popen(
-            ["bash", os.path.join(ROOT, "tools/wine/make-prefix.sh"), cls.prefix], env=cls.env,
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-
-    @classmethod
-    def ready(cls):
-        said = cls.making.communicate(timeout=300)[0]
-        if cls.making.returncode != 0:
-            raise RuntimeError(f"make-prefix.sh failed: {said}")
+        said = run(["bash", os.path.join(ROOT, "tools/wine/make-prefix.sh"), cls.prefix],
+                   env=cls.env, timeout=300)
+        if said.returncode != 0:
+            raise RuntimeError(f"make-prefix.sh failed: {said.stdout + said.stderr}")
 
     @classmethod
     def run(cls, *args, **env):
@@ -365,8 +331,7 @@ class Wine:
 
     @classmethod
     def msiexec(cls, action, msi):
-        """msiexec's exit code. Its output goes nowhere: a pipe would be held open for a second
-        or two by the installer service it starts."""
+        """Its exit code; no pipe, which the installer service it starts would hold open."""
         return subprocess.run(
             ["/usr/lib/wine/wine64", "msiexec", action, cls.windows_path(msi), "/qn"],
             env=cls.env, cwd=cls.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -382,8 +347,6 @@ class Wine:
 
     @classmethod
     def stop(cls):
-        if cls.making.poll() is None:
-            cls.making.kill()
         # The server writes the registry as it ends: wait for that before removing the prefix.
         run(["wineserver", "-k"], env=cls.env)
         run(["wineserver", "-w"], env=cls.env)
@@ -391,8 +354,7 @@ class Wine:
 
 
 def shortcut(path):
-    """Target, arguments and icon of a .lnk file (MS-SHLLINK: header, ID list, link info with
-    the local base path, then counted strings in the order their flags name them)."""
+    """Target, arguments and icon of a .lnk file (MS-SHLLINK)."""
     with open(path, "rb") as link:
         data = link.read()
     flags, = struct.unpack_from("<I", data, 0x14)
@@ -422,13 +384,13 @@ HOST_RUNS_I386 = host_runs_i386()
 
 
 class WineInstaller:
-    """One installer's life in the prefix, in the order of the test names: install, shortcuts,
-    upgrade, downgrade refused, uninstall. Mixed into a TestCase per word size."""
+    """One installer's life, in the order of the test names; mixed into a TestCase per word size."""
     arch = None
 
     @classmethod
     def setUpClass(cls):
-        Wine.ready()
+        if Wine.work is None:
+            Wine.start()
         cls.preset, cls.folder = ARCHES[cls.arch]["preset"], ARCHES[cls.arch]["folder"]
         cls.icon = os.path.join(ROOT, "build", cls.preset, "res", "varnolt.ico")
         major, minor, patch = VERSION.split(".")
@@ -444,7 +406,6 @@ class WineInstaller:
 
     @staticmethod
     def installed_versions():
-        """The version of every installed product named ours, in both registry views."""
         versions = []
         for key in UNINSTALL_KEYS:
             for entry in re.split(r"\n(?=HKEY_)", Wine.run("reg", "query", key, "/s").stdout):
@@ -458,8 +419,7 @@ class WineInstaller:
 
     @staticmethod
     def start_menus():
-        """Our folders in the Start menu: Wine makes a per-machine installer's shortcuts in the
-        user's menu; Windows in the common one."""
+        """Wine puts per-machine shortcuts in the user's menu, Windows in the common one."""
         programs = os.path.join("Microsoft", "Windows", "Start Menu", "Programs", "VARNOLT")
         drive = os.path.join(Wine.prefix, "drive_c")
         return glob.glob(os.path.join(drive, "users", "*", "AppData", "Roaming", programs)) + \
@@ -485,9 +445,8 @@ class WineInstaller:
         self.assertEqual(target.lower(), (self.folder + r"\varnolt.exe").lower())
         with open(Wine.unix_path(icon), "rb") as shown, open(self.icon, "rb") as drawn:
             self.assertEqual(shown.read(), drawn.read(), "the shortcut's icon")
-        # The console's own command, run with /c and two more commands: the PATH it set, and
-        # varnoltctl found through it (the batch file runs in another folder). The PATH before
-        # holds a folder with "&" in its name, which cmd takes for "and then" unless quoted.
+        # The console's command with /c, then PATH and varnoltctl found through it, from another
+        # folder; the PATH before holds an "&", which cmd takes for "and then" unless quoted.
         target, arguments, _ = shortcut(console)
         self.assertTrue(target.lower().endswith(r"\cmd.exe"), target)
         self.assertTrue(arguments.startswith("/k "), arguments)
@@ -535,12 +494,9 @@ class WineInstallerX86Test(WineInstaller, unittest.TestCase):
     arch = "x86"
 
 
-def setUpModule():
-    Wine.start()
-
-
 def tearDownModule():
-    Wine.stop()
+    if Wine.work is not None:
+        Wine.stop()
 
 
 if __name__ == "__main__":

@@ -1,11 +1,6 @@
-"""The Windows panel under Wine, for the end-to-end tests and the e2e measurements: an Xvfb
-display of its own, the prefix's server restarted on it, the fake USB device of tools/wine/rig.sh
-with the virtual generator on COM5, and the driver (tests/e2e/panel_driver.cpp) that reads and
-presses dialogs from outside. Needs WINEPREFIX naming a prefix made by tools/wine/make-prefix.sh.
-
-Import it with tests/rig on sys.path (`import panel`), or run it as the Xvfb runner of the Windows
-tests that draw: `panel.py COMMAND...`.
-"""
+"""The panel under Wine for the e2e tests and measurements: an Xvfb of its own, the fake USB device
+of tools/wine/rig.sh with the generator on COM5, and tests/e2e/panel_driver.cpp. Needs WINEPREFIX.
+`panel.py COMMAND...` runs a Windows test that draws on such a display."""
 
 import os
 import select
@@ -23,12 +18,10 @@ HARDWARE_IDS = "USB\\VID_1209&PID_7A3C&REV_0100\\0USB\\VID_1209&PID_7A3C"
 
 
 class SetupError(Exception):
-    """The rig could not be brought up, or a process of it did not answer: not a failed check."""
+    """The rig, not a check, failed."""
 
 
 class LineProcess:
-    """A process that answers each command with lines on its stdout."""
-
     def __init__(self, command, env, err_path):
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=open(err_path, "w"), env=env)
@@ -63,9 +56,7 @@ class LineProcess:
 
 
 class Session:
-    """One run in WINEPREFIX: a bash with tools/wine/rig.sh (an Xvfb of its own, the prefix's
-    server restarted on it, the fake device), the generator and the driver. With a generator,
-    env carries the pty shim every Wine process that opens the port needs."""
+    """A bash with tools/wine/rig.sh, the generator and the driver; env has the pty shim."""
 
     def __init__(self, work, driver_exe, native_build=None, generator=True):
         if not os.path.isfile(os.path.join(os.environ.get("WINEPREFIX", "/none"), "system.reg")):
@@ -95,7 +86,6 @@ class Session:
             self.env["LD_PRELOAD"] = self.run('printf "%s\\n" "$LD_PRELOAD"')[0]
 
     def run(self, command, timeout=60):
-        """Runs a command in the rig's bash; returns its output lines."""
         self.rig.send(f"{command}\necho \"__rig_done__ $?\"\n")
         lines = []
         while True:
@@ -107,7 +97,6 @@ class Session:
             lines.append(line)
 
     def start_generator(self):
-        """A generator (again) on COM5 (self.generator, tests/rig/generator.py)."""
         if self.generator is not None:
             self.generator.stop()
         self.generator = Generator(program=os.path.join(
@@ -117,7 +106,6 @@ class Session:
         self.run(f"rig_map_port COM5 '{self.generator.pty}' && rig_wine_env")
 
     def stop_generator(self):
-        """Its end of the line closes: a hang-up."""
         if self.generator is not None:
             self.generator.hang_up()
 
@@ -126,20 +114,17 @@ class Session:
                                   os.path.join(self.work, "driver.err"))
 
     def ask(self, command, timeout=30):
-        """The driver's answer to a command (see panel_driver.cpp)."""
         if self.driver is None:
             self.start_driver()
         return self.driver.ask(command, timeout)
 
     def ask_ok(self, command, timeout=30):
-        """A command that must succeed: its answer; SetupError when the driver says error."""
         answer = self.ask(command, timeout)
         if answer.startswith("error"):
             raise SetupError(f"{command}: {answer}")
         return answer
 
     def start_program(self, exe, log_name):
-        """A Windows program on the display, its output in the work folder."""
         log = open(os.path.join(self.work, log_name), "w")
         return subprocess.Popen([WINE_RUN, exe], env=self.env, stdout=log, stderr=log)
 
@@ -152,8 +137,6 @@ class Session:
 
 
 def main(command):
-    """panel.py COMMAND...: runs a command (a Windows test program under Wine) on a display of its
-    own, with the prefix's server restarted on it; its exit code."""
     with tempfile.TemporaryDirectory() as work:
         session = Session(work, None, generator=False)
         try:
