@@ -26,6 +26,9 @@
 //                                                              packet, the run byte, nothing else)
 //   {"kind":"sent","cause":"report"|"control","length":N,"bytes":"..."}
 //   {"kind":"hangup","messages":N}                             --hangup-after closed the line
+//   {"kind":"garbled","line":"19200 8N1","length":N}           bytes read while the line was not
+//                                                              9600 8N1, dropped as a real
+//                                                              generator's UART would garble them
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -134,7 +137,10 @@ void PrintUsage(FILE *stream) {
       "12\n"
       "            blocks came)\n"
       "  sent      \"cause\" (report or control), \"length\", \"bytes\"\n"
-      "  hangup    \"messages\": the line was closed after that many messages\n",
+      "  hangup    \"messages\": the line was closed after that many messages\n"
+      "  garbled   \"line\" (speed and format), \"length\": bytes read while the line was not "
+      "9600 8N1,\n"
+      "            dropped (the slave end starts at 38400 baud, so a host must set the speed)\n",
       kProgramName);
 }
 
@@ -335,6 +341,32 @@ void ReadControl(GeneratorState *state) {
   }
 }
 
+// The line's settings as the host set them on the slave end ("9600 8N1"); false unless 9600 8N1,
+// the only settings at which the generator's UART reads what was sent.
+bool LineIsTheGenerators(int slaveFd, char *szLine, size_t dwSize) {
+  termios mode;
+  if (tcgetattr(slaveFd, &mode) != 0) {
+    snprintf(szLine, dwSize, "unknown");
+    return false;
+  }
+  static const struct {
+    speed_t code;
+    long baud;
+  } kSpeeds[] = {{B300, 300},       {B1200, 1200},    {B2400, 2400},   {B4800, 4800},
+                 {B9600, 9600},     {B19200, 19200},  {B38400, 38400}, {B57600, 57600},
+                 {B115200, 115200}, {B230400, 230400}};
+  long baud = -1;
+  for (const auto &speed : kSpeeds) {
+    if (cfgetospeed(&mode) == speed.code) baud = speed.baud;
+  }
+  const tcflag_t size = mode.c_cflag & CSIZE;
+  const int bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+  const char parity = (mode.c_cflag & PARENB) == 0 ? 'N' : (mode.c_cflag & PARODD) != 0 ? 'O' : 'E';
+  const int stops = (mode.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  snprintf(szLine, dwSize, "%ld %d%c%d", baud, bits, parity, stops);
+  return baud == 9600 && cfgetispeed(&mode) == B9600 && bits == 8 && parity == 'N' && stops == 1;
+}
+
 // Reads at most `limit` bytes (all there are when limit < 0); returns the count read.
 long ReadLine(GeneratorState *state, const GeneratorOptions &options, long limit) {
   long total = 0;
@@ -354,6 +386,15 @@ long ReadLine(GeneratorState *state, const GeneratorOptions &options, long limit
       return total;
     }
     total += got;
+    char szLine[48];
+    if (!LineIsTheGenerators(state->slaveFd, szLine, std::size(szLine))) {
+      char szRecord[128];
+      snprintf(szRecord, std::size(szRecord),
+               "{\"kind\":\"garbled\",\"ms\":%ld,\"line\":\"%s\",\"length\":%zd}", NowMs(), szLine,
+               got);
+      WriteLogLine(state->logFd, szRecord);
+      continue;
+    }
     state->dwBurstLength += static_cast<size_t>(got);
     state->lastByteMs = NowMs();
   }
@@ -388,12 +429,12 @@ int NextTimeout(const GeneratorState &state, const GeneratorOptions &options, lo
   return dueMs <= nowMs ? 0 : static_cast<int>(dueMs - nowMs);
 }
 
-void SetRaw(int fd) {
+void SetRaw(int fd, speed_t speed) {
   termios mode;
   if (tcgetattr(fd, &mode) == 0) {
     cfmakeraw(&mode);
-    cfsetispeed(&mode, B9600);
-    cfsetospeed(&mode, B9600);
+    cfsetispeed(&mode, speed);
+    cfsetospeed(&mode, speed);
     tcsetattr(fd, TCSANOW, &mode);
   }
 }
@@ -483,8 +524,9 @@ int main(int argc, char **argv) {
   if (openpty(&state->masterFd, &state->slaveFd, szSlavePath, nullptr, nullptr) != 0) {
     Fail("openpty", nullptr);
   }
-  SetRaw(state->slaveFd);
-  SetRaw(state->masterFd);
+  // Not the generator's speed: a host that never sets 9600 finds its bytes garbled.
+  SetRaw(state->slaveFd, B38400);
+  SetRaw(state->masterFd, B9600);
   fcntl(state->masterFd, F_SETFL, fcntl(state->masterFd, F_GETFL) | O_NONBLOCK);
   fcntl(state->masterFd, F_SETFD, FD_CLOEXEC);
   fcntl(state->slaveFd, F_SETFD, FD_CLOEXEC);
