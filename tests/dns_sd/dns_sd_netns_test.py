@@ -17,7 +17,7 @@ import rig  # noqa: E402
 from rig.generator import DeviceTree  # noqa: E402
 from rig.mdns import (ADDRESS, ANNOUNCED, LO_UP, PRIVATE_RUN, VB_UP, Responder,  # noqa: E402
                       configure, enter_network, run)
-from rig.process import die_with_parent  # noqa: E402
+from rig.netns import enter, namespace  # noqa: E402
 from rig.scpi import Client  # noqa: E402
 
 NAME = "VARNOLT DDS generator SN0001"
@@ -28,16 +28,9 @@ class Neighbour:
     """Another machine on the wire: vb moved into namespaces of its own with a responder."""
 
     def __init__(self, folder):
-        self.holder = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private",
-                                        "sleep", "600"], preexec_fn=die_with_parent)
-        own = os.readlink("/proc/self/ns/net")
+        self.holder = namespace("--mount", "--propagation", "private")
         pid = str(self.holder.pid)
-        deadline = time.monotonic() + 10
-        while os.readlink(f"/proc/{pid}/ns/net") == own:  # until unshare has made it
-            if time.monotonic() > deadline:
-                raise RuntimeError("no namespace for the neighbour")
-            time.sleep(0.01)
-        self.enter = ["nsenter", "-t", pid, "-n", "-m", "--"]
+        self.enter = enter(self.holder, "-m")
         subprocess.run(["ip", "link", "set", "vb", "netns", pid], check=True, timeout=10)
         configure(LO_UP, *VB_UP, *PRIVATE_RUN, enter=self.enter)
         self.responder = Responder(folder, "vb", self.enter, f"/proc/{pid}/root")
