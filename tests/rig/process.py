@@ -8,10 +8,22 @@ PR_SET_PDEATHSIG = 1
 _libc = ctypes.CDLL(None, use_errno=True)
 
 
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def read_stat(path):
+    """A process's or thread's stat file (/proc/PID[/task/TID]/stat): its name, its user and
+    system time ("cpu") and its start ("start"), in clock ticks."""
+    with open(path) as stat:
+        text = stat.read()
+    # The name may hold spaces and parentheses; fields[0] is the state, field 3.
+    fields = text[text.rindex(")") + 2:].split()
+    return {"name": text[text.index("(") + 1:text.rindex(")")],
+            "cpu": int(fields[11]) + int(fields[12]), "start": int(fields[19])}
+
+
 def processor_seconds(pid):
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return read_stat(f"/proc/{pid}/stat")["cpu"] / TICKS
 
 
 def die_with_parent():

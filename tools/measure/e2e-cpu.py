@@ -22,19 +22,7 @@ import windows_build
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "rig"))
 import panel  # noqa: E402
-
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def read_stat(path):
-    with open(path) as stat:
-        text = stat.read()
-    # The name may hold spaces and parentheses: split after the last ")".
-    fields = text[text.rindex(")") + 2:].split()
-    # fields[0] is field 3 (state); utime is field 14, stime 15, starttime 22.
-    return {"name": text[text.index("(") + 1:text.rindex(")")],
-            "cpu": int(fields[11]) + int(fields[12]), "start": int(fields[19])}
-
+from process import TICKS, read_stat  # noqa: E402
 
 def thread_times(pid):
     threads = {}
