@@ -46,22 +46,6 @@ class ServeTest(DeviceTree, unittest.TestCase):
             "--freq", "2.5k", "--wave", "square", "--vpp", "1.5", "--offset", "-250m", "--duty",
             "30", "--jumper", "J2"))
 
-    def test_user_table_in_both_forms(self):
-        generator, _, scpi = self.serving()
-        # Values whose bytes hold LF, CR, ';' and '#': a block is read by its length.
-        table = [(i * 2311 + 0x0A0D) % 65536 for i in range(360)]
-        table[1], table[2] = 0x0A0A, 0x3B23
-        scpi.write("DATA:DAC VOLATILE," + ",".join(map(str, table)))
-        scpi.write("FUNC USER;:OUTP ON")
-        self.assertEqual(scpi.query("FUNC?;:OUTP?"), "USER;1")
-        self.assertEqual([r["samples"] for r in generator.log("start")], [table])
-        reversed_table = table[::-1]
-        scpi.write_binary_values("DATA:DAC VOLATILE,", reversed_table, datatype="H",
-                                 is_big_endian=True)
-        self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
-        self.assertEqual([r["samples"] for r in generator.log("start", count=2)],
-                         [table, reversed_table])
-
     def test_every_error_class_and_the_queue(self):
         scpi = self.serving()[2]
         # A line for each error, all sent before the queue is read oldest first. It keeps the
