@@ -15,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
-from rig.generator import DeviceTree, dry_run  # noqa: E402
+from rig.generator import DeviceTree  # noqa: E402
 from rig.process import processor_seconds  # noqa: E402
 from rig.scpi import Client, visa  # noqa: E402
 from rig.serve import SERVING, Server  # noqa: E402
@@ -27,40 +27,6 @@ class ServeTest(DeviceTree, unittest.TestCase):
         generator = self.plug_in()
         server = self.serve(*options)
         return generator, server, visa(self, server.port)
-
-    def test_idn_settings_and_the_start_that_arrives(self):
-        generator, _, scpi = self.serving()
-        version = subprocess.run([rig.TOOL, "--version"], capture_output=True, text=True).stdout
-        self.assertEqual(scpi.query("*IDN?"),
-                         "VARNOLT,DDS generator,SN0001," + version.split()[-1])
-        # Every setting, then OUTP ON: the start is exactly what start --dry-run sends.
-        scpi.write("VOLT:JUMP J2;:FUNC SQU;:FREQ 2.5KHZ;:VOLT 1.5;:VOLT:OFFS -250MV;"
-                   ":FUNC:SQU:DCYC 30")
-        self.assertEqual(scpi.query("FUNC?;:FREQ?;:FREQ:SPW?;:VOLT?;:VOLT:OFFS?;:FUNC:SQU:DCYC?;"
-                                    ":VOLT:JUMP?;:OUTP?"),
-                         "SQU;+2.50000000000000E+03;360;+1.49994048890652E+00;"
-                         "-2.35714285714286E-01;30;J2;0")
-        self.assertEqual(generator.received(), [])
-        self.assertEqual(scpi.query("OUTP ON;OUTP?;SYST:ERR?"), '1;0,"No error"')
-        self.assertEqual(generator.received(), dry_run(
-            "--freq", "2.5k", "--wave", "square", "--vpp", "1.5", "--offset", "-250m", "--duty",
-            "30", "--jumper", "J2"))
-
-    def test_user_table_in_both_forms(self):
-        generator, _, scpi = self.serving()
-        # Values whose bytes hold LF, CR, ';' and '#': a block is read by its length.
-        table = [(i * 2311 + 0x0A0D) % 65536 for i in range(360)]
-        table[1], table[2] = 0x0A0A, 0x3B23
-        scpi.write("DATA:DAC VOLATILE," + ",".join(map(str, table)))
-        scpi.write("FUNC USER;:OUTP ON")
-        self.assertEqual(scpi.query("FUNC?;:OUTP?"), "USER;1")
-        self.assertEqual([r["samples"] for r in generator.log("start")], [table])
-        reversed_table = table[::-1]
-        scpi.write_binary_values("DATA:DAC VOLATILE,", reversed_table, datatype="H",
-                                 is_big_endian=True)
-        self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
-        self.assertEqual([r["samples"] for r in generator.log("start", count=2)],
-                         [table, reversed_table])
 
     def test_every_error_class_and_the_queue(self):
         scpi = self.serving()[2]

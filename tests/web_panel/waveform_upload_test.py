@@ -80,7 +80,10 @@ class WaveformUploadTest(ServedPage, unittest.TestCase):
     def test_a_refused_file_shows_its_reason_and_changes_nothing(self):
         self.open_page()
         self.scpi.write("FUNC SQU;:OUTP ON")
-        self.wait_until(lambda: len(self.generator.received()) == 14)
+        # What the page shows is taken once it shows the square wave running.
+        status = "return document.getElementById('status-line').textContent"
+        self.wait_until(lambda: len(self.generator.received()) == 14 and
+                        self.browser.execute_script(status) == "Device is RUNNING!")
         sent = self.generator.received()
         before = self.page()
         bad = self.write("broken.wav", b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00")
