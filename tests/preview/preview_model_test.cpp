@@ -30,12 +30,6 @@ void ExpectPoint(const PreviewPoint &point, int32_t x, int32_t y) {
       << point.x << "," << point.y << " not " << x << "," << y;
 }
 
-TEST(PreviewModel, SampleToY) {
-  const int32_t kCases[][2] = {{65535, 122}, {65281, 122}, {65280, 123}, {32767, 250},
-                               {256, 377},   {255, 378},   {1, 378},     {0, 379}};
-  for (const auto &c : kCases) EXPECT_EQ(SampleToY(static_cast<uint16_t>(c[0])), c[1]) << c[0];
-}
-
 TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
   // One sample of a flat table changed; a smallest sample of 0 counts as 255.
   // clang-format off
