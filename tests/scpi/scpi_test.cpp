@@ -162,8 +162,8 @@ void UserTable(std::string *pValues, std::string *pBlock) {
   }
 }
 
-// Both forms, FUNC USER and the table that arrives: the PyVISA test. Here: the same table in the
-// other form, sent while USER is on, sends nothing (USER before a table: APPLy's cases).
+// The table as a block and then the same table as values, sent while USER is on: the second sends
+// nothing, as it changes nothing (USER before a table: APPLy's cases).
 TEST(ScpiCommands, TheUserTable) {
   std::string values, block;
   UserTable(&values, &block);
