@@ -71,7 +71,7 @@ TEST(ShapeFile, RefusesWithTheReason) {
       {"Time,Value\n\n", "no values"}, {"1\n1k\n", "line 2: not a number"},
       {"h\n\n1\n#\n2,x,\n", "line 5: not a number"}, {"1\r\n2\r\nnan\r\n", "line 3: not a number"},
       {std::string("1\n2\0x\n", 6), "line 2: not a number"},
-      {"1\n1e999\n", "line 2: number out of range"},
+      {"1\n1e999\n", "line 2: number out of range"}, {"1\n1e+\n", "line 2: not a number"},
       // clang-format on
       {"1\n" + std::string(401, '1') + "\n", "line 2: number longer than 400 characters"},
       {points + "7\n", "more than 1000000 values"},
