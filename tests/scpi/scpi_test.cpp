@@ -186,9 +186,10 @@ TEST(ScpiFormat, Nr3HasFifteenDigitsAndAtLeastTwoInTheExponent) {
       {9.999999999999999e2, kScpiNr3Size, "+1.00000000000000E+03"},  // the rounding carries
       {1.5e100, kScpiNr3Size, "+1.50000000000000E+100"},
       {1.0, 5, "+1.0"},  // cut to the buffer, and terminated
+      {1.0, 0, "-"},     // no room at all: untouched
   };
   for (const auto &c : kCases) {
-    char szText[kScpiNr3Size];
+    char szText[kScpiNr3Size] = "-";
     FormatScpiNr3(c.value, szText, c.size);
     EXPECT_STREQ(szText, c.szText);
   }
