@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -48,8 +49,8 @@ TEST(Shape, WorkedCodes) {
 
 // From 360 points on, each sample is the overlap-weighted mean of the points it covers.
 TEST(Shape, MeansOfThePointsCovered) {
-  std::vector<double> ramp(720);
-  for (size_t k = 0; k < ramp.size(); k++) ramp[k] = static_cast<double>(k);
+  std::vector<double> ramp(721, NAN);  // a NaN past the last point, which no sample reads
+  for (size_t k = 0; k < 720; k++) ramp[k] = static_cast<double>(k);
   double aSamples[kWaveTableSamples];
   ResampleShape(ramp.data(), 720, aSamples);
   for (int32_t i = 0; i < kWaveTableSamples; i++) ASSERT_EQ(aSamples[i], 2 * i + 0.5) << i;
