@@ -29,7 +29,8 @@ const double *TestShape() {
 // One verb, a letter and its number: w wave (the panel's list), f function, r ramp symmetry,
 // s samples per wave (a: chosen by the frequency), d duty, j jumper, o output, H/O/V a value of
 // frequency/offset/amplitude, +/- a step of h/o/v (capital: coarse), t a table of one sample
-// value, S the test shape, A<function>:<hertz>:<offset>:<vpp> (_: not given), * a reset.
+// value, S<n> the test shape's first n points (none: all), A<function>:<hertz>:<offset>:<vpp>
+// (_: not given), * a reset.
 int32_t RunVerb(Bench *bench, const std::string &verb) {
   Instrument *i = &bench->instrument;
   const InstrumentGenerator &g = bench->link;
@@ -49,7 +50,7 @@ int32_t RunVerb(Bench *bench, const std::string &verb) {
     case 'O': return SetInstrumentValue(i, g, kFieldOffset, number);
     case 'V': return SetInstrumentValue(i, g, kFieldAmplitude, number);
     case '*': return ResetInstrumentSettings(i, g);
-    case 'S': return LoadInstrumentShape(i, g, TestShape());
+    case 'S': return LoadInstrumentPoints(i, g, TestShape(), n > 0 ? n : kWaveTableSamples);
     case 't': {
       uint16_t aSamples[kWaveTableSamples];
       std::fill(std::begin(aSamples), std::end(aSamples), static_cast<uint16_t>(n));
@@ -189,9 +190,11 @@ TEST(InstrumentVerbs, AGeneratorLostOrSilentAndItsOwnReports) {
     Bench lost;
     lost.generator.writesFail = writesFail;
     lost.generator.outcome = kWaitGone;
-    lost.instrument.outputOn = true;  // as a report said
-    EXPECT_EQ(RunVerbs(&lost, "w1"), std::to_string(kErrorHardwareMissing));
+    lost.instrument.outputOn = lost.instrument.user = true;  // as a report said
+    // a wave chosen, or 90 points of a shape: loaded all the same, for the next start
+    EXPECT_EQ(RunVerbs(&lost, writesFail ? "w1" : "S90"), std::to_string(kErrorHardwareMissing));
     EXPECT_FALSE(lost.instrument.outputOn);
+    EXPECT_EQ(lost.instrument.userPoints, writesFail ? 0 : 90);
   }
   Bench silent;
   silent.generator.outcome = kWaitTimedOut;
@@ -249,10 +252,10 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
   const struct {
     const char *szVerb;
     bool shape, changes;
-  } kSteps[] = {{"o1", true, false},       {"V1", true, true},  {"o0", true, false},
-                {"-V", true, true},        {"o1", true, false}, {"t1234", false, false},
-                {"V2", false, true},       {"S", true, false},  {"o0", true, false},
-                {"A7:_:_:0.5", true, true}};
+  } kSteps[] = {{"o1", true, false},        {"V1", true, true},  {"o0", true, false},
+                {"-V", true, true},         {"o1", true, false}, {"t1234", false, false},
+                {"V2", false, true},        {"S", true, false},  {"o0", true, false},
+                {"A7:_:_:0.5", true, true}, {"*", true, true}};
   ASSERT_EQ(RunVerbs(&bench, "S f7"), "0,0");
   int32_t previousCode = instrument.settings.amplitudeCode;
   for (const auto &step : kSteps) {
