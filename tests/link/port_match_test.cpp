@@ -50,6 +50,9 @@ TEST(HardwareId, NarrowingAndMatching) {
         << "case " << (&c - kCases);
     EXPECT_EQ(HardwareIdMatches(CurrentDeviceId), c.matches) << "case " << (&c - kCases);
   }
+  // An id that fills its units without a terminator is searched within them only.
+  const std::u16string past = std::u16string(kDeviceIdUnits - 8, u'A') + u"VID_1209&PID_7A3C";
+  EXPECT_FALSE(HardwareIdMatches(past.data()));
 }
 
 std::vector<char16_t> Units(const std::u16string &text) {
