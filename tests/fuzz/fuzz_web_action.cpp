@@ -1,5 +1,5 @@
-// A request body through the web panel's pure half: an action that parses leaves the instrument
-// valid and the state JSON; the bytes as Host, Origin, a sign-in form and a Cookie header: no read
+// A request body through the web panel's pure half: an action that parses queues no error and
+// leaves the state JSON; the bytes as Host, Origin, a sign-in form and a Cookie header: no read
 // past the text, a token no longer than the body, a session id a part of the header.
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t size) {
   ResetInstrument(&instrument, 0, "SN", "1.0.0");
   const InstrumentGenerator actions = {nullptr, OpenAlways, WriteChecked, ReportAlways};
   for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, actions, action);
-  // An action's error is answered to its page, never queued.
-  CheckInstrument(instrument);
-  if (instrument.errorCount != 0) std::abort();
+  if (instrument.errorCount != 0) std::abort();  // an action's error is its page's, never queued
   const std::string state = WebStateJson(instrument, {true, true, "COM5"}, {"SN", "1.0.0", {}, ""});
   if (!nlohmann::json::accept(state)) std::abort();
   return 0;
