@@ -17,10 +17,6 @@ struct FakeGenerator {
   WriteSequence lastStart = {};
 };
 
-inline bool FakeEnsureOpen(void *) {
-  return true;
-}
-
 inline bool FakeWrite(void *context, const WriteSequence &sequence) {
   FakeGenerator *generator = static_cast<FakeGenerator *>(context);
   if (generator->writesFail) return false;
@@ -46,15 +42,11 @@ inline WaitOutcome FakeWait(void *context, uint8_t reportByte, int32_t timeoutMs
   return generator->outcome;
 }
 
-inline InstrumentGenerator FakeInstrumentGenerator(FakeGenerator *generator) {
-  return {generator, FakeEnsureOpen, FakeWrite, FakeWait};
-}
-
 // An instrument at power-on, the fake generator behind it.
 struct Bench {
   Instrument instrument;
   FakeGenerator generator;
-  InstrumentGenerator link = FakeInstrumentGenerator(&generator);
+  InstrumentGenerator link = {&generator, [](void *) { return true; }, FakeWrite, FakeWait};
 
   explicit Bench(int32_t jumper = 0) { ResetInstrument(&instrument, jumper, "SN0001", "1.2.3"); }
 };

@@ -47,9 +47,3 @@ inline std::vector<ReadLine> ReadScpiLineRecords(const uint8_t *pBytes, size_t s
   }
   return lines;
 }
-
-inline std::vector<std::string> ReadScpiLines(const uint8_t *pBytes, size_t size, size_t chunk) {
-  std::vector<std::string> texts;
-  for (const ReadLine &line : ReadScpiLineRecords(pBytes, size, chunk)) texts.push_back(line.text);
-  return texts;
-}

@@ -222,8 +222,11 @@ TEST(ScpiLineReader, LinesBlocksCarriageReturnsAndTheLimit) {
   for (const auto &c : kCases) {
     for (size_t chunk : {size_t{1}, size_t{3}, c.bytes.size() + 1}) {
       const uint8_t *pBytes = reinterpret_cast<const uint8_t *>(c.bytes.data());
-      EXPECT_EQ(ReadScpiLines(pBytes, c.bytes.size(), chunk), c.lines)
-          << c.bytes.substr(0, 30) << " in " << chunk;
+      std::vector<std::string> texts;
+      for (const ReadLine &line : ReadScpiLineRecords(pBytes, c.bytes.size(), chunk)) {
+        texts.push_back(line.text);
+      }
+      EXPECT_EQ(texts, c.lines) << c.bytes.substr(0, 30) << " in " << chunk;
     }
   }
 }

@@ -2,7 +2,6 @@
 // The bytes of WAV files for the tests of the shape reader: numbers little-endian, chunks padded
 // to an even size, a 'fmt ' chunk plain or WAVE_FORMAT_EXTENSIBLE, a RIFF file around chunks.
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -12,16 +11,10 @@ inline std::string Le(uint64_t value, int32_t bytes) {
   return text;
 }
 
-// A sample's bytes as a float or double holds them.
+// Floats' or doubles' bytes as they are held (every target is little-endian).
 template <typename T>
 std::string SampleBytes(std::initializer_list<T> values) {
-  std::string bytes;
-  for (T value : values) {
-    uint64_t bits = 0;
-    memcpy(&bits, &value, sizeof value);
-    bytes += Le(bits, sizeof value);
-  }
-  return bytes;
+  return std::string(reinterpret_cast<const char *>(values.begin()), values.size() * sizeof(T));
 }
 
 inline std::string Chunk(const char *szId, const std::string &body) {
