@@ -1,17 +1,14 @@
-// What a client sends over the network; the first byte says how the rest arrives. Odd: as SCPI
-// bytes in reads of 1..16 bytes (its bits 1-4) to an instrument on the jumper of its top two
-// bits, through the line reader (read_lines.h's checks): the lines do not depend on the reads,
-// and the answers are one line of printable text. Even: as a sign-in form, a Cookie header and a
-// web action's body: no read past the text, a token no longer than the body, a session id a part
-// of the header, and an action's error answered to its page, never queued. Either way the
-// generator gets whole starts (741 bytes) and stops only.
+// What a client sends over the network, under ASan and UBSan; the first byte says how the rest
+// arrives. Odd: as SCPI bytes in reads of 1..16 bytes (its bits 1-4) to an instrument on the
+// jumper of its top two bits, through the line reader (read_lines.h's checks): the lines do not
+// depend on the reads. Even: as a sign-in form, a Cookie header and a web action's body, whose
+// error is answered to its page, never queued. Either way the generator gets whole starts (741
+// bytes) and stops only. (What the answers and values say: the SCPI and web panel tests.)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "scpi/scpi_commands.h"
 #include "tests/scpi/read_lines.h"
@@ -41,28 +38,20 @@ void FuzzScpi(const uint8_t *pBytes, size_t size, size_t chunk, int32_t jumper) 
     ScpiValueList list = lines[i].list;
     list.pValues = lines[i].values.data();
     RunScpiLine(&instrument, kGenerator, lines[i].text.data(), lines[i].text.size(), list, &answer);
-    for (char c : answer) {
-      if (c < 0x20 || c > 0x7E) std::abort();
-    }
   }
 }
 
 void FuzzWeb(const char *pText, size_t size) {
-  const std::string text(pText, size);
   std::string value;
-  if (FindFormField(pText, size, "token", &value) && value.size() + 6 > size) std::abort();
-  if (FindCookie(pText, size, "varnolt_session_8025", &value) &&
-      text.find(value) == std::string::npos) {
-    std::abort();
-  }
+  FindFormField(pText, size, "token", &value);
+  FindCookie(pText, size, "varnolt_session_8025", &value);
   WebAction action = {};
   if (!ParseWebAction(pText, size, &action)) return;
   Instrument instrument;
   ResetInstrument(&instrument, 0, "SN", "1.0.0");
   for (int32_t i = 0; i < 3; i++) RunWebAction(&instrument, kGenerator, action);
   if (instrument.errorCount != 0) std::abort();
-  const std::string state = WebStateJson(instrument, {true, true, "COM5"}, {"SN", "1.0.0", {}, ""});
-  if (!nlohmann::json::accept(state)) std::abort();
+  WebStateJson(instrument, {true, true, "COM5"}, {"SN", "1.0.0", {}, ""});
 }
 
 }  // namespace
