@@ -146,17 +146,14 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.assertEqual(result.returncode, 77, result.stderr)
         self.assertIn('must be in the group "root"', result.stderr)
 
-    def test_table_files(self):
-        self.generator()
+    def test_table_and_shape_files(self):
+        """A shape's table as `table` prints it and `start` sends it, from a file and stdin."""
+        gen = self.generator()
         bad = self.write_file("bad.txt", "1\n2\n3 abc\n")
         self.expect_failure(65, f"--table {bad}: line 3: \"abc\" is not a whole number",
                             "start", "--table", bad)
         self.assertEqual(self.run_tool("start", "--table", self.path("missing")), 66)
         self.assertIn("cannot read", self.stderr)
-
-    def test_shape_files(self):
-        """A shape's table as `table` prints it and `start` sends it, from a file and stdin."""
-        gen = self.generator()
         csv = self.write_file("shape.csv", "time;volts\n0;0\n1;2\n2;0\n3;-2\n")
         self.assertEqual(self.run_tool("table", "--amplitude-code", "16000", "--shape", csv), 0)
         table = list(map(int, self.stdout.split()))
