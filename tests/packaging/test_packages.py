@@ -78,17 +78,13 @@ DEB_ARCHES = {"amd64": {"multiarch": "x86_64-linux-gnu", "emulator": []},
 FOREIGN_ARCH = "arm64"
 
 
-def deb_path(arch):
-    return os.path.join(DIST, f"varnoltctl_{VERSION}_{arch}.deb")
-
-
 class DebianPackage:
     """The checks of both architectures' packages, mixed into a TestCase per architecture."""
     arch = None
 
     @classmethod
     def setUpClass(cls):
-        cls.deb = deb_path(cls.arch)
+        cls.deb = os.path.join(DIST, f"varnoltctl_{VERSION}_{cls.arch}.deb")
         cls.facts = DEB_ARCHES[cls.arch]
         cls.root = tempfile.mkdtemp(prefix=f"varnolt-deb-{cls.arch}-")
         run(["dpkg", "-x", cls.deb, cls.root], check=True)
@@ -278,7 +274,7 @@ class InstallerTablesTest(unittest.TestCase):
     def test_each_word_size_installs_per_machine_into_its_program_files(self):
         for arch, facts in ARCHES.items():
             with self.subTest(arch=arch):
-                msi = installer_path(arch, VERSION)
+                msi = installer_path(arch)
                 summary = run(["msiinfo", "suminfo", msi], check=True).stdout
                 self.assertIn(f"Template: {facts['template']}\n", summary)
                 self.assertEqual(dict(msi_table(msi, "Property")).get("ALLUSERS"), "1")
@@ -290,8 +286,8 @@ class InstallerTablesTest(unittest.TestCase):
                 self.assertEqual(bits, {256 if arch == "x64" else 0})
 
 
-def installer_path(arch, version):
-    return os.path.join(DIST, f"varnolt-{version}-{arch}.msi")
+def installer_path(arch):
+    return os.path.join(DIST, f"varnolt-{VERSION}-{arch}.msi")
 
 
 class Wine:
@@ -389,7 +385,7 @@ class WineInstaller:
     @classmethod
     def tearDownClass(cls):
         # Whatever a failed step left, so that the other word size starts from an empty prefix.
-        for msi in (cls.next_msi, installer_path(cls.arch, VERSION)):
+        for msi in (cls.next_msi, installer_path(cls.arch)):
             if os.path.exists(msi):
                 Wine.msiexec("/x", msi)
 
@@ -415,7 +411,7 @@ class WineInstaller:
             glob.glob(os.path.join(drive, "ProgramData", programs))
 
     def test_1_installs_the_zips_files_into_program_files(self):
-        self.assertEqual(Wine.msiexec("/i", installer_path(self.arch, VERSION)), 0)
+        self.assertEqual(Wine.msiexec("/i", installer_path(self.arch)), 0)
         self.assertEqual(self.installed_files(), ZIP_FILES)
         with zipfile.ZipFile(zip_path(self.arch)) as archive:
             for name in ZIP_FILES:
@@ -459,7 +455,7 @@ class WineInstaller:
         self.assertEqual(self.installed_files(), ZIP_FILES)
 
     def test_4_an_older_version_does_not_install_over_it(self):
-        self.assertNotEqual(Wine.msiexec("/i", installer_path(self.arch, VERSION)), 0)
+        self.assertNotEqual(Wine.msiexec("/i", installer_path(self.arch)), 0)
         self.assertEqual(self.installed_versions(), [self.next_version])
 
     def test_5_uninstall_leaves_nothing_behind(self):
