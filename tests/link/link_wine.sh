@@ -30,14 +30,11 @@ case $scenario in
     map COM8 "$RIG_GENERATOR_PTY"
     device SN0001 && device SN0002 COM8 && device SN0003 COM5
     rig_add_device 'VID_2341&PID_0043' SN0004 'USB\VID_2341&PID_0043&REV_0001' COM8 ;;
-  Connect.DeviceKeyCannotBeOpened)
-    rig_start_generator "$work"
-    device SN0001 -nokey && device SN0002 COM5 ;;
-  Connect.AgainAfterAFailedAttempt)
+  Connect.EndsAtAMissingDeviceKeyAndStartsAfreshEachTime)
     # COM6 leads to no line, so its every open fails (Wine lets a second open share a port).
     rig_start_generator "$work"
     map COM6 "$work/absent"
-    device SN0001 COM6 ;;
+    device SN0001 -nokey && device SN0002 COM6 ;;
   Connect.SetupCallsFailOnAFileThatIsNoSerialLine)
     : >"$work/not-a-line"
     map COM7 "$work/not-a-line"

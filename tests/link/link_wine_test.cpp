@@ -107,11 +107,14 @@ void GeneratorSends(const char *pszLine) {
   Sleep(300);  // so that two lines never arrive in one read
 }
 
-void SetPortName(const wchar_t *pszName) {
-  RegSetKeyValueW(
-      HKEY_LOCAL_MACHINE,
-      L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\SN0001\\Device Parameters",
-      L"PortName", REG_SZ, pszName, static_cast<DWORD>((wcslen(pszName) + 1) * 2));
+// A value of the device's "Device Parameters" key, the key made if it is missing.
+void SetDeviceParameter(const wchar_t *pszInstance, const wchar_t *pszName,
+                        const wchar_t *pszValue) {
+  const std::wstring key =
+      std::wstring(L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\") + pszInstance +
+      L"\\Device Parameters";
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), pszName, REG_SZ, pszValue,
+                  static_cast<DWORD>((wcslen(pszValue) + 1) * 2));
 }
 
 uint64_t ProcessorTime100ns(HANDLE thread) {
@@ -131,25 +134,24 @@ TEST(Connect, PassesOverAMissingPortNameAndOpensTheLaterDevice) {
   EXPECT_TRUE(Recorded(boxes).empty());
 }
 
-TEST(Connect, DeviceKeyCannotBeOpened) {
-  // A good device follows in the list: the search must end at the broken one.
+TEST(Connect, EndsAtAMissingDeviceKeyAndStartsAfreshEachTime) {
+  // SN0001 has no device key and SN0002 (COM6) follows: the search must end at the broken one.
   EXPECT_EQ(PressConnect(), 0);
-  EXPECT_EQ(TextsAfter(1),
-            std::vector<std::wstring>{L"Device NOT connected->Not able to open the registry"});
   EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-}
-
-TEST(Connect, AgainAfterAFailedAttempt) {
-  // COM6 cannot be opened (its line is gone), COM5 is the generator; each attempt starts afresh.
+  // With the key but no PortName, SN0001 is passed over. COM6 cannot be opened (its line is
+  // gone), COM5 is the generator; each attempt starts afresh.
+  SetDeviceParameter(L"SN0001", nullptr, L"");
   EXPECT_EQ(PressConnect(), 0);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM6");
-  SetPortName(L"LPT1");
+  SetDeviceParameter(L"SN0002", L"PortName", L"LPT1");
   EXPECT_EQ(PressConnect(), 0);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-  SetPortName(L"COM5");
+  SetDeviceParameter(L"SN0002", L"PortName", L"COM5");
   EXPECT_EQ(PressConnect(), 1);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM5");
-  EXPECT_EQ(TextsAfter(3), (std::vector<std::wstring>{kNoDevice, kNoDevice, kCom5}));
+  EXPECT_EQ(TextsAfter(4),
+            (std::vector<std::wstring>{L"Device NOT connected->Not able to open the registry",
+                                       kNoDevice, kNoDevice, kCom5}));
 }
 
 DWORD WINAPI WriteToAClosedPort(LPVOID) {
