@@ -107,14 +107,11 @@ void GeneratorSends(const char *pszLine) {
   Sleep(300);  // so that two lines never arrive in one read
 }
 
-// A value of the device's "Device Parameters" key, the key made if it is missing.
-void SetDeviceParameter(const wchar_t *pszInstance, const wchar_t *pszName,
-                        const wchar_t *pszValue) {
-  const std::wstring key =
-      std::wstring(L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\") + pszInstance +
-      L"\\Device Parameters";
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), pszName, REG_SZ, pszValue,
-                  static_cast<DWORD>((wcslen(pszValue) + 1) * 2));
+void SetPortName(const wchar_t *pszName) {
+  RegSetKeyValueW(
+      HKEY_LOCAL_MACHINE,
+      L"System\\CurrentControlSet\\Enum\\USB\\VID_1209&PID_7A3C\\SN0001\\Device Parameters",
+      L"PortName", REG_SZ, pszName, static_cast<DWORD>((wcslen(pszName) + 1) * 2));
 }
 
 uint64_t ProcessorTime100ns(HANDLE thread) {
@@ -135,18 +132,18 @@ TEST(Connect, PassesOverAMissingPortNameAndOpensTheLaterDevice) {
 }
 
 TEST(Connect, EndsAtAMissingDeviceKeyAndStartsAfreshEachTime) {
-  // SN0001 has no device key and SN0002 (COM6) follows: the search must end at the broken one.
+  // SN0001 has no device key: the search ends there, with the registry text.
   EXPECT_EQ(PressConnect(), 0);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-  // With the key but no PortName, SN0001 is passed over. COM6 cannot be opened (its line is
-  // gone), COM5 is the generator; each attempt starts afresh.
-  SetDeviceParameter(L"SN0001", nullptr, L"");
+  // Its key made: COM6 cannot be opened (its line is gone), COM5 is the generator; each attempt
+  // starts afresh.
+  SetPortName(L"COM6");
   EXPECT_EQ(PressConnect(), 0);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM6");
-  SetDeviceParameter(L"SN0002", L"PortName", L"LPT1");
+  SetPortName(L"LPT1");
   EXPECT_EQ(PressConnect(), 0);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-  SetDeviceParameter(L"SN0002", L"PortName", L"COM5");
+  SetPortName(L"COM5");
   EXPECT_EQ(PressConnect(), 1);
   EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM5");
   EXPECT_EQ(TextsAfter(4),
