@@ -30,15 +30,12 @@ case $scenario in
     map COM8 "$RIG_GENERATOR_PTY"
     device SN0001 && device SN0002 COM8 && device SN0003 COM5
     rig_add_device 'VID_2341&PID_0043' SN0004 'USB\VID_2341&PID_0043&REV_0001' COM8 ;;
-  Connect.EndsAtAMissingDeviceKeyAndStartsAfreshEachTime)
+  Connect.OneDeviceThroughItsPortNames)
     # COM6 leads to no line, so its every open fails (Wine lets a second open share a port).
     rig_start_generator "$work"
-    map COM6 "$work/absent"
-    device SN0001 -nokey ;;
-  Connect.SetupCallsFailOnAFileThatIsNoSerialLine)
     : >"$work/not-a-line"
-    map COM7 "$work/not-a-line"
-    device SN0001 COM7 ;;
+    map COM6 "$work/absent" && map COM7 "$work/not-a-line"
+    device SN0001 -nokey ;;
   Receiver.OnlyLoneReportsCountAndAHangUpIsALostLinkWaitedOutWithoutSpinning)
     rig_start_generator "$work" --report none --hangup-after 1 --control "$work/control"
     device SN0001 COM5 ;;
