@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""End-to-end tests of varnolt.exe under Wine and Xvfb on the virtual generator (rig/panel.py):
-xdotool clicks, panel_driver.cpp reads, screenshots. Exit 1: a check failed; 2: no rig.
-Usage: e2e_harness.py SCENARIO VARNOLT_EXE PANEL_DRIVER_EXE NATIVE_BUILD WORK_FOLDER"""
+"""End-to-end tests of varnolt.exe, started by tools/run.sh, under Wine and Xvfb on the virtual
+generator (rig/panel.py): xdotool clicks, panel_driver.cpp reads, screenshots. Exit 1: a check
+failed; 2: no rig. Usage: e2e_harness.py SCENARIO VARNOLT_EXE DRIVER_EXE NATIVE_BUILD WORK_FOLDER"""
 
 import os
 import re
@@ -113,20 +113,17 @@ def check_same_picture(before, after, what):
 
 
 def program_start(ctx):
-    """varnolt.exe, or run.sh --device auto; twice, as Wine now and then fails with error 1400."""
+    """run.sh --device auto; twice, as Wine now and then fails with error 1400."""
     for attempt in (1, 2):
         err_path = ctx["err_path"] = os.path.join(ctx["work"], f"program-{attempt}.err")
-        if "run_env" not in ctx:
-            ctx["program"] = ctx["rig"].start_program(ctx["exe"], os.path.basename(err_path))
-        else:
-            err = open(err_path, "w")
-            ctx["program"] = subprocess.Popen(["bash", panel.ROOT + "/tools/run.sh", "--device",
-                                               "auto"], env=ctx["run_env"], stdout=err, stderr=err,
-                                              start_new_session=True)
-            # run.sh restarts the prefix's server, which ends every program of the prefix: the
-            # driver starts once the panel is on its way.
-            wait_for(lambda: "run: starting" in open(err_path).read(), True, timeout=120)
-            ctx["rig"].start_driver()
+        err = open(err_path, "w")
+        run_sh = ["bash", panel.ROOT + "/tools/run.sh", "--device", "auto"]
+        ctx["program"] = subprocess.Popen(run_sh, env=ctx["run_env"], stdout=err, stderr=err,
+                                          start_new_session=True)
+        # run.sh restarts the prefix's server, which ends every program of the prefix: the driver
+        # starts once the panel is on its way.
+        wait_for(lambda: "run: starting" in open(err_path).read(), True, timeout=120)
+        ctx["rig"].start_driver()
         if drive(ctx, "wait 102 20000", timeout=40).startswith("ready"):
             return
         program_kill(ctx)
@@ -136,10 +133,7 @@ def program_start(ctx):
 def program_kill(ctx):
     process = ctx.get("program")
     if process is not None and process.poll() is None:
-        if "run_env" in ctx:
-            os.killpg(process.pid, signal.SIGTERM)  # run.sh and its wine: its trap cleans up
-        else:
-            process.kill()
+        os.killpg(process.pid, signal.SIGTERM)  # run.sh and its wine: its trap cleans up
         process.wait(timeout=30)
 
 
@@ -177,7 +171,7 @@ def scenario_startup(ctx):
     check_equal(drive(ctx, "about 1038"), "text 0.1", "Enter leaves the About box open")
     xdotool(ctx, "key", "Escape")
     check_equal(wait_for(lambda: drive(ctx, "about 1038"), "none"), "none", "Escape closes it")
-    # This panel was started by run.sh --device auto, on the generator it found in the device tree.
+    # Every panel here is started by run.sh --device auto, on the generator of the device tree.
     bits, why = {"win32": ("32", "this machine runs 32-bit programs"),
                  "win64": ("64", "this machine runs no 32-bit programs (exec of an i386 program: "
                                  "Exec format error)")}[ctx["env"]["WINEARCH"]]
@@ -295,8 +289,7 @@ def main():
     try:
         ctx["rig"] = panel.Session(work, os.path.abspath(driver), native_build)
         ctx["env"] = ctx["rig"].env
-        if scenario == "startup":
-            ctx["run_env"] = device_tree(ctx)
+        ctx["run_env"] = device_tree(ctx)
         program_start(ctx)
         SCENARIOS[scenario](ctx)
     except SetupError as error:
