@@ -40,18 +40,22 @@ class ToolTest(DeviceTree, unittest.TestCase):
         pathlib.Path(self.path(name)).write_text(text)
         return self.path(name)
 
-    def test_list_takes_only_the_generator(self):
-        self.generator()
-        os.symlink("../../ttyACM0", self.path("dev/serial/by-id/usb-Maker_VARNOLT_SN0001-if00"))
+    def test_list_takes_only_the_generators_and_a_command_needs_one(self):
         self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("2341", "0043"), "OTHER")  # another maker's CDC
         self.tty("ttyS0", "platform/serial8250")  # no USB parent
         os.makedirs(self.path("sys/class/tty/tty0"))  # no device at all
+        self.expect_failure(69, "no generator found (USB 1209:7A3C)", "start")
+        self.generator()
+        os.symlink("../../ttyACM0", self.path("dev/serial/by-id/usb-Maker_VARNOLT_SN0001-if00"))
         self.generator("ttyACM2", usb="1-4", serial=None)
         self.assertEqual(self.run_tool("list", "--json"), 0, self.stderr)
         self.assertEqual(json.loads(self.stdout), {"generators": [
             {"port": self.path("dev/ttyACM0"), "serial": "SN0001",
              "byId": self.path("dev/serial/by-id/usb-Maker_VARNOLT_SN0001-if00")},
             {"port": self.path("dev/ttyACM2"), "serial": None, "byId": None}]})
+        self.assertEqual(self.run_tool("stop"), 64)
+        self.assertIn("ttyACM0 (serial SN0001) " + self.path("dev/ttyACM2"), self.stderr)
+        self.assertIn("--port", self.stderr)
 
     def test_start_sends_the_exact_bytes(self):
         gen = self.generator()
@@ -74,15 +78,6 @@ class ToolTest(DeviceTree, unittest.TestCase):
         # --dry-run prints the same writes, one a line.
         self.assertEqual(self.run_tool("start", *settings, "--dry-run"), 0, self.stderr)
         self.assertEqual(self.stdout.replace(" ", "").splitlines(), gen.received())
-
-    def test_no_generator_and_several(self):
-        self.tty("ttyACM1", "usb1/1-3/1-3:1.0", ("2341", "0043"))
-        self.expect_failure(69, "no generator found (USB 1209:7A3C)", "start")
-        self.generator("ttyACM0")
-        self.generator("ttyACM2", usb="1-4", serial="SN0002")
-        self.assertEqual(self.run_tool("stop"), 64)
-        self.assertIn("ttyACM0 (serial SN0001) " + self.path("dev/ttyACM2"), self.stderr)
-        self.assertIn("--port", self.stderr)
 
     def test_silent_generator_times_out(self):
         self.generator("ttyACM0", "--report", "none")
@@ -146,17 +141,14 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.assertEqual(result.returncode, 77, result.stderr)
         self.assertIn('must be in the group "root"', result.stderr)
 
-    def test_table_files(self):
-        self.generator()
+    def test_table_and_shape_files(self):
+        """A shape's table as `table` prints it and `start` sends it, from a file and stdin."""
+        gen = self.generator()
         bad = self.write_file("bad.txt", "1\n2\n3 abc\n")
         self.expect_failure(65, f"--table {bad}: line 3: \"abc\" is not a whole number",
                             "start", "--table", bad)
         self.assertEqual(self.run_tool("start", "--table", self.path("missing")), 66)
         self.assertIn("cannot read", self.stderr)
-
-    def test_shape_files(self):
-        """A shape's table as `table` prints it and `start` sends it, from a file and stdin."""
-        gen = self.generator()
         csv = self.write_file("shape.csv", "time;volts\n0;0\n1;2\n2;0\n3;-2\n")
         self.assertEqual(self.run_tool("table", "--amplitude-code", "16000", "--shape", csv), 0)
         table = list(map(int, self.stdout.split()))

@@ -15,14 +15,13 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 
 # rig_start_generator exported WINELOADER: the loader itself is the server's process, the one that
 # Ctrl+C (SIGINT, which Wine hands to the program as CTRL_C_EVENT) must end.
-PYTHONPATH="$3/tests" "$4" - "$1" "$RIG_GENERATOR_LOG" "$work" <<'EOF'
-import http.client, os, signal, socket, struct, subprocess, sys, threading, time, urllib.request
-from rig.generator import MESSAGES, read_log
+PYTHONPATH="$3/tests" "$4" - "$1" "$work" <<'EOF'
+import http.client, os, signal, socket, struct, subprocess, sys, threading, time
 from rig.process import die_with_parent
 from rig.scpi import Client
 from rig.serve import Server
 
-exe, log, work = sys.argv[1:]
+exe, work = sys.argv[1:]
 os.chdir(work)  # where the WAV file and the token's file are made
 wine = [os.environ["WINELOADER"], exe]
 server = None
@@ -47,14 +46,6 @@ def serve(*options, prefix=()):
 sys.excepthook = failed
 said = ctl("list", "--json")
 assert said[:2] == (0, '{"generators":[{"port":"COM5","serial":"SN0001","byId":null}]}\n'), said
-settings = ("--freq", "2.5k", "--offset", "-0.5", "--vpp", "1", "--wave", "triangle", "--jumper",
-            "J2")
-said = ctl("start", *settings, "--json")
-assert said[:2] == (0, '{"port":"COM5","written":741,"report":"55","exitCode":0}\n'), said
-# The generator answers 55 only to a valid start; these are its 14 writes as they arrived.
-expected = ctl("start", *settings, "--dry-run")[1].replace(" ", "").split()
-assert len(expected) == 14 and [r["bytes"] for r in read_log(log, MESSAGES)] == expected, \
-    "the generator received other bytes than --dry-run prints"
 
 # A WAV file on standard input is read as bytes (CR, LF and 0x1A kept): as the file read by name.
 frames = bytes([0x0d, 0x0a, 0x1a, 0x00, 0x0a, 0x0d, 0x00, 0x80, 0x0d, 0x0a, 0xff, 0x7f])
@@ -79,14 +70,11 @@ for option in ("--https", "--tls-cert", "--tls-key"):
 server = serve("--listen", "127.0.0.1:0", "--http", "0", "--auth", "on", "--token-file", "token")
 assert server.port, "the server did not say where it listens"
 with Client(server.port, timeout=10) as scpi:
-    identity = scpi.query("*IDN?")
-    assert identity.startswith("VARNOLT,DDS generator,SN0001,"), identity
     scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
-    # The start went out (its bytes: varnoltctl_wine.sh) and the generator's 0x55 came back.
+    # The start went out whole (the generator answers 0x55 only to a valid one) and its 0x55
+    # came back.
     answer = scpi.query("OUTP?;:FUNC?;:FREQ?;SYST:ERR?")
     assert answer == '1;TRI;+2.50000000000000E+03;0,"No error"', answer
-with urllib.request.urlopen(server.url) as page:  # the page built into the Windows program
-    assert b"/panel.js" in page.read()
 
 # The token printed is the one in the file; 32 characters of 64 from 192 random bits show fewer
 # than 18 distinct ones once in 30,000 runs, a token with half its bytes left zero at most 17.

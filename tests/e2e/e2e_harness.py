@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""End-to-end tests of varnolt.exe under Wine and Xvfb on the virtual generator (rig/panel.py):
-xdotool clicks, panel_driver.cpp reads, screenshots. Exit 1: a check failed; 2: no rig."""
+"""End-to-end tests of varnolt.exe, started by tools/run.sh, under Wine and Xvfb on the virtual
+generator (rig/panel.py): xdotool clicks, panel_driver.cpp reads, screenshots. Exit 1: a check
+failed; 2: no rig. Usage: e2e_harness.py SCENARIO VARNOLT_EXE DRIVER_EXE NATIVE_BUILD WORK_FOLDER"""
 
-import argparse
 import os
 import re
 import signal
@@ -112,27 +112,18 @@ def check_same_picture(before, after, what):
     check(changed == 0, what, f"{changed} pixels of the picture changed")
 
 
-def check_pixels(shot, expected, what):
-    wrong = [(x, y, pixel(shot, x, y), colour) for (x, y), colour in expected
-             if pixel(shot, x, y) != colour]
-    check(not wrong, what, "; ".join(f"({x},{y}) is {got}, not {want}" for x, y, got, want in wrong))
-
-
 def program_start(ctx):
-    """varnolt.exe, or run.sh --device auto; twice, as Wine now and then fails with error 1400."""
+    """run.sh --device auto; twice, as Wine now and then fails with error 1400."""
     for attempt in (1, 2):
         err_path = ctx["err_path"] = os.path.join(ctx["work"], f"program-{attempt}.err")
-        if "run_env" not in ctx:
-            ctx["program"] = ctx["rig"].start_program(ctx["exe"], os.path.basename(err_path))
-        else:
-            err = open(err_path, "w")
-            ctx["program"] = subprocess.Popen(["bash", panel.ROOT + "/tools/run.sh", "--device",
-                                               "auto"], env=ctx["run_env"], stdout=err, stderr=err,
-                                              start_new_session=True)
-            # run.sh restarts the prefix's server, which ends every program of the prefix: the
-            # driver starts once the panel is on its way.
-            wait_for(lambda: "run: starting" in open(err_path).read(), True, timeout=120)
-            ctx["rig"].start_driver()
+        err = open(err_path, "w")
+        run_sh = ["bash", panel.ROOT + "/tools/run.sh", "--device", "auto"]
+        ctx["program"] = subprocess.Popen(run_sh, env=ctx["run_env"], stdout=err, stderr=err,
+                                          start_new_session=True)
+        # run.sh restarts the prefix's server, which ends every program of the prefix: the driver
+        # starts once the panel is on its way.
+        wait_for(lambda: "run: starting" in open(err_path).read(), True, timeout=120)
+        ctx["rig"].start_driver()
         if drive(ctx, "wait 102 20000", timeout=40).startswith("ready"):
             return
         program_kill(ctx)
@@ -142,10 +133,7 @@ def program_start(ctx):
 def program_kill(ctx):
     process = ctx.get("program")
     if process is not None and process.poll() is None:
-        if "run_env" in ctx:
-            os.killpg(process.pid, signal.SIGTERM)  # run.sh and its wine: its trap cleans up
-        else:
-            process.kill()
+        os.killpg(process.pid, signal.SIGTERM)  # run.sh and its wine: its trap cleans up
         process.wait(timeout=30)
 
 
@@ -175,10 +163,46 @@ def scenario_startup(ctx):
              1028: "3.3", 1030: "0.", 1036: "-3.3", 1037: "T=1.ms"}
     # The readouts come from the start-up's drawing (its pixels: draw_preview_win32_test).
     check_equal({i: text(ctx, i) for i in texts}, texts, "start-up texts")
-    check_equal(program_close(ctx), 0, "closing the panel: exit code 0")
+    click(ctx, 1007)
+    check_equal(wait_for(lambda: drive(ctx, "about 1038"), "text 0.1"), "text 0.1",
+                "? opens the About box, version 0.1")
+    xdotool(ctx, "key", "Return")
+    time.sleep(0.7)
+    check_equal(drive(ctx, "about 1038"), "text 0.1", "Enter leaves the About box open")
+    xdotool(ctx, "key", "Escape")
+    check_equal(wait_for(lambda: drive(ctx, "about 1038"), "none"), "none", "Escape closes it")
+    # Every panel here is started by run.sh --device auto, on the generator of the device tree.
+    bits, why = {"win32": ("32", "this machine runs 32-bit programs"),
+                 "win64": ("64", "this machine runs no 32-bit programs (exec of an i386 program: "
+                                 "Exec format error)")}[ctx["env"]["WINEARCH"]]
+    said = [line for line in open(ctx["err_path"]).read().splitlines() if "-bit panel" in line]
+    check_equal(said, [f"run: the {bits}-bit panel ({why})"], "run.sh says which panel it started")
+    connect_and_start(ctx, "run.sh --device auto")
+    check_equal(program_close(ctx), 0, "closing the panel: run.sh ends with it, exit code 0")
 
 
 def scenario_controls(ctx):
+    choose(ctx, 1013, 1)
+    check_shows(ctx, 1013, "Square Wave", "square wave chosen")
+    # At duty 50 samples 0..179 are low (y 379) and 180..359 high (y 122); at 51 the high part
+    # starts at sample 176. Sample 177 is drawn at x 195.
+    for fraction, duty, high, low in ((0.75, "51", RED, GREY), (0.25, "50", BLACK, RED)):
+        click(ctx, 1031, fraction)
+        check_shows(ctx, 1029, duty, f"duty arrow click: field {duty}")
+        shot, _ = settled_picture(ctx)
+        points = ((195, 122), (195, 379), (555, 122), (555, 379))
+        check_equal([pixel(shot, x, y) for x, y in points], [high, low, high, low],
+                    f"duty {duty}: the square wave's sample 177")
+    # The random wave's picture is drawn from its table, not a new one: Enter (the dialog's
+    # default button) and a repaint leave it as it was.
+    choose(ctx, 1013, 4)
+    check_shows(ctx, 1013, "Random Wave", "random wave chosen")
+    before = settled_picture(ctx)[1]
+    xdotool(ctx, "key", "Return")
+    time.sleep(0.5)
+    check_same_picture(before, settled_picture(ctx)[1], "Enter leaves the random wave's picture")
+    ctx["rig"].ask_ok("redraw")
+    check_same_picture(before, settled_picture(ctx)[1], "the picture survives a repaint")
     choose(ctx, 1014, 4)
     check_shows(ctx, 1014, "24SPW ->200kHz max", "samples-per-wave list: 24SPW chosen")
     check_equal([text(ctx, 1015), text(ctx, 1037)], ["15000.", "T=66.67\u00b5s"],
@@ -189,32 +213,6 @@ def scenario_controls(ctx):
                 "jumper J2: J2 on, J1 off")
     click(ctx, 1017)
     check_shows(ctx, 1015, "15151.515", "frequency + at 24SPW: code 99, 15151.515")
-
-
-def scenario_duty(ctx):
-    choose(ctx, 1013, 1)
-    check_shows(ctx, 1013, "Square Wave", "square wave chosen")
-    # At duty 50 samples 0..179 are low (y 379) and 180..359 high (y 122); at 51 the high part
-    # starts at sample 176. Sample 177 is drawn at x 195.
-    for fraction, duty, high, low in ((0.75, "51", RED, GREY), (0.25, "50", BLACK, RED)):
-        click(ctx, 1031, fraction)
-        check_shows(ctx, 1029, duty, f"duty arrow click: field {duty}")
-        shot, _ = settled_picture(ctx)
-        check_pixels(shot, [((195, 122), high), ((195, 379), low), ((555, 122), high),
-                            ((555, 379), low)], f"duty {duty}: the square wave's sample 177")
-
-
-def scenario_random(ctx):
-    """The random wave's picture is drawn from its table, not a new one: Enter (the dialog's
-    default button) and a repaint leave it as it was."""
-    choose(ctx, 1013, 5)
-    check_shows(ctx, 1013, "Random Wave", "random wave chosen")
-    before = settled_picture(ctx)[1]
-    xdotool(ctx, "key", "Return")
-    time.sleep(0.5)
-    check_same_picture(before, settled_picture(ctx)[1], "Enter leaves the random wave's picture")
-    ctx["rig"].ask_ok("redraw")
-    check_same_picture(before, settled_picture(ctx)[1], "the picture survives a repaint")
 
 
 def scenario_link(ctx):
@@ -232,6 +230,17 @@ def scenario_link(ctx):
     check_shows(ctx, 102, "Device is STOPPED!", "STOP: the generator's 0xAA shows")
     check_equal([received(ctx)[14:], text(ctx, 1012)], [["aa"], "START"],
                 "STOP: the byte AA alone, the button reads START")
+    click(ctx, 1012)
+    check_shows(ctx, 102, "Device is RUNNING!", "START again")
+    ctx["rig"].stop_generator()  # a hang-up while running
+    check_shows(ctx, 1012, "START", "hang-up: the button reads START")
+    ctx["rig"].start_generator()  # back on the same COM port
+    click(ctx, 1012)
+    time.sleep(0.5)
+    check_equal([received(ctx), text(ctx, 1012), text(ctx, 102)],
+                [[], "START", "Device NOT connected->Connection lost"],
+                "START with no link: nothing sent, no text changed")
+    connect_and_start(ctx, "after the reconnect")
 
 
 def connect_and_start(ctx, what):
@@ -245,30 +254,6 @@ def connect_and_start(ctx, what):
     dry_run = subprocess.run([tool, "start", "--dry-run"], capture_output=True, text=True,
                              check=True, timeout=30).stdout.replace(" ", "").split()
     check_equal(received(ctx), dry_run, f"{what}: START, the writes of start --dry-run")
-
-
-def scenario_lostlink(ctx):
-    lost = "Device NOT connected->Connection lost"
-    connect_and_start(ctx, "before the hang-up")
-    ctx["rig"].stop_generator()  # a hang-up while running
-    check_shows(ctx, 1012, "START", "hang-up: the button reads START")
-    ctx["rig"].start_generator()  # back on the same COM port
-    click(ctx, 1012)
-    time.sleep(0.5)
-    check_equal([received(ctx), text(ctx, 1012), text(ctx, 102)], [[], "START", lost],
-                "START with no link: nothing sent, no text changed")
-    connect_and_start(ctx, "after the reconnect")
-
-
-def scenario_about(ctx):
-    click(ctx, 1007)
-    check_equal(wait_for(lambda: drive(ctx, "about 1038"), "text 0.1"), "text 0.1",
-                "? opens the About box, version 0.1")
-    xdotool(ctx, "key", "Return")
-    time.sleep(0.7)
-    check_equal(drive(ctx, "about 1038"), "text 0.1", "Enter leaves the About box open")
-    xdotool(ctx, "key", "Escape")
-    check_equal(wait_for(lambda: drive(ctx, "about 1038"), "none"), "none", "Escape closes it")
 
 
 def device_tree(ctx):
@@ -290,40 +275,23 @@ def device_tree(ctx):
     return run_env
 
 
-def scenario_device(ctx):
-    bits, why = {"win32": ("32", "this machine runs 32-bit programs"),
-                 "win64": ("64", "this machine runs no 32-bit programs (exec of an i386 program: "
-                                 "Exec format error)")}[ctx["env"]["WINEARCH"]]
-    said = [line for line in open(ctx["err_path"]).read().splitlines() if "-bit panel" in line]
-    check_equal(said, [f"run: the {bits}-bit panel ({why})"], "run.sh says which panel it started")
-    connect_and_start(ctx, "run.sh --device auto")
-    check_equal(program_close(ctx), 0, "run.sh --device auto: ends with the panel, exit code 0")
-
-
 SCENARIOS = {name[9:]: run for name, run in globals().items() if name.startswith("scenario_")}
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--scenario", required=True, choices=sorted(SCENARIOS))
-    parser.add_argument("--program", required=True, help="varnolt.exe")
-    parser.add_argument("--driver", required=True, help="panel_driver.exe")
-    parser.add_argument("--native-build", required=True, help="native build with the generator")
-    parser.add_argument("--work", required=True, help="folder for logs")
-    args = parser.parse_args()
+    scenario, program, driver, native_build, work = sys.argv[1:]
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # a time-out still cleans up
-    work = os.path.abspath(args.work)
+    work = os.path.abspath(work)
     subprocess.run(["rm", "-rf", work], check=True)
     os.makedirs(work)
-    ctx = {"work": work, "exe": os.path.abspath(args.program)}
+    ctx = {"work": work, "exe": os.path.abspath(program)}
     code = 0
     try:
-        ctx["rig"] = panel.Session(work, os.path.abspath(args.driver), args.native_build)
+        ctx["rig"] = panel.Session(work, os.path.abspath(driver), native_build)
         ctx["env"] = ctx["rig"].env
-        if args.scenario == "device":
-            ctx["run_env"] = device_tree(ctx)
+        ctx["run_env"] = device_tree(ctx)
         program_start(ctx)
-        SCENARIOS[args.scenario](ctx)
+        SCENARIOS[scenario](ctx)
     except SetupError as error:
         print(f"SETUP FAILED: {error}", flush=True)
         code = 2
@@ -331,7 +299,7 @@ def main():
         program_kill(ctx)
         if "rig" in ctx:
             ctx["rig"].close()
-    print(f"{args.scenario}: {len(failures)} failed", flush=True)
+    print(f"{scenario}: {len(failures)} failed", flush=True)
     return code or (1 if failures else 0)
 
 

@@ -25,33 +25,17 @@ device() { rig_add_device 'VID_1209&PID_7A3C' "$1" "$ids" "${@:2}"; } # INSTANCE
 map() { rig_map_port "$1" "$2" && ports+=("${1,,}"); }                # COMn PATH
 
 case $scenario in
-  Connect.NoMatchingDevice)
-    # Another maker's serial adapter on a port that would open: it must not be taken.
-    rig_start_generator "$work"
-    rig_add_device 'VID_0403&PID_6001' SN0001 'USB\VID_0403&PID_6001&REV_0600' COM5 ;;
-  Connect.PassesOverAMissingPortNameAndOpensTheLaterDevice)
-    rig_start_generator "$work"
-    map COM8 "$RIG_GENERATOR_PTY"
-    device SN0001 && device SN0002 COM8 && device SN0003 COM5 ;;
-  Connect.DeviceKeyCannotBeOpened)
-    rig_start_generator "$work"
-    device SN0001 -nokey && device SN0002 COM5 ;;
-  Connect.AgainAfterAFailedAttempt)
+  Connect.OneDeviceThroughItsPortNames)
     # COM6 leads to no line, so its every open fails (Wine lets a second open share a port).
     rig_start_generator "$work"
-    map COM6 "$work/absent"
-    device SN0001 COM6 ;;
-  Connect.SetupCallsFailOnAFileThatIsNoSerialLine)
     : >"$work/not-a-line"
-    map COM7 "$work/not-a-line"
-    device SN0001 COM7 ;;
-  Receiver.OnlyLoneReportsCount)
-    rig_start_generator "$work" --report none --control "$work/control"
-    device SN0001 COM5 ;;
-  Receiver.AHangUpIsALostLinkAndTheReceiverWaitsWithoutSpinning)
+    map COM6 "$work/absent" && map COM7 "$work/not-a-line"
+    device SN0001 -nokey ;;
+  Receiver.OfTheLaterDeviceOnlyLoneReportsCountAndAHangUpIsALostLinkWaitedOutWithoutSpinning)
     rig_start_generator "$work" --report none --hangup-after 1 --control "$work/control"
-    device SN0001 COM5 ;;
-  Link.AWriteThatFailsAtOnceIsNotWaitedFor) ;;
+    map COM8 "$RIG_GENERATOR_PTY"
+    device SN0001 && device SN0002 COM8 && device SN0003 COM5
+    rig_add_device 'VID_2341&PID_0043' SN0004 'USB\VID_2341&PID_0043&REV_0001' COM8 ;;
   *) echo "link_wine.sh: unknown scenario $scenario" >&2; exit 2 ;;
 esac
 

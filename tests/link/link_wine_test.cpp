@@ -20,6 +20,8 @@ DeviceLink deviceLink = {L"\\\\.\\", nullptr, {}, {}, 0, {0}, {0}, nullptr, null
 
 const std::wstring kBarePath = L"\\\\.\\", kNoDevice = L"No Device or communication Error!";
 const std::wstring kCom5 = L"Device is connected as COM5", kRunning = L"Device is RUNNING!";
+const std::wstring kStopped = L"Device is STOPPED!",
+                   kLost = L"Device NOT connected->Connection lost";
 
 // What the stand-in panel and its status bar were given, from whichever thread.
 CRITICAL_SECTION recordLock;
@@ -120,89 +122,9 @@ uint64_t ProcessorTime100ns(HANDLE thread) {
   return kernelTime.QuadPart + userTime.QuadPart;
 }
 
-TEST(Connect, NoMatchingDevice) {
-  EXPECT_EQ(PressConnect(), 0);
-  EXPECT_EQ(TextsAfter(1), std::vector<std::wstring>{kNoDevice});
-  EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-}
-
-TEST(Connect, PassesOverAMissingPortNameAndOpensTheLaterDevice) {
-  // SN0001 has no PortName; SN0002 (COM8) and SN0003 (COM5) both lead to the generator.
-  EXPECT_EQ(PressConnect(), 1);
-  EXPECT_EQ(TextsAfter(1), std::vector<std::wstring>{kCom5});
-  EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM5");
-  EXPECT_TRUE(Recorded(boxes).empty());
-}
-
-TEST(Connect, DeviceKeyCannotBeOpened) {
-  // A good device follows in the list: the search must end at the broken one.
-  EXPECT_EQ(PressConnect(), 0);
-  EXPECT_EQ(TextsAfter(1),
-            std::vector<std::wstring>{L"Device NOT connected->Not able to open the registry"});
-  EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-}
-
-TEST(Connect, AgainAfterAFailedAttempt) {
-  // COM6 cannot be opened (its line is gone), COM5 is the generator; each attempt starts afresh.
-  EXPECT_EQ(PressConnect(), 0);
-  EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM6");
-  SetPortName(L"LPT1");
-  EXPECT_EQ(PressConnect(), 0);
-  EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
-  SetPortName(L"COM5");
-  EXPECT_EQ(PressConnect(), 1);
-  EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM5");
-  EXPECT_EQ(TextsAfter(3), (std::vector<std::wstring>{kNoDevice, kNoDevice, kCom5}));
-}
-
-TEST(Connect, SetupCallsFailOnAFileThatIsNoSerialLine) {
-  EXPECT_EQ(PressConnect(), 1);
-  EXPECT_EQ(Recorded(boxes), (std::vector<std::wstring>{
-                                 L"Can't create DCB!|DCB actions",
-                                 L"Can't write to DCB!|DCB actions",
-                                 L"Can't read from DCB!|DCB actions",
-                                 L"Can't write to COMMTIMEOUTS!|COMMTIMEOTS actions",
-                                 L"Can't register receiving COM event|COM Event",
-                             }));
-  EXPECT_EQ(TextsAfter(1), std::vector<std::wstring>{L"Device is connected as COM7"});
-}
-
-TEST(Receiver, OnlyLoneReportsCount) {
-  HANDLE receiver = CreateThread(nullptr, 0, Receiver, nullptr, 0, nullptr);
-  ASSERT_EQ(PressConnect(), 1);
-  GeneratorSends("55");
-  EXPECT_EQ(TextsAfter(2), (std::vector<std::wstring>{kCom5, kRunning}));
-  for (const char *pszIgnored : {"aa55", "55aa", "aa00", "00", "56", "table"}) {
-    GeneratorSends(pszIgnored);
-  }
-  GeneratorSends("aa");
-  EXPECT_EQ(TextsAfter(3), (std::vector<std::wstring>{kCom5, kRunning, L"Device is STOPPED!"}));
-  EXPECT_EQ(deviceLink.deviceRunning.load(), 0);
-  CloseHandle(receiver);
-}
-
-TEST(Receiver, AHangUpIsALostLinkAndTheReceiverWaitsWithoutSpinning) {
-  // The generator reports nothing by itself and hangs up after the first message it receives.
-  HANDLE receiver = CreateThread(nullptr, 0, Receiver, nullptr, 0, nullptr);
-  ASSERT_EQ(PressConnect(), 1);
-  GeneratorSends("55");
-  ASSERT_EQ(deviceLink.deviceRunning.load(), 1);
-  SendControlByte(0xAA, deviceLink.portHandle, &deviceLink.writeOverlapped);
-  EXPECT_EQ(TextsAfter(3),
-            (std::vector<std::wstring>{kCom5, kRunning, L"Device NOT connected->Connection lost"}));
-  EXPECT_EQ(deviceLink.deviceRunning.load(), 0);
-  EXPECT_EQ(Recorded(linkLostPosts), 1);
-  // `connected` still reads 1 (no panel handles the post here): the receiver must not go back
-  // to the dead port. A thread that did would burn the whole second.
-  const uint64_t before = ProcessorTime100ns(receiver);
-  Sleep(1000);
-  EXPECT_LT(ProcessorTime100ns(receiver) - before, 1000000u) << "100 ms of processor time";
-  EXPECT_EQ(Recorded(linkLostPosts), 1);
-  CloseHandle(receiver);
-}
-
 DWORD WINAPI WriteToAClosedPort(LPVOID) {
-  // A write that fails at once never completes its record: its event is never set.
+  // A write that fails at once never completes its record (its event is never set): it is not
+  // waited for.
   OVERLAPPED writeOverlapped = {};
   writeOverlapped.Internal = 0x103;  // STATUS_PENDING
   writeOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -213,10 +135,65 @@ DWORD WINAPI WriteToAClosedPort(LPVOID) {
   return 0;
 }
 
-TEST(Link, AWriteThatFailsAtOnceIsNotWaitedFor) {
+TEST(Connect, OneDeviceThroughItsPortNames) {
+  // SN0001 has no device key: the search ends there, with the registry text.
+  EXPECT_EQ(PressConnect(), 0);
+  EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
+  // Its key made: COM6 cannot be opened (its line is gone), COM5 is the generator; each attempt
+  // starts afresh.
+  SetPortName(L"COM6");
+  EXPECT_EQ(PressConnect(), 0);
+  EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM6");
+  SetPortName(L"LPT1");
+  EXPECT_EQ(PressConnect(), 0);
+  EXPECT_EQ(std::wstring(deviceLink.PortPath), kBarePath);
+  SetPortName(L"COM5");
+  EXPECT_EQ(PressConnect(), 1);
+  EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM5");
+  // COM7 is a file, no serial line: each set-up call fails with its box, and the port is kept.
+  SetPortName(L"COM7");
+  EXPECT_EQ(PressConnect(), 1);
+  EXPECT_EQ(Recorded(boxes), (std::vector<std::wstring>{
+                                 L"Can't create DCB!|DCB actions",
+                                 L"Can't write to DCB!|DCB actions",
+                                 L"Can't read from DCB!|DCB actions",
+                                 L"Can't write to COMMTIMEOUTS!|COMMTIMEOTS actions",
+                                 L"Can't register receiving COM event|COM Event",
+                             }));
+  EXPECT_EQ(TextsAfter(5), (std::vector<std::wstring>{
+                               L"Device NOT connected->Not able to open the registry", kNoDevice,
+                               kNoDevice, kCom5, L"Device is connected as COM7"}));
   HANDLE writer = CreateThread(nullptr, 0, WriteToAClosedPort, nullptr, 0, nullptr);
   EXPECT_EQ(WaitForSingleObject(writer, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
   CloseHandle(writer);
+}
+
+TEST(Receiver, OfTheLaterDeviceOnlyLoneReportsCountAndAHangUpIsALostLinkWaitedOutWithoutSpinning) {
+  // SN0001 has no PortName; SN0002 (COM8) and SN0003 (COM5) both lead to the generator, and so
+  // does COM8 of another maker's adapter, listed last: it must not be taken.
+  HANDLE receiver = CreateThread(nullptr, 0, Receiver, nullptr, 0, nullptr);
+  ASSERT_EQ(PressConnect(), 1);
+  EXPECT_EQ(std::wstring(deviceLink.PortPath), L"\\\\.\\COM5");
+  EXPECT_TRUE(Recorded(boxes).empty());
+  // The generator reports nothing by itself and hangs up after the first message it receives.
+  for (const char *pszSent : {"55", "aa55", "55aa", "aa00", "00", "56", "table", "aa"}) {
+    GeneratorSends(pszSent);
+  }
+  EXPECT_EQ(TextsAfter(3), (std::vector<std::wstring>{kCom5, kRunning, kStopped}));
+  EXPECT_EQ(deviceLink.deviceRunning.load(), 0);
+  GeneratorSends("55");
+  ASSERT_EQ(deviceLink.deviceRunning.load(), 1);
+  SendControlByte(0xAA, deviceLink.portHandle, &deviceLink.writeOverlapped);
+  EXPECT_EQ(TextsAfter(5), (std::vector<std::wstring>{kCom5, kRunning, kStopped, kRunning, kLost}));
+  EXPECT_EQ(deviceLink.deviceRunning.load(), 0);
+  EXPECT_EQ(Recorded(linkLostPosts), 1);
+  // `connected` still reads 1 (no panel handles the post here): the receiver must not go back
+  // to the dead port. A thread that did would burn the whole second.
+  const uint64_t before = ProcessorTime100ns(receiver);
+  Sleep(1000);
+  EXPECT_LT(ProcessorTime100ns(receiver) - before, 1000000u) << "100 ms of processor time";
+  EXPECT_EQ(Recorded(linkLostPosts), 1);
+  CloseHandle(receiver);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@ import json
 import os
 import pathlib
 import subprocess
-import sys
 import tempfile
 import time
 
@@ -119,8 +118,3 @@ class DeviceTree:
         """The generator hangs up and its node goes."""
         generator.hang_up()
         os.remove(self.path("dev/" + name))
-
-
-if __name__ == "__main__":
-    # For the shell tests: `python3 -m rig.generator LOG` prints the bytes of each message.
-    print("\n".join(r["bytes"] for r in read_log(sys.argv[1], MESSAGES)))
