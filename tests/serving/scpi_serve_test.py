@@ -94,6 +94,8 @@ class ServeTest(DeviceTree, unittest.TestCase):
         send_and_leave(random.Random(13).randbytes(1 << 18) + b"\n")  # anything, LFs among it
         scpi = visa(self, server.port)
         self.assertEqual(scpi.query("*CLS;FREQ?"), "+1.00000000000000E+03")
+        # DATA's values, read apart from the line, reach the instrument.
+        self.assertEqual(scpi.query("DATA VOL,1,-0.5,0;:DATA:ATTR:POIN?"), "3")
         # A line of 1 MiB: dropped up to its LF with -223; the next line is whole.
         scpi.write("FREQ " + "1" * (1 << 20))
         self.assertEqual(scpi.query("SYST:ERR?;SYST:ERR?"), '-223,"Too much data";0,"No error"')
