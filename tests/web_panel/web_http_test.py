@@ -135,7 +135,9 @@ class WebHttpTest(DeviceTree, unittest.TestCase):
                     (("--listen", "127.0.0.1:65536"), 64, "--listen 127.0.0.1:65536: not ADDR"),
                     ((*scpi, "--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: cannot listen"),
                     ((*scpi, "--http", "127.0.0.1:x"), 64, "--http 127.0.0.1:x: not PORT"),
-                    ((*scpi, "--http", "localhost:80"), 64, "--http localhost:80: not PORT")):
+                    ((*scpi, "--http", "localhost:80"), 64, "--http localhost:80: not PORT"),
+                    ((*scpi, "--allow", "any", "--allow", "fe80::1%sa"), 64, "--allow fe80::1%sa: "
+                     "not an address, a prefix (10.1.2.0/24, fd00::/64) or any\n")):
                 process = subprocess.run([rig.TOOL, "serve", *options], env=self.env,
                                          capture_output=True, text=True, timeout=10)
                 self.assertEqual(process.returncode, code, process.stderr)
