@@ -3,17 +3,14 @@
 network namespaces: serve in the neighbour's, on its address on network A (beyond loopback, so
 that the default --auth auto asks for the token), the browser in the test's own. The read-only
 page without a session, signing in by the printed address and by the form, the session cookie,
-wrong tokens and their limit, a foreign Origin, a previous run's session, and --token-file.
+wrong tokens and their limit, a foreign Origin, and a previous run's session (--token-file:
+https_test.py).
 
 Usage: auth_test.py VARNOLTCTL GENERATOR [unittest arguments]
 """
 import json
 import os
-import re
-import stat
-import subprocess
 import sys
-import tempfile
 import unittest
 
 from selenium.webdriver.common.by import By
@@ -153,29 +150,6 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.find("Sign in").click()
         self.assertTrue(self.wait_until(self.signed_in))
         self.assertEqual(self.browser.current_url, self.server.url)
-
-    def test_the_token_file(self):
-        self.server.stop()
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        path = os.path.join(folder.name, "token")
-        tokens = []
-        for _ in range(2):
-            server = self.serve("--token-file", path)
-            match = server.wait_for(TOKEN_LINE)
-            self.assertEqual(server.stop(), 0)
-            self.assertIsNotNone(match, server.lines)
-            tokens.append(match.group(2))
-        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
-        with open(path) as file:
-            self.assertEqual(file.read(), tokens[0] + "\n")
-        self.assertEqual(tokens[1], tokens[0])
-        os.chmod(path, 0o640)
-        process = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "0",
-                                  "--auth", "on", "--token-file", path], env=self.env,
-                                 capture_output=True, text=True, timeout=10)
-        self.assertEqual(process.returncode, 64, process.stderr)
-        self.assertRegex(process.stderr, re.escape(f"varnoltctl: --token-file {path}: mode 0640"))
 
 
 if __name__ == "__main__":

@@ -73,20 +73,31 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         self.assertEqual(served_fingerprint(server.web_port),
                          server.wait_for(FINGERPRINT).group(1))
 
-    def test_the_self_signed_certificate_is_kept_in_the_state_folder(self):
+    def test_the_self_signed_certificate_and_the_token_are_kept_in_the_state_folder(self):
         state = os.path.join(self.folder.name, "state")
-        fingerprints = []
+        token = os.path.join(state, "token")
+        fingerprints, tokens = [], []
         for _ in range(2):
             server = self.serve("--state-dir", state, "--auth", "on")
             fingerprint = server.wait_for(FINGERPRINT).group(1)
             # The access token is kept there too, unless --token-file says otherwise.
-            with open(os.path.join(state, "token")) as file:
-                self.assertIsNotNone(server.wait_for("token=" + file.read().strip() + "$"))
+            with open(token) as file:
+                tokens.append(file.read())
+            self.assertRegex(tokens[-1], r"^[\w-]{32}\n$")
+            self.assertIsNotNone(server.wait_for("token=" + tokens[-1].strip() + "$"))
             self.assertEqual(served_fingerprint(server.web_port), fingerprint)
             fingerprints.append(fingerprint)
             self.assertEqual(server.stop(), 0)
-        self.assertEqual(fingerprints[0], fingerprints[1])
-        self.assertEqual(stat.S_IMODE(os.stat(os.path.join(state, "tls-key.pem")).st_mode), 0o600)
+        self.assertEqual((fingerprints[0], tokens[0]), (fingerprints[1], tokens[1]))
+        for name in ("tls-key.pem", "token"):
+            self.assertEqual(stat.S_IMODE(os.stat(os.path.join(state, name)).st_mode), 0o600)
+        # A token file others may read is refused.
+        os.chmod(token, 0o640)
+        result = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "0",
+                                 "--auth", "on", "--token-file", token], env=self.env,
+                                capture_output=True, text=True, timeout=10)
+        self.assertEqual((result.returncode, result.stderr), (64, f"varnoltctl: --token-file "
+                         f"{token}: mode 0640: others than its owner may read or change it\n"))
         text = subprocess.run(["openssl", "x509", "-noout", "-text", "-in",
                                os.path.join(state, "tls-cert.pem")],
                               check=True, capture_output=True, text=True, timeout=10).stdout
