@@ -108,9 +108,8 @@ class ServeTest(DeviceTree, unittest.TestCase):
         self.assertIsNotNone(server.wait_for("^varnoltctl: %s < \\+1\\.0+E\\+03$" % where))
         self.assertIsNone(server.process.poll())
 
-    def test_a_client_that_does_not_read_its_answers(self):
-        self.plug_in()
-        server = self.serve()
+    def test_a_client_that_does_not_read_its_answers_or_reads_them_late(self):
+        _, server, scpi = self.serving()
         # A client's lines are read only while its answers go out: the sending soon stalls.
         line = b"*IDN?;" * 10000 + b"\n"
         sent, limit = 0, 48 << 20
@@ -124,11 +123,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
                         break
             self.assertLess(sent, limit)
             # The others are served all the while.
-            self.assertEqual(visa(self, server.port).query("*OPC?"), "1")
-
-    def test_a_client_that_reads_late_gets_every_byte(self):
-        _, server, scpi = self.serving()
-        identity = scpi.query("*IDN?")
+            self.assertTrue((identity := scpi.query("*IDN?")).startswith("VARNOLT,"))
         # Answers of 12 MB go out in many parts, as the client takes them.
         line, count = b"*IDN?;" * 2000 + b"\n", 200
         with socket.create_connection(("127.0.0.1", server.port)) as late:
