@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The web panel over HTTPS on loopback: protocols and suites, its certificate, the redirecting
-HTTP listener, and Chromium trusting a test CA's certificate.
+HTTP listener, and Chromium trusting a test CA's certificate; serve's bad options and files.
 Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import hashlib
 import os
+import socket
 import ssl
 import stat
 import subprocess
@@ -117,7 +118,22 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
                         "ec_paramgen_curve:P-256", "-out", key], check=True, timeout=30)
         missing = os.path.join(self.folder.name, "missing.pem")
+        holder = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(holder.close)
+        taken = holder.getsockname()[1]
+        in_use = "cannot listen: Address already in use (another program listens there)"
+        http = "not PORT, ADDR:PORT with a numeric address (127.0.0.1:8025) or off"
         for options, code, message in (
+                (("--listen", f"127.0.0.1:{taken}"), 75, f"127.0.0.1:{taken}: {in_use}"),
+                (("--listen", "localhost:5025"), 64, "--listen localhost:5025: not ADDR:PORT with a "
+                 "numeric address (127.0.0.1:5025)"),
+                (("--listen", "127.0.0.1:65536"), 64,
+                 "--listen 127.0.0.1:65536: not ADDR:PORT (127.0.0.1:5025)"),
+                (("--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: {in_use}"),
+                (("--http", "127.0.0.1:x"), 64, f"--http 127.0.0.1:x: {http}"),
+                (("--http", "localhost:80"), 64, f"--http localhost:80: {http}"),
+                (("--allow", "any", "--allow", "fe80::1%sa"), 64, "--allow fe80::1%sa: not an "
+                 "address, a prefix (10.1.2.0/24, fd00::/64) or any"),
                 (("--https", "localhost:0"), 64, "--https localhost:0: not PORT or ADDR:PORT "
                  "with a numeric address (127.0.0.1:8443)"),
                 (("--https", "0", "--tls-cert", other), 64,
@@ -128,8 +144,9 @@ class HttpsTest(DeviceTree, unittest.TestCase):
                  f"--tls-cert {missing} --tls-key {key}: cannot be read"),
                 (("--https", "0", "--tls-cert", other, "--tls-key", key), 65,
                  f"--tls-cert {other} --tls-key {key}: not a PEM certificate and its private key")):
-            result = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", *options],
-                                    env=self.env, capture_output=True, text=True, timeout=30)
+            listen = () if "--listen" in options else ("--listen", "127.0.0.1:0")
+            result = subprocess.run([rig.TOOL, "serve", *listen, *options], env=self.env,
+                                    capture_output=True, text=True, timeout=30)
             self.assertEqual((result.returncode, result.stderr),
                              (code, f"varnoltctl: {message}\n"), options)
 
