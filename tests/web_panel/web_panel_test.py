@@ -227,7 +227,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertEqual(len(self.generator.log("start")), 1)
 
     def test_the_server_lost_and_back(self):
-        port = int(self.server.url.rsplit(":", 1)[1].strip("/"))
         connected = self.status_element().value_of_css_property("color")
         self.server.stop()
         self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
@@ -235,7 +234,7 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertNotEqual(self.status_element().value_of_css_property("color"), connected)
         # The page's own words, none of the server's.
         self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
-        self.server = Server("--http", f"127.0.0.1:{port}", env=self.env)
+        self.server = Server("--http", f"127.0.0.1:{self.server.web_port}", env=self.env)
         self.addCleanup(self.server.stop)
         self.assertIsNotNone(self.server.url, self.server.lines)
         self.wait_until(lambda: "lost" not in self.status_line().lower(), 10)
