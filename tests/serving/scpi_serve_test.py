@@ -193,7 +193,9 @@ class ServeTest(DeviceTree, unittest.TestCase):
         process = subprocess.Popen([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "off",
                                     "--verbose"],
                                    env=self.env, stderr=subprocess.PIPE)
-        port = int(SERVING.search(process.stderr.readline().decode().strip()).group(3))
+        serving = SERVING.search(process.stderr.readline().decode().strip())
+        self.assertIsNone(serving.group(4))  # --http off: the serving line names no web panel
+        port = int(serving.group(3))
         process.stderr.close()
         with Client(port) as client:
             self.assertEqual(client.query("*OPC?"), "1")
