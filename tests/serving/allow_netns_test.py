@@ -62,6 +62,7 @@ class AllowTest(DeviceTree, unittest.TestCase):
 
     def test_the_neighbour_is_served_and_the_stranger_refused(self):
         server = self.serve()
+        self.assertIsNotNone(server.wait_for(r"warning: listening on 0\.0\.0\.0:\d+: anyone"))
         self.assertIsNotNone(server.wait_for(r"^varnoltctl: serving clients from loopback, "
                                              r"10\.232\.1\.0/24 \(sa\)"), server.lines)
         self.assertEqual(self.answers(self.neighbour, server), (b"VARNOLT,", b"HTTP/1.1 200"))
