@@ -129,13 +129,6 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         code, out, err = self.discover("--json")
         self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]],
                          [f"https://{ADDRESS}:{server.web_port}/"], err)
-        # Without the web panel: no panel.
-        server.stop()
-        server = self.server("--http", "off")
-        self.announced(server)
-        code, out, err = self.discover("--json")
-        self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]], [None])
-        self.assertEqual(browse("_http._tcp") + browse("_lxi._tcp"), [])
 
     def test_one_address_on_its_interface_a_wildcard_on_all(self):
         for listen, interfaces in ((ADDRESS + ":0", ["va"]), ("0.0.0.0:0", ["va", "vb"])):
@@ -184,14 +177,17 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
     def test_two_servers_with_one_serial_get_two_names(self):
         first = self.server()
         self.assertEqual(self.announced(first), NAME)
-        # The same generator's tree, a second pty: another generator with the same serial.
+        # The same generator's tree, a second pty: another generator with the same serial (and no
+        # web panel: no panel).
         self.plug_in()
-        second = self.server()
+        second = self.server("--http", "off")
         name = self.announced(second)
         self.assertRegex(name, "^" + re.escape(NAME) + ".")
         code, out, err = self.discover("--json")
-        self.assertEqual(sorted((i["name"], i["scpiPort"]) for i in json.loads(out)["instruments"]),
-                         sorted([(NAME, first.port), (name, second.port)]))
+        self.assertEqual(sorted((i["name"], i["scpiPort"], i["panelUrl"])
+                                for i in json.loads(out)["instruments"]),
+                         sorted([(NAME, first.port, f"http://{ADDRESS}:{first.web_port}/"),
+                                 (name, second.port, None)]))
 
     def test_a_name_taken_on_the_network_gets_the_alternative(self):
         neighbour = Neighbour(self.folder.name)
