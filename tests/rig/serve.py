@@ -66,11 +66,9 @@ namespace's nsenter); or the whole command line given.
         return code
 
 
-def request(port, method, path, body=b"", headers=None, host="127.0.0.1", context=None,
-            timeout=10):
-    """(status, headers, body) of one request to a web panel; over HTTPS with an ssl context."""
-    connection = (http.client.HTTPSConnection(host, port, timeout=timeout, context=context)
-                  if context else http.client.HTTPConnection(host, port, timeout=timeout))
+def request(port, method, path, body=b"", headers=None, host="127.0.0.1", timeout=10):
+    """(status, headers, body) of one request to a web panel over plain HTTP."""
+    connection = http.client.HTTPConnection(host, port, timeout=timeout)
     try:
         connection.request(method, path, body=body, headers=headers or {})
         response = connection.getresponse()
