@@ -121,14 +121,6 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.assertEqual((code, err), (0, ""))
         self.assertEqual(out.splitlines(), ["  ".join(
             [NAME, host, ADDRESS, str(server.port), resource, panel])])
-        # Over HTTPS: _https._tcp, and discover gives the https:// address.
-        server.stop()
-        server = self.server("--https", "0", "--http", "0")
-        self.announced(server)
-        self.assertEqual([found[4] for found in browse("_https._tcp")], [server.web_port])
-        code, out, err = self.discover("--json")
-        self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]],
-                         [f"https://{ADDRESS}:{server.web_port}/"], err)
 
     def test_one_address_on_its_interface_a_wildcard_on_all(self):
         for listen, interfaces in ((ADDRESS + ":0", ["va"]), ("0.0.0.0:0", ["va", "vb"])):
@@ -153,7 +145,7 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
 
     def test_responder_absent_at_start_then_gone_and_back(self):
         self.responder.stop()
-        server = self.server()
+        server = self.server("--https", "0", "--http", "0")
         self.assertTrue(server.wait_for(ABSENT), server.lines)
         self.responder.start()
         self.assertEqual(self.announced(server), NAME)
@@ -173,6 +165,11 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         # Its absence told once each time.
         self.assertEqual(len([line for line in server.lines if ABSENT.match(line)]), 2)
         self.assertEqual([entry[1] for entry in browse()], [NAME])
+        # Over HTTPS: _https._tcp, and discover gives the https:// address.
+        self.assertEqual([found[4] for found in browse("_https._tcp")], [server.web_port])
+        code, out, err = self.discover("--json")
+        self.assertEqual([i["panelUrl"] for i in json.loads(out)["instruments"]],
+                         [f"https://{ADDRESS}:{server.web_port}/"], err)
 
     def test_two_servers_with_one_serial_get_two_names(self):
         first = self.server()
