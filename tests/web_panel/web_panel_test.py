@@ -215,18 +215,7 @@ class WebPanelTest(ServedPage, unittest.TestCase):
                 self.assertGreater(steps[1], steps[0], names[1])
         self.assert_page_shows(*self.instrument_settings())
 
-    def test_the_generator_unplugged_and_back(self):
-        self.unplug(self.generator)
-        self.assert_status(LOST)
-        self.generator = self.plug_in()
-        # Back without any command: the server looks for it by itself.
-        self.wait_until(lambda: self.status_line() != LOST)
-        self.assert_idle()
-        self.control("START").click()
-        self.assert_status("Device is RUNNING!")
-        self.assertEqual(len(self.generator.log("start")), 1)
-
-    def test_the_server_lost_and_back(self):
+    def test_the_server_and_then_the_generator_lost_and_back(self):
         connected = self.status_element().value_of_css_property("color")
         self.server.stop()
         self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
@@ -239,6 +228,15 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertIsNotNone(self.server.url, self.server.lines)
         self.wait_until(lambda: "lost" not in self.status_line().lower(), 10)
         self.assert_idle()
+        self.unplug(self.generator)
+        self.assert_status(LOST)
+        self.generator = self.plug_in()
+        # Back without any command: the server looks for it by itself.
+        self.wait_until(lambda: self.status_line() != LOST)
+        self.assert_idle()
+        self.control("START").click()
+        self.assert_status("Device is RUNNING!")
+        self.assertEqual(len(self.generator.log("start")), 1)
 
     def test_the_widest_texts_fit_each_screen(self):
         # The longest texts: 10 characters in the offset field and three readouts (-7.86e-002),
