@@ -125,8 +125,8 @@ class HttpsTest(DeviceTree, unittest.TestCase):
         http = "not PORT, ADDR:PORT with a numeric address (127.0.0.1:8025) or off"
         for options, code, message in (
                 (("--listen", f"127.0.0.1:{taken}"), 75, f"127.0.0.1:{taken}: {in_use}"),
-                (("--listen", "localhost:5025"), 64, "--listen localhost:5025: not ADDR:PORT with a "
-                 "numeric address (127.0.0.1:5025)"),
+                (("--listen", "localhost:5025"), 64,
+                 "--listen localhost:5025: not ADDR:PORT with a numeric address (127.0.0.1:5025)"),
                 (("--listen", "127.0.0.1:65536"), 64,
                  "--listen 127.0.0.1:65536: not ADDR:PORT (127.0.0.1:5025)"),
                 (("--http", str(taken)), 75, f"--http 127.0.0.1:{taken}: {in_use}"),
