@@ -46,9 +46,15 @@ accessible names."""
         self.addCleanup(self.scpi.close)
 
     def wait_until(self, condition, limit=5.0):
-        """condition() once it holds, or at the time limit."""
+        """condition() once it holds, or at the time limit. A condition that raises (an element
+        not there yet, or replaced) has not held yet: the wait goes on."""
+        def holds(_):
+            try:
+                return condition()
+            except Exception:
+                return False
         try:
-            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(lambda _: condition())
+            WebDriverWait(self.browser, limit, poll_frequency=0.02).until(holds)
         except Exception:
             pass
         return condition()
