@@ -70,9 +70,6 @@ TEST(DrawPreviewWin32, PixelsFieldsAndTheContextLeftAsFound) {
 
   DrawPreview(panel, BuildPreviewModel(samples, 4, 1, 255, 30, 2, 7));
   EXPECT_EQ(GetPixel(hdc, 100, 143), kGreen);
-  wchar_t szWide[64] = {};  // the micro sign reaches the field as U+00B5
-  GetDlgItemTextW(panel, IDC_READOUT_PERIOD, szWide, std::size(szWide));
-  EXPECT_STREQ(szWide, L"T=4.667\u00B5s");
   // One sample per wave gives 0.19 us, outside both units: the period field keeps its text.
   DrawPreview(panel, BuildPreviewModel(samples, 5, 0, 32767, 31, 0, 7));
   EXPECT_EQ(Fields(panel), "3.3 0. -3.3 T=4.667\xB5s");
