@@ -13,7 +13,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "rig"))
 import panel  # noqa: E402
 from panel import SetupError  # noqa: E402
-from rig.generator import DeviceTree  # noqa: E402 (tests/, through panel)
+import rig  # noqa: E402 (tests/, through panel)
+from rig.generator import DeviceTree, dry_run  # noqa: E402
 
 GREY, BLACK, RED = (224, 224, 224), (0, 0, 0), (255, 0, 0)
 failures = []
@@ -242,10 +243,7 @@ def connect_and_start(ctx, what):
     click(ctx, 1012)
     check_shows(ctx, 102, "Device is RUNNING!", f"{what}: START, the generator's 0x55 shows")
     wait_for(lambda: len(received(ctx)) >= 14, True)
-    tool = os.path.join(ctx["env"]["RIG_NATIVE_BUILD"], "cli", "varnoltctl")
-    dry_run = subprocess.run([tool, "start", "--dry-run"], capture_output=True, text=True,
-                             check=True, timeout=30).stdout.replace(" ", "").split()
-    check_equal(received(ctx), dry_run, f"{what}: START, the writes of start --dry-run")
+    check_equal(received(ctx), dry_run(), f"{what}: START, the writes of start --dry-run")
 
 
 def device_tree(ctx):
@@ -281,6 +279,7 @@ def main():
     try:
         ctx["rig"] = panel.Session(work, os.path.abspath(driver), native_build)
         ctx["env"] = ctx["rig"].env
+        rig.TOOL, rig.GENERATOR = rig.built_programs(ctx["env"]["RIG_NATIVE_BUILD"])
         ctx["run_env"] = device_tree(ctx)
         program_start(ctx)
         SCENARIOS[scenario](ctx)
