@@ -19,8 +19,8 @@ packages=(
   python3-pyvisa python3-pyvisa-py
   chromium chromium-driver python3-selenium
   libavahi-client-dev pkg-config avahi-daemon avahi-utils dbus iproute2 systemd
-  # The web panel's HTTPS (OpenSSL), and the test CA that Chromium trusts (certutil).
-  libssl-dev libnss3-tools
+  # The web panel's HTTPS (OpenSSL).
+  libssl-dev
   # arm64: Debian's cross compilers, the arm64 libraries through multiarch (dpkg-shlibdeps finds
   # the package's dependencies among them) and qemu-user to run the tests on the arm64 build.
   g++-aarch64-linux-gnu qemu-user libc6:arm64 libstdc++6:arm64

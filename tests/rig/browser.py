@@ -1,6 +1,4 @@
 """Headless Chromium through Selenium (Debian's chromium, chromium-driver and python3-selenium)."""
-import os
-
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -11,10 +9,9 @@ from rig.generator import DeviceTree
 from rig.scpi import Client
 
 
-def chromium(log=False, home=None, any_certificate=False):
-    """A browser of 1000 x 800 pixels; log: it keeps what pages log (get_log("browser")); home:
-    its HOME, whose NSS database (.pki/nssdb) holds the certificates it trusts; any_certificate:
-    it takes any (a measurement's self-signed one)."""
+def chromium(log=False, any_certificate=False):
+    """A browser of 1000 x 800 pixels; log: it keeps what pages log (get_log("browser"));
+    any_certificate: it takes any (a self-signed one)."""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1000,800"):
@@ -23,8 +20,7 @@ def chromium(log=False, home=None, any_certificate=False):
         options.set_capability("acceptInsecureCerts", True)
     if log:
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    env = dict(os.environ, HOME=home) if home else None
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver", env=env), options=options)
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
 class ServedPage(DeviceTree):

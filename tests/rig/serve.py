@@ -43,14 +43,14 @@ namespace's nsenter); or the whole command line given.
         for line in self.process.stderr:
             self.lines.append(line.decode(errors="replace").rstrip("\r\n"))
 
-    def wait_for(self, pattern, limit=10.0):
-        """The first stderr line matching pattern, waiting up to limit s (None once it ended)."""
+    def wait_for(self, pattern, limit=10.0, count=1):
+        """The count-th stderr line matching pattern, waiting up to limit s (None once it ended)."""
         deadline = time.monotonic() + limit
         while time.monotonic() < deadline:
-            for line in list(self.lines):
-                match = re.search(pattern, line)
-                if match:
-                    return match
+            found = [match for match in (re.search(pattern, line) for line in list(self.lines))
+                     if match]
+            if len(found) >= count:
+                return found[count - 1]
             if self.process.poll() is not None and not self.reader.is_alive():
                 return None
             time.sleep(0.02)
@@ -66,11 +66,9 @@ namespace's nsenter); or the whole command line given.
         return code
 
 
-def request(port, method, path, body=b"", headers=None, host="127.0.0.1", context=None,
-            timeout=10):
-    """(status, headers, body) of one request to a web panel; over HTTPS with an ssl context."""
-    connection = (http.client.HTTPSConnection(host, port, timeout=timeout, context=context)
-                  if context else http.client.HTTPConnection(host, port, timeout=timeout))
+def request(port, method, path, body=b"", headers=None, host="127.0.0.1", timeout=10):
+    """(status, headers, body) of one request to a web panel over plain HTTP."""
+    connection = http.client.HTTPConnection(host, port, timeout=timeout)
     try:
         connection.request(method, path, body=body, headers=headers or {})
         response = connection.getresponse()

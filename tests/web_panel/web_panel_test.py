@@ -147,7 +147,7 @@ class WebPanelTest(ServedPage, unittest.TestCase):
                 for node, found in zip(tree, properties) if found.get("live", "off") != "off"]
         self.assertEqual([dict(zip(a[::2], a[1::2])).get("id") for a in live], ["status-line"])
 
-    def test_each_kind_of_control_sets_the_instrument(self):
+    def test_each_kind_of_control_sets_the_instrument_and_start_sends_it(self):
         def choose(name, text):
             return lambda: Select(self.control(name)).select_by_visible_text(text)
 
@@ -180,6 +180,20 @@ class WebPanelTest(ServedPage, unittest.TestCase):
                 key, option, text = typed_value
                 self.assertEqual(self.shown()[key], self.show(*fixed, option, text)[key])
         self.assertEqual(self.scpi.query("SYST:ERR?"), '0,"No error"')
+        # START sends what varnoltctl start sends with these settings, and the running trace is
+        # another picture (its colour); STOP stops.
+        picture = self.browser.execute_script("return document.querySelector('main svg').outerHTML")
+        self.assertEqual(self.generator.received(), [])
+        self.control("START").click()
+        self.assert_status("Device is RUNNING!", "STOP")
+        start = self.generator.received()
+        self.assertEqual(start, dry_run(*self.instrument_settings()))
+        self.assertNotEqual(self.browser.execute_script(
+            "return document.querySelector('main svg').outerHTML"), picture)
+        self.browser.save_screenshot(os.path.join(BUILD, "web-panel.png"))
+        self.control("STOP").click()
+        self.assert_status("Device is STOPPED!", "START")
+        self.assertEqual(self.generator.received(len(start)), ["aa"])
 
     def test_steppers_step_their_field_each_way(self):
         # (query, command, direction, fine button, coarse button): each button steps from the
@@ -201,27 +215,19 @@ class WebPanelTest(ServedPage, unittest.TestCase):
                 self.assertGreater(steps[1], steps[0], names[1])
         self.assert_page_shows(*self.instrument_settings())
 
-    def test_start_and_stop_deliver_the_bytes(self):
-        settings = ("--wave", "triangle", "--duty", "30", "--jumper", "J3", "--freq", "2.5k",
-                    "--vpp", "1.5")
-        # Set as the controls set them (test_each_kind_...): here for the screenshot.
-        self.scpi.write("FUNC TRI;:FUNC:SQU:DCYC 30;:VOLT:JUMP J3;:FREQ 2500;:VOLT 1.5")
-        self.assert_page_shows(*settings)
-        picture = self.browser.execute_script("return document.querySelector('main svg').outerHTML")
-        self.assertEqual(self.generator.received(), [])
-        self.control("START").click()
-        self.assert_status("Device is RUNNING!", "STOP")
-        start = self.generator.received()
-        self.assertEqual(start, dry_run(*settings))
-        # The running trace is another picture (its colour).
-        self.assertNotEqual(self.browser.execute_script(
-            "return document.querySelector('main svg').outerHTML"), picture)
-        self.browser.save_screenshot(os.path.join(BUILD, "web-panel.png"))
-        self.control("STOP").click()
-        self.assert_status("Device is STOPPED!", "START")
-        self.assertEqual(self.generator.received(len(start)), ["aa"])
-
-    def test_the_generator_unplugged_and_back(self):
+    def test_the_server_and_then_the_generator_lost_and_back(self):
+        connected = self.status_element().value_of_css_property("color")
+        self.server.stop()
+        self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
+                        self.status_line())
+        self.assertNotEqual(self.status_element().value_of_css_property("color"), connected)
+        # The page's own words, none of the server's.
+        self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
+        self.server = Server("--http", f"127.0.0.1:{self.server.web_port}", env=self.env)
+        self.addCleanup(self.server.stop)
+        self.assertIsNotNone(self.server.url, self.server.lines)
+        self.wait_until(lambda: "lost" not in self.status_line().lower(), 10)
+        self.assert_idle()
         self.unplug(self.generator)
         self.assert_status(LOST)
         self.generator = self.plug_in()
@@ -231,21 +237,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.control("START").click()
         self.assert_status("Device is RUNNING!")
         self.assertEqual(len(self.generator.log("start")), 1)
-
-    def test_the_server_lost_and_back(self):
-        port = int(self.server.url.rsplit(":", 1)[1].strip("/"))
-        connected = self.status_element().value_of_css_property("color")
-        self.server.stop()
-        self.assertTrue(self.wait_until(lambda: "lost" in self.status_line().lower()),
-                        self.status_line())
-        self.assertNotEqual(self.status_element().value_of_css_property("color"), connected)
-        # The page's own words, none of the server's.
-        self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
-        self.server = Server("--http", f"127.0.0.1:{port}", env=self.env)
-        self.addCleanup(self.server.stop)
-        self.assertIsNotNone(self.server.url, self.server.lines)
-        self.wait_until(lambda: "lost" not in self.status_line().lower(), 10)
-        self.assert_idle()
 
     def test_the_widest_texts_fit_each_screen(self):
         # The longest texts: 10 characters in the offset field and three readouts (-7.86e-002),
