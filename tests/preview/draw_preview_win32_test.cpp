@@ -1,4 +1,4 @@
-// Draws the preview into a real window under the display and reads the pixels and fields back.
+// Draws the preview into a real window under the display; reads the pixels and the period field.
 #include "preview/draw_preview_win32.h"
 
 #include <windows.h>
