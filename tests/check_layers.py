@@ -16,18 +16,13 @@ CODE = (".cpp", ".h", ".c", ".rc", ".in")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/')
 
 
-def code_files(root, folder):
-    for name in sorted(os.listdir(os.path.join(root, folder))):
-        if name.endswith(CODE):
-            yield os.path.join(root, folder, name)
-
-
 def main():
     root = sys.argv[1]
     lines, faults = {}, []
     for folder in HEIGHT:
         lines[folder] = 0
-        for path in code_files(root, folder):
+        names = sorted(name for name in os.listdir(os.path.join(root, folder)) if name.endswith(CODE))
+        for path in (os.path.join(root, folder, name) for name in names):
             with open(path, encoding="utf-8", errors="replace") as source:
                 for number, text in enumerate(source, 1):
                     lines[folder] += bool(text.strip())

@@ -12,7 +12,6 @@ import subprocess
 import sys
 
 TOOLS = {"i386": "i686-w64-mingw32", "x86-64": "x86_64-w64-mingw32"}
-FORMATS = {"i386": "pei-i386", "x86-64": "pei-x86-64"}
 MITIGATIONS = {"i386": ["DYNAMIC_BASE", "NX_COMPAT"],
                "x86-64": ["HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT"]}
 # Anything else (libstdc++-6.dll, libwinpthread-1.dll, ...) would have to be shipped beside it.
@@ -31,7 +30,7 @@ def check(args):
     tools = TOOLS[args.machine]
     status, headers = run([f"{tools}-objdump", "-p", args.program])
     found = re.search(r"file format (\S+)$", headers, re.M)
-    if status != 0 or found is None or found.group(1) != FORMATS[args.machine]:
+    if status != 0 or found is None or found.group(1) != "pei-" + args.machine:
         seen = found.group(1) if found else (headers.strip() or "no output").splitlines()[-1]
         return [f"not a {args.machine} program ({tools}-objdump: {seen})"]
     problems += check_mitigations(headers, args.machine)

@@ -13,7 +13,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "rig"))
 import panel  # noqa: E402
 from panel import SetupError  # noqa: E402
-from rig.generator import DeviceTree  # noqa: E402 (tests/, through panel)
+import rig  # noqa: E402 (tests/, through panel)
+from rig.generator import DeviceTree, dry_run  # noqa: E402
 
 GREY, BLACK, RED = (224, 224, 224), (0, 0, 0), (255, 0, 0)
 failures = []
@@ -177,8 +178,6 @@ def scenario_startup(ctx):
                                  "Exec format error)")}[ctx["env"]["WINEARCH"]]
     said = [line for line in open(ctx["err_path"]).read().splitlines() if "-bit panel" in line]
     check_equal(said, [f"run: the {bits}-bit panel ({why})"], "run.sh says which panel it started")
-    connect_and_start(ctx, "run.sh --device auto")
-    check_equal(program_close(ctx), 0, "closing the panel: run.sh ends with it, exit code 0")
 
 
 def scenario_controls(ctx):
@@ -201,8 +200,6 @@ def scenario_controls(ctx):
     xdotool(ctx, "key", "Return")
     time.sleep(0.5)
     check_same_picture(before, settled_picture(ctx)[1], "Enter leaves the random wave's picture")
-    ctx["rig"].ask_ok("redraw")
-    check_same_picture(before, settled_picture(ctx)[1], "the picture survives a repaint")
     choose(ctx, 1014, 4)
     check_shows(ctx, 1014, "24SPW ->200kHz max", "samples-per-wave list: 24SPW chosen")
     check_equal([text(ctx, 1015), text(ctx, 1037)], ["15000.", "T=66.67\u00b5s"],
@@ -216,11 +213,6 @@ def scenario_controls(ctx):
 
 
 def scenario_link(ctx):
-    click(ctx, 1012)
-    click(ctx, 1012)
-    time.sleep(0.5)
-    check_equal([received(ctx), text(ctx, 1012), text(ctx, 102)], [[], "START", "Hi there :)"],
-                "START/STOP before CONNECT: nothing sent, no text changed")
     stopped = settled_picture(ctx)[1]
     connect_and_start(ctx, "link")
     check_equal(text(ctx, 1012), "STOP", "START: the button reads STOP")
@@ -241,6 +233,7 @@ def scenario_link(ctx):
                 [[], "START", "Device NOT connected->Connection lost"],
                 "START with no link: nothing sent, no text changed")
     connect_and_start(ctx, "after the reconnect")
+    check_equal(program_close(ctx), 0, "closing the panel: run.sh ends with it, exit code 0")
 
 
 def connect_and_start(ctx, what):
@@ -250,10 +243,7 @@ def connect_and_start(ctx, what):
     click(ctx, 1012)
     check_shows(ctx, 102, "Device is RUNNING!", f"{what}: START, the generator's 0x55 shows")
     wait_for(lambda: len(received(ctx)) >= 14, True)
-    tool = os.path.join(ctx["env"]["RIG_NATIVE_BUILD"], "cli", "varnoltctl")
-    dry_run = subprocess.run([tool, "start", "--dry-run"], capture_output=True, text=True,
-                             check=True, timeout=30).stdout.replace(" ", "").split()
-    check_equal(received(ctx), dry_run, f"{what}: START, the writes of start --dry-run")
+    check_equal(received(ctx), dry_run(), f"{what}: START, the writes of start --dry-run")
 
 
 def device_tree(ctx):
@@ -289,6 +279,7 @@ def main():
     try:
         ctx["rig"] = panel.Session(work, os.path.abspath(driver), native_build)
         ctx["env"] = ctx["rig"].env
+        rig.TOOL, rig.GENERATOR = rig.built_programs(ctx["env"]["RIG_NATIVE_BUILD"])
         ctx["run_env"] = device_tree(ctx)
         program_start(ctx)
         SCENARIOS[scenario](ctx)

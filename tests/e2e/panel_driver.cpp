@@ -144,9 +144,8 @@ void CommandClick(int controlId, const wchar_t *) {
 
 // What the system does when a window that covered the dialog goes away.
 void CommandRedraw(int, const wchar_t *) {
-  bool redrawn = Dialog() != nullptr && InvalidateRect(dialogWindow, nullptr, TRUE) &&
-                 RedrawWindow(dialogWindow, nullptr, nullptr,
-                              RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW) &&
+  const UINT uFlags = RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW;
+  bool redrawn = Dialog() != nullptr && RedrawWindow(dialogWindow, nullptr, nullptr, uFlags) &&
                  SendToWindow(dialogWindow, WM_NULL, 0, 0) != -1;
   Answer(redrawn ? "ok" : "error no dialog to redraw");
 }
