@@ -10,7 +10,6 @@ import hashlib
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -329,30 +328,13 @@ class Wine:
 
 
 def shortcut(path):
-    """Target, arguments and icon of a .lnk file (MS-SHLLINK)."""
-    with open(path, "rb") as link:
-        data = link.read()
-    flags, = struct.unpack_from("<I", data, 0x14)
-    position = 0x4C
-    if flags & 0x1:  # HasLinkTargetIDList
-        position += 2 + struct.unpack_from("<H", data, position)[0]
-    target = None
-    if flags & 0x2:  # HasLinkInfo
-        size, _, info_flags, _, base_offset = struct.unpack_from("<5I", data, position)
-        if info_flags & 0x1:
-            start = position + base_offset
-            target = data[start:data.index(b"\0", start)].decode("latin-1")
-        position += size
-    strings = {}
-    for bit, name in ((0x4, "name"), (0x8, "relative"), (0x10, "folder"), (0x20, "arguments"),
-                      (0x40, "icon")):
-        if flags & bit:
-            count, = struct.unpack_from("<H", data, position)
-            width = 2 if flags & 0x80 else 1
-            text = data[position + 2:position + 2 + count * width]
-            strings[name] = text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")
-            position += 2 + count * width
-    return target, strings.get("arguments", ""), strings.get("icon", "")
+    """Target, arguments and icon of a .lnk file: its one ANSI path of a program, and of its UTF-16
+    texts (each after its length, which may show as a character) the /k command and an icon."""
+    ansi, utf16 = (run(["strings", "-a", *encoding, path], check=True).stdout
+                   for encoding in ([], ["-e", "l"]))
+    found = (re.search(pattern, text, re.M | re.I) for pattern, text in (
+        (r"[A-Z]:\\.*\.exe$", ansi), (r"/k .*", utf16), (r"[A-Z]:\\.*\.ico$", utf16)))
+    return [match.group(0) if match else "" for match in found]
 
 
 HOST_RUNS_I386 = host_runs_i386()
