@@ -106,18 +106,17 @@ class DebianPackage:
             with open(os.path.join(self.root, path), "rb") as packaged, \
                     open(os.path.join(ROOT, source), "rb") as original:
                 self.assertEqual(packaged.read(), original.read(), path)
-        self.assertEqual(entries["usr/bin/varnoltctl"][0], "-rwxr-xr-x")
         control = run(["dpkg-deb", "-f", self.deb, "Architecture", "Version", "Recommends"],
                       check=True).stdout
         # No Debian revision: a native package. (The service settings' conffile: lintian.)
         self.assertEqual(control, f"Architecture: {self.arch}\nVersion: {VERSION}\n"
                                   "Recommends: avahi-daemon\n")
 
-    def test_lintian_finds_no_error_and_no_hardening_tag(self):
-        # Fails on an error tag (a file not owned by root, say); no hardening tag of any level.
-        said = run(["lintian", "--pedantic", "-I", "--tag-display-limit", "0", self.deb])
-        self.assertEqual(said.returncode, 0, said.stdout + said.stderr)
-        self.assertNotIn("hardening", said.stdout)
+    def test_lintian_finds_no_tag(self):
+        # Of any level: a file not owned by root, a program's mode, a hardening flag, groff's
+        # warnings on the manual page, ...
+        said = run(["lintian", "--pedantic", "-I", "-E", "--tag-display-limit", "0", self.deb])
+        self.assertEqual((said.returncode, said.stdout), (0, ""), said.stderr)
 
     def test_program_depends_on_every_library_it_needs(self):
         # (Of the architecture: lintian's binary-from-other-architecture.)
@@ -145,10 +144,9 @@ class DebianPackageNativeTest(DebianPackage, unittest.TestCase):
     arch = NATIVE_ARCH
 
     def test_page_renders(self):
-        page = run(["man", "--warnings", "-l",
+        page = run(["man", "-l",
                     os.path.join(self.root, "usr/share/man/man1/varnoltctl.1.gz")],
                    env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8", MANPAGER="cat"))
-        self.assertEqual((page.returncode, page.stderr), (0, ""))
         for heading in ("NAME", "SYNOPSIS", "EXAMPLES", f"varnoltctl {VERSION}", "--freq-code"):
             self.assertIn(heading, page.stdout)
 
