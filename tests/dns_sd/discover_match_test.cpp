@@ -79,11 +79,9 @@ TEST(Discover, PanelPathAndAddressForms) {
     const char *szUrl;
   };
   const Case aCases[] = {
-      {"10.0.0.1", {}, "http://10.0.0.1:8025/"},
       {"10.0.0.1", {"path="}, "http://10.0.0.1:8025/"},
       {"10.0.0.1", {"PATH=/x"}, "http://10.0.0.1:8025/x"},
       {"10.0.0.1", {"path=evil.example/"}, "http://10.0.0.1:8025/"},
-      {"fe80::1", {"path=/"}, "http://[fe80::1]:8025/"},
   };
   for (const Case &c : aCases) {
     DiscoverState state = {};
