@@ -139,8 +139,6 @@ TEST(ScpiCommands, ApplyAndItsAnswer) {
       {"APPL:NRAM 2000,1,0;APPL?",
        "\"NRAM +2.00000000000000E+03,+1.00006103701895E+00,+0.00000000000000E+00\"", "",
        "start:003213651f320000 wait:55 "},
-      {"APPL:SIN 1000,1,9;APPL?",
-       "\"SIN +1.00000000000000E+03,+6.60000000000000E+00,+0.00000000000000E+00\"", "-222"},
       {"APPL:SIN 1000,1,2,3", "", "-108"},
       // while on: the same values again send nothing, another one stops and starts with it
       {"APPL:SIN 1000;APPL:SIN 1000;APPL:SIN 2000", "", "",
