@@ -239,14 +239,6 @@ TEST(InstrumentState, AResetAndTheIdentity) {
 TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
   Bench bench;
   const Instrument &instrument = bench.instrument;
-  // The shape scaled by the code in use, or the raw table of 1234s.
-  auto table = [&](bool shape, uint16_t aTable[kWaveTableSamples]) {
-    if (shape) {
-      ScaleShape(TestShape(), instrument.settings.amplitudeCode, aTable);
-    } else {
-      std::fill(aTable, aTable + kWaveTableSamples, 1234);
-    }
-  };
   // (the verb, whether the shape is the user waveform after it, whether it changes the amplitude)
   const struct {
     const char *szVerb;
@@ -262,8 +254,9 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
     EXPECT_EQ(RunVerbs(&bench, step.szVerb), "0") << step.szVerb;
     EXPECT_EQ(instrument.settings.amplitudeCode != previousCode, step.changes) << step.szVerb;
     previousCode = instrument.settings.amplitudeCode;
-    uint16_t aTable[kWaveTableSamples];
-    table(step.shape, aTable);
+    uint16_t aTable[kWaveTableSamples];  // the shape scaled by the code in use, or the 1234s
+    std::fill(std::begin(aTable), std::end(aTable), 1234);
+    if (step.shape) ScaleShape(TestShape(), instrument.settings.amplitudeCode, aTable);
     const WriteSequence expected = StartSequence(instrument.settings, aTable);
     EXPECT_TRUE(!instrument.outputOn ||
                 std::memcmp(bench.generator.lastStart.aWrites, expected.aWrites,
