@@ -104,10 +104,8 @@ TEST(WebPanel, IdentificationDocument) {
 
 // When the token is needed; the token's text; what a sign-in brings in a form, a query or a cookie.
 TEST(WebAccess, TokenAndWhatASignInBrings) {
-  EXPECT_TRUE(WebAuthNeeded(kWebAuthAuto, false));
-  EXPECT_FALSE(WebAuthNeeded(kWebAuthAuto, true));
-  EXPECT_TRUE(WebAuthNeeded(kWebAuthOn, true));
-  EXPECT_FALSE(WebAuthNeeded(kWebAuthOff, false));
+  EXPECT_TRUE(WebAuthNeeded(kWebAuthAuto, false) && !WebAuthNeeded(kWebAuthAuto, true) &&
+              WebAuthNeeded(kWebAuthOn, true) && !WebAuthNeeded(kWebAuthOff, false));
   const uint8_t aBytes[] = {0xfb, 0xff, 0x00, 0x10};
   EXPECT_EQ(UrlSafeText(aBytes, 4), "-_8AEA");
   std::string token;
@@ -116,10 +114,8 @@ TEST(WebAccess, TokenAndWhatASignInBrings) {
   for (const char *szBad : {"abcdefghijklmnopqrstu", "abcdefghijklmnopqrstu+v", "a b"}) {
     EXPECT_FALSE(ReadTokenText(szBad, &token)) << szBad;
   }
-  EXPECT_TRUE(SameSecret("abc", "abc"));
-  EXPECT_FALSE(SameSecret("abc", "abd"));
-  EXPECT_FALSE(SameSecret("abc", std::string("abc\0", 4)));
-  EXPECT_FALSE(SameSecret("", "a"));
+  EXPECT_TRUE(SameSecret("abc", "abc") && !SameSecret("abc", "abd") &&
+              !SameSecret("abc", std::string("abc\0", 4)) && !SameSecret("", "a"));
 
   // A form's field, then a Cookie header's session (null: not found).
   const struct {
