@@ -135,8 +135,7 @@ TEST(InstrumentVerbs, TheRulesOfTheSettings) {
       // the ramp family: "ramp" is the member of the symmetry in use, which a triangle or a
       // reversed saw sets, and which a ramp in use follows
       {"f3 r0", "0,0", "NSAW r0"}, {"f3 r50", "0,0", "TRI r50"}, {"f2 f3", "0,0", "TRI r50"},
-      {"f4 f3", "0,0", "NSAW r0"}, {"r0", "0", "r0"}, {"r0 f3", "0,0", "NSAW r0"},
-      {"w2 r100", "0,0", "SAW"}, {"r25", "-222", ""},
+      {"f4 f3", "0,0", "NSAW r0"}, {"r0", "0", "r0"}, {"w2 r100", "0,0", "SAW"}, {"r25", "-222", ""},
       // the waveform list's entry is itself, whatever the symmetry, which follows it
       {"r0 w3", "0,0", "SAW"}, {"w4", "0", "NSAW r0"}, {"w2", "0", "TRI r50"},
       {"w6 w-1 w8 f8", "0,-224,-224,-224", "DC"},
