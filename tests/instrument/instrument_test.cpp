@@ -131,7 +131,6 @@ void RunCases(const std::vector<VerbCase> &cases) {
 TEST(InstrumentVerbs, TheRulesOfTheSettings) {
   // clang-format off
   RunCases({
-      {"", "", ""},
       // the ramp family: "ramp" is the member of the symmetry in use, which a triangle or a
       // reversed saw sets, and which a ramp in use follows
       {"f3 r0", "0,0", "NSAW r0"}, {"f3 r50", "0,0", "TRI r50"}, {"f2 f3", "0,0", "TRI r50"},
