@@ -99,8 +99,7 @@ TEST(ScpiCommands, NumbersUnitsAndKeywords) {
 
 TEST(ScpiCommands, SettingsAndTheirRanges) {
   RunCases({
-      {"FUNC?;:FUNC:RAMP:SYMM?;:FUNC:SQU:DCYC?;:FREQ:SPW?;:VOLT:UNIT?;JUMP?;:OUTP?",
-       "SIN;100;50;360;VPP;J1;0", ""},
+      {"FUNC?;:FUNC:SQU:DCYC?;:VOLT:UNIT?;JUMP?;:OUTP?", "SIN;50;VPP;J1;0", ""},
       // duty: any number form, rounded to the nearest whole percent, .5 up
       {"FUNC:SQU:DCYC 25.4;DCYC?;DCYC 25.5;DCYC?;DCYC MAX;DCYC -0.6;DCYC?", "25;26;100", "-222"},
       // the functions' names, the ramp's symmetry as a number
