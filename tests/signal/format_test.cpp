@@ -19,15 +19,14 @@ std::string Format(double value, int digits) {
   return szText;
 }
 
-// The worked texts of the fields and readouts, and the C runtime's rules: the exact binary value
-// rounded with ties away from zero, the point always kept, exponents of three digits.
+// The C runtime's rules: the exact binary value rounded with ties away from zero, the point always
+// kept, exponents of three digits.
 TEST(FormatSignificant, Texts) {
   // clang-format off
   const struct { double value; int digits; const char *szExpected; } kCases[] = {
-      {214285.7142857143, 8, "214285.71"}, {6.6, 3, "6.6"},
       // exact ties go away from zero; one bit below a tie rounds down
-      {24.4140625, 8, "24.414063"}, {-24.4140625, 8, "-24.414063"}, {0.125, 2, "0.13"},
-      {std::nextafter(24.4140625, 0.0), 8, "24.414062"}, {std::nextafter(2.5, 0.0), 1, "2."},
+      {24.4140625, 8, "24.414063"}, {0.125, 2, "0.13"}, {std::nextafter(2.5, 0.0), 1, "2."},
+      {std::nextafter(24.4140625, 0.0), 8, "24.414062"},
       // a carry that adds a digit moves the point or the exponent
       {9.96, 2, "10."}, {9999.5, 4, "1.e+004"}, {0.0999999, 3, "0.1"},
       // exponential form below 10^-1 and from 10^n on
