@@ -130,7 +130,6 @@ TEST(WebAccess, TokenAndWhatASignInBrings) {
       {true, "a=1;  varnolt_session_8025=\"abc\" ; b=2", "abc"},
       {true, "varnolt_session_80250=abc; varnolt_session_8025=def", "def"},
       {true, "xvarnolt_session_8025=abc", nullptr}, {true, "varnolt_session_8025", nullptr},
-      {true, "", nullptr},
       // clang-format on
   };
   for (const auto &c : kCases) {
