@@ -78,7 +78,7 @@ TEST(AllowList, ClientsOfAListener) {
     bool allowed;
   } aCases[] = {
       // clang-format off
-      // eth0's, eth1's, routed from beyond, --allow's, no one's, loopback (always)
+      // eth0's, routed from beyond, --allow's, loopback (always)
       {"0.0.0.0:5025", "10.1.0.9:40000", true}, {"0.0.0.0:5025", "10.1.1.9:40000", false},
       {"0.0.0.0:5025", "10.2.0.254:40000", true}, {"0.0.0.0:5025", "127.9.9.9:40000", true},
       // IPv6 loopback; mapped addresses as IPv4; IPv4-compatible is IPv6, not 10.1.0.9
