@@ -79,7 +79,7 @@ TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
 
 TEST(ScpiCommands, NumbersUnitsAndKeywords) {
   RunCases({
-      // NR1, NR2, NR3 and the units, with or without a blank before them
+      // NR1, NR2 and the units, with or without a blank before them (NR3: 1E6, 9E9 below)
       {"FREQ 2.5 KHZ;FREQ?;FREQ .0025MHZ;FREQ?;FREQ 2500hz;FREQ?",
        "+2.50000000000000E+03;+2.50000000000000E+03;+2.50000000000000E+03", ""},
       {"VOLT 500MV;VOLT?;VOLT 1VPP;VOLT?;VOLT:OFFS -500 mV;:VOLT:OFFS?",
