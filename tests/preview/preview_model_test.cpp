@@ -36,8 +36,8 @@ TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
   const struct {
     SampleTable table; int32_t entry; uint16_t value; uint16_t smallest; int32_t upperY, lowerY;
   } kCases[] = {
-      {Table(0, 0), 0, 0, 255, 379, 378}, {Table(0x7FFF, 0), 0, 0x7FFF, 0x7FFF, 250, 250},
-      {Table(0x7FFF, 0), 10, 0, 255, 250, 378}, {Table(1000, 0), 0, 1, 1, SampleToY(1000), 378},
+      {Table(0, 0), 0, 0, 255, 379, 378}, {Table(0x7FFF, 0), 10, 0, 255, 250, 378},
+      {Table(1000, 0), 0, 1, 1, SampleToY(1000), 378},
       {Table(30000, 0), 359, 65535, 30000, 122, SampleToY(30000)}
   };
   // clang-format on
@@ -87,8 +87,6 @@ TEST(PreviewModel, Readouts) {
   } kCases[] = {
       {32767, 31, 0, 100, 0, "3.3 0. -3.3 T=1.ms 1"},  // T is exactly 1 ms
       {255, 30, 2, 7, 4, "-3.95e-002 -5.24e-002 -6.52e-002 T=4.667\xB5s 1"},
-      {32640, 40, 1, 65535, 0, "3.17 0.707 -1.76 T=655.4ms 1"},
-      {32767, 62, 0, 7, 0, "6.55 3.25 -5.24e-002 T=70.\xB5s 1"},
       {32767, 31, 0, 7, 5, "3.3 0. -3.3 T= 0"}};  // 0.194 us: no unit applies
   // clang-format on
   for (const auto &c : kCases) {
@@ -107,9 +105,8 @@ TEST(PreviewModel, PeriodText) {
   const struct { double period; size_t size; const char *szPeriod; } kCases[] = {
       {std::nextafter(0.001, 0.0), 16, "T=1000.\xB5s"}, {std::nextafter(1.0, 0.0), 16, "T=1000.ms"},
       {0.000001, 16, "T=1.\xB5s"}, {1.0, 16, "T="}, {std::nextafter(0.000001, 0.0), 16, "T="},
-      {0.0, 16, "T="}, {std::numeric_limits<double>::infinity(), 16, "T="},
       {std::numeric_limits<double>::quiet_NaN(), 16, "T="}, {0.65535, 1, ""},
-      {0.65535, 4, "T=6"}, {0.65535, 9, "T=655.4m"}, {0.65535, 10, "T=655.4ms"}};
+      {0.65535, 4, "T=6"}, {0.65535, 10, "T=655.4ms"}};
   // clang-format on
   for (const auto &c : kCases) {
     char aGuarded[17];

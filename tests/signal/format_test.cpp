@@ -19,23 +19,18 @@ std::string Format(double value, int digits) {
   return szText;
 }
 
-// The worked texts of the fields and readouts, and the C runtime's rules: the exact binary value
-// rounded with ties away from zero, the point always kept, exponents of three digits.
+// The C runtime's rules: the exact binary value rounded with ties away from zero, the point always
+// kept, exponents of three digits.
 TEST(FormatSignificant, Texts) {
   // clang-format off
   const struct { double value; int digits; const char *szExpected; } kCases[] = {
-      {1000.0, 8, "1000."}, {14285.714285714286, 8, "14285.714"}, {214285.7142857143, 8, "214285.71"},
-      {1.525902189669642, 8, "1.5259022"}, {0.0, 3, "0."}, {-3.247619047619047, 3, "-3.25"},
-      {0.10476190476190475, 3, "0.105"}, {6.6, 3, "6.6"}, {-0.052380952380952375, 3, "-5.24e-002"},
-      {0.012840662862025818, 3, "1.28e-002"}, {4.666666666666667, 4, "4.667"},
       // exact ties go away from zero; one bit below a tie rounds down
-      {24.4140625, 8, "24.414063"}, {-24.4140625, 8, "-24.414063"}, {0.125, 2, "0.13"},
-      {std::nextafter(24.4140625, 0.0), 8, "24.414062"}, {std::nextafter(2.5, 0.0), 1, "2."},
+      {24.4140625, 8, "24.414063"}, {0.125, 2, "0.13"}, {std::nextafter(2.5, 0.0), 1, "2."},
+      {std::nextafter(24.4140625, 0.0), 8, "24.414062"},
       // a carry that adds a digit moves the point or the exponent
       {9.96, 2, "10."}, {9999.5, 4, "1.e+004"}, {0.0999999, 3, "0.1"},
       // exponential form below 10^-1 and from 10^n on
       {0.0999, 3, "9.99e-002"}, {123.0, 3, "123."}, {1234.0, 3, "1.23e+003"},
-      {99999999.0, 8, "99999999."}, {123456789.0, 8, "1.2345679e+008"},
       // the ends of the double range, and digit counts held to 1..17
       {-0.0, 3, "-0."}, {4.9406564584124654e-324, 17, "4.9406564584124654e-324"},
       {1.7976931348623157e308, 1, "2.e+308"}, {1e300, 17, "1.0000000000000001e+300"},

@@ -19,19 +19,15 @@ uint64_t Bits(double value) {
 TEST(Conversions, WorkedValues) {
   // clang-format off
   const double kCases[][2] = {
-      {FrequencyFromCode(100, 0), 1000.0}, {FrequencyFromCode(7, 0), 14285.714285714286},
-      {FrequencyFromCode(7, 1), 28571.428571428572}, {FrequencyFromCode(7, 2), 57142.857142857145},
-      {FrequencyFromCode(7, 3), 114285.71428571429}, {FrequencyFromCode(7, 4), 214285.7142857143},
-      {FrequencyFromCode(65535, 0), 1.525902189669642}, {FrequencyFromCode(4096, 0), 24.4140625},
+      {FrequencyFromCode(100, 0), 1000.0}, {FrequencyFromCode(7, 4), 214285.7142857143},
+      {FrequencyFromCode(65535, 0), 1.525902189669642},
       {FrequencyFromCode(7, 5), 5142857.142857143}, {FrequencyFromCode(7, -1), 5142857.142857143},
       {OffsetFromCode(0, 0), -3.247619047619047}, {OffsetFromCode(62, 3), 0.8119047619047618},
-      {OffsetFromCode(32, 0), 0.10476190476190475}, {OffsetFromCode(30, 2), -0.052380952380952375},
-      {OffsetFromCode(32, 1), 0.07857142857142857}, {OffsetFromCode(0, 4), -3.247619047619047},
+      {OffsetFromCode(30, 2), -0.052380952380952375}, {OffsetFromCode(32, 1), 0.07857142857142857},
       {OffsetFromCode(0, -1), -3.247619047619047}, {AmplitudeFromCode(32767, 0), 6.6},
-      {AmplitudeFromCode(32640, 0), 6.574419385357219}, {AmplitudeFromCode(32767, 1), 4.95},
-      {AmplitudeFromCode(255, 3), 0.012840662862025818}, {AmplitudeFromCode(32767, 2), 3.3},
-      {AmplitudeFromCode(32767, 4), 6.6}, {AmplitudeFromCode(32767, -1), 6.6},
-      {OffsetFromCode(31, 0), 0.0}, {OffsetFromCode(31, 3), 0.0}, {OffsetFromCode(31, -1), 0.0}};
+      {AmplitudeFromCode(255, 3), 0.012840662862025818}, {AmplitudeFromCode(32767, 4), 6.6},
+      {AmplitudeFromCode(32767, -1), 6.6}, {OffsetFromCode(31, 0), 0.0},
+      {OffsetFromCode(31, -1), 0.0}};
   // clang-format on
   for (const auto &c : kCases) EXPECT_EQ(Bits(c[0]), Bits(c[1])) << "case " << (&c - kCases);
 }
