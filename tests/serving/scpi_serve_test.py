@@ -177,7 +177,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
         # The generator is left as it is, and free for the next program.
         self.assertEqual(subprocess.run([rig.TOOL, "stop"], env=self.env,
                                         capture_output=True).returncode, 0)
-        # IPv6 loopback: no warning (beyond it: auth_test.py); the address in brackets.
+        # IPv6 loopback: no warning (beyond it: netns_test.py); the address in brackets.
         server = Server(env=self.env, listen="[::1]:0")
         self.assertIsNotNone(server.port, server.lines)
         with Client(server.port, host="::1") as client:

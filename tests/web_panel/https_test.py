@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The web panel on loopback. Over plain HTTP: what may change the generator, bad input, idle
-connections (beyond loopback: auth_test.py). Over HTTPS: protocols and suites, its certificate,
+connections (beyond loopback: ../serving/netns_test.py). Over HTTPS: protocols and suites, its certificate,
 the redirecting HTTP listener, and Chromium over HTTPS. serve's bad options and files.
 Usage: https_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import hashlib
