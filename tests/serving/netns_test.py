@@ -7,7 +7,7 @@ AuthTest, who may change the generator through the web panel in headless Chromiu
 neighbour's, beyond loopback (so that --auth auto asks for the token), the browser in the test's
 own: the read-only page without a session, signing in by the printed address and by the form, the
 session cookie, wrong tokens and their limit, a foreign Origin, a previous run's session
-(--token-file: ../web_panel/https_test.py).
+(--token-file: serve_test.py).
 Usage: netns_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import ast
 import json

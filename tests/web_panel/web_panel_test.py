@@ -395,7 +395,7 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertEqual(json.loads(answer)["field"], "waveform")
         self.assertEqual(self.post("/api/waveform", b"0" * (16 * MIB + 1))[0], 413)
         self.assertEqual(self.post("/api/waveform", iter([b"0\n" * MIB] * 9))[0], 413)
-        # The other bodies keep their limit of 1 MiB (that of /api/action: https_test.py).
+        # The other bodies keep their limit of 1 MiB (/api/action's: ../serving/serve_test.py).
         self.assertEqual(self.post("/no/such/page", b" " * (MIB + 1))[0], 413)
         # Another site's page may not load a waveform.
         good = b"0\n1\n0\n-1\n"
