@@ -404,7 +404,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         after = self.browser.execute_script("return fetch('/api/state').then(r => r.json())")
         self.assertEqual({k: v for k, v in after.items() if k != "seq"},
                          {k: v for k, v in state.items() if k != "seq"})
-        self.assertEqual(self.generator.received(), [])
         # The page's own origin may; the answer carries the state that chose it.
         status, answer = self.post("/api/waveform", good, {"Origin": self.server.url.rstrip("/")})
         self.assertEqual(status, 200, answer)
