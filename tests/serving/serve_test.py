@@ -81,8 +81,7 @@ class ServeTest(DeviceTree, unittest.TestCase):
         second = visa(self, server.port)
         self.assertEqual(second.query("VOLT:JUMP?"), "J3")
         # Two connections have no order of their own: *OPC? makes the first one's change done.
-        first.write("FREQ 2000")
-        self.assertEqual(first.query("*OPC?"), "1")
+        self.assertEqual(first.query("FREQ 2000;*OPC?"), "1")
         self.assertEqual(second.query("FREQ?"), "+2.00000000000000E+03")
         second.write("FREQU 1")
         self.assertEqual(second.query("*OPC?"), "1")
