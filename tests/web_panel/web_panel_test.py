@@ -19,7 +19,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import rig  # noqa: E402
 from rig.browser import ServedPage  # noqa: E402
 from rig.generator import dry_run  # noqa: E402
-from rig.serve import Server, request  # noqa: E402
+from rig.serve import request  # noqa: E402
 
 BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build")
 MIB = 1024 * 1024
@@ -225,9 +225,7 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertNotEqual(self.status_element().value_of_css_property("color"), connected)
         # The page's own words, none of the server's.
         self.assertNotIn(self.status_line(), ("Device is STOPPED!", "Device is RUNNING!", LOST))
-        self.server = Server("--http", f"127.0.0.1:{self.server.web_port}", env=self.env)
-        self.addCleanup(self.server.stop)
-        self.assertIsNotNone(self.server.url, self.server.lines)
+        self.server = self.serve("--http", f"127.0.0.1:{self.server.web_port}")
         self.wait_until(lambda: "lost" not in self.status_line().lower(), 10)
         self.assert_idle()
         self.unplug(self.generator)
