@@ -232,10 +232,8 @@ class AllowTest(DeviceTree, unittest.TestCase):
                                 (("--allow", "any", "--auth", "off"), "0.0.0.0:0")):
             with self.subTest(options=options):
                 server = self.serve(*options, listen=listen)
-                before = self.generator.settle()
                 self.assertEqual(self.connect(HOLDERS[2], server.port, "APPL:SQU 1KHZ\n"
                                               "*OPC?\n"), b"1\n")
-                self.assertGreater(self.generator.settle(), before)
                 self.assertEqual(self.answers(HOLDERS[2], server),
                                  (b"VARNOLT,", b"HTTP/1.1 200"))
                 self.assertEqual(self.answers(HOLDERS[1], server),
