@@ -337,7 +337,6 @@ class WebTest(DeviceTree, unittest.TestCase):
 
     def test_plain_http_redirects(self):
         server = self.serve()
-        before = self.generator.settle()
         for host, status in ((f"127.0.0.1:{server.http_port}", 307),
                              (f"localhost:{server.http_port}", 307),
                              (f"evil.example:{server.http_port}", 403)):
@@ -348,7 +347,6 @@ class WebTest(DeviceTree, unittest.TestCase):
                              (status, "https://" + location if status == 307 else None), host)
             if status == 307:
                 self.assertEqual(headers["Cache-Control"], "no-store")
-        self.assertEqual(self.generator.settle(), before)  # nothing ran
 
     def test_chromium_through_the_redirect_signs_in_and_starts(self):
         # (Its certificate is taken as it is: what the server sends is the openssl checks'.)
