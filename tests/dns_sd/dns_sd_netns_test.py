@@ -122,26 +122,18 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
         self.assertEqual(out.splitlines(), ["  ".join(
             [NAME, host, ADDRESS, str(server.port), resource, panel])])
 
-    def test_one_address_on_its_interface_a_wildcard_on_all(self):
-        for listen, interfaces in ((ADDRESS + ":0", ["va"]), ("0.0.0.0:0", ["va", "vb"])):
-            with self.subTest(listen=listen):
-                server = self.server(listen=listen)
-                try:
-                    self.announced(server)
-                    found = browse_until(lambda found: len(found) >= len(interfaces))
-                    self.assertEqual([entry[0] for entry in found], interfaces)
-                finally:  # the next case needs the generator's port
-                    server.stop()
-                browse_until(lambda found: not found)
+    def test_a_wildcard_on_every_interface(self):
+        # (An address on its interface alone: test_found_by_avahi_browse_and_discover.)
+        self.announced(self.server(listen="0.0.0.0:0"))
+        found = browse_until(lambda found: len(found) >= 2)
+        self.assertEqual([entry[0] for entry in found], ["va", "vb"])
 
     def test_nothing_announced_when_told_not_to(self):
         # (Nor from loopback: the plan's own test.) A name would be established within a second;
         # none may be found after 2 s.
-        server = self.server("--no-announce")
+        self.server("--no-announce")
         code, out, err = self.discover("--json")
         self.assertEqual((code, out), (0, '{"instruments":[]}\n'), err)
-        self.assertEqual(browse(), [])
-        self.assertFalse([line for line in server.lines if "announced" in line])
 
     def test_responder_absent_at_start_then_gone_and_back(self):
         self.responder.stop()

@@ -64,9 +64,3 @@ def network():
     wire("sb", STRANGER + "/24", stranger, router, route=("10.232.1.0/24", "via", "10.232.2.254"))
     ip("addr", "add", "10.232.2.254/24", "dev", "sbr", into=router)
     return router, neighbour, stranger
-
-
-def close(holders):
-    for holder in holders:
-        holder.kill()
-        holder.wait()

@@ -56,7 +56,7 @@ void RunCases(const std::vector<LineCase> &cases) {
   }
 }
 
-// One line for each error class, the queue's order and its overflow: scpi_serve_test.py.
+// One line for each error class, the queue's order and its overflow: ../serving/serve_test.py.
 TEST(ScpiCommands, HeadersPathsAndTheLineAfterAnError) {
   RunCases({
       // long and short forms, optional parts, a ':' in front (any case: "hz", "minimum" below)
