@@ -165,12 +165,6 @@ class ToolTest(DeviceTree, unittest.TestCase):
                             "show", "--freq", "300k")
         self.expect_failure(64, "--spw: 100 not in {360,180,90,45,24} (see varnoltctl --help)",
                             "show", "--spw", "100")
-        self.assertEqual(self.run_tool("show", "--json", "--freq", "214.2k", "--offset", "-52m",
-                                       "--jumper", "J3"), 0)  # codes 7 at 24 SPW, 30 at J3
-        shown = json.loads(self.stdout)
-        self.assertEqual(shown["wave"], "sine")
-        self.assertEqual([shown[k] for k in "frequencyText offsetText vppText periodText".split()],
-                         ["214285.71", "-5.24e-002", "3.3", "T=4.667\u00b5s"])
 
 
 if __name__ == "__main__":
