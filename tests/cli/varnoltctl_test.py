@@ -152,8 +152,6 @@ class ToolTest(DeviceTree, unittest.TestCase):
             self.assertEqual(self.run_tool("start", "--amplitude-code", "16000", "--shape", path,
                                            stdin=stdin), 0, self.stderr)
             self.assertEqual(gen.log("start", count=count)[-1]["samples"], table)
-            # Frequency 100, amplitude 16000, offset 31, duty 50 (as for --table), 360 SPW, J1.
-            self.assertEqual(gen.log("settings", count=count)[-1]["bytes"], "00643e801f320000")
         self.assertEqual(self.run_tool("show", "--shape", csv, "--json"), 0, self.stderr)
         self.assertEqual(json.loads(self.stdout)["wave"], "user")
         self.expect_failure(66, f"--shape {self.path('missing')}: cannot read: No such file or "
