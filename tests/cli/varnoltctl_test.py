@@ -143,7 +143,6 @@ class ToolTest(DeviceTree, unittest.TestCase):
         self.expect_failure(65, f"--table {bad}: line 3: \"abc\" is not a whole number",
                             "start", "--table", bad)
         self.assertEqual(self.run_tool("start", "--table", self.path("missing")), 66)
-        self.assertIn("cannot read", self.stderr)
         csv = self.write_file("shape.csv", "time;volts\n0;0\n1;2\n2;0\n3;-2\n")
         self.assertEqual(self.run_tool("table", "--amplitude-code", "16000", "--shape", csv), 0)
         table = list(map(int, self.stdout.split()))
