@@ -6,7 +6,7 @@ connect (--allow), serving in the test's own on network A to a neighbour on A an
 AuthTest, who may change the generator through the web panel in headless Chromium: serve in the
 neighbour's, beyond loopback (so that --auth auto asks for the token), the browser in the test's
 own: the read-only page without a session, signing in by the printed address and by the form, the
-session cookie, wrong tokens and their limit, a foreign Origin, a previous run's session
+session cookie, wrong tokens and their limit, a previous run's session
 (--token-file: serve_test.py).
 Usage: netns_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import ast
@@ -284,7 +284,6 @@ class AuthTest(ServedPage, unittest.TestCase):
     def test_without_a_session_the_page_is_read_only_and_live(self):
         self.browser.get(self.server.url)
         self.assertTrue(self.wait_until(lambda: self.find("Access token").is_displayed()))
-        self.assertTrue(self.find("Sign in").is_displayed())
         for name in ("Waveform", "Frequency", "Frequency up", "Duty", "J2(x1.5)", "START"):
             self.assertFalse(self.find(name).is_enabled(), name)
         frequency = self.find("Frequency")
@@ -309,10 +308,7 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(len(cookie["value"]), 22)
         self.find("START").click()
         self.assertTrue(self.wait_until(lambda: self.scpi.query("OUTP?") == "1"))
-        # The cookie with a foreign Origin changes nothing.
-        session = {"Cookie": f"{self.cookie_name}={cookie['value']}"}
-        self.assertEqual(self.run_action({**session, "Origin": "http://evil.example"}), 403)
-        self.assertEqual(self.run_action(session), 200)
+        self.assertEqual(self.run_action({"Cookie": f"{self.cookie_name}={cookie['value']}"}), 200)
         self.assertEqual(self.scpi.query("OUTP?"), "0")
         # A later run of serve knows no session of this one.
         self.assertEqual(self.server.stop(), 0)
