@@ -43,10 +43,6 @@ class LineProcess:
         self.process.stdin.write(text.encode("utf-8"))
         self.process.stdin.flush()
 
-    def ask(self, command, timeout=30):
-        self.send(command + "\n")
-        return self.read_line(timeout, command)
-
     def end(self, last_words):
         try:
             self.send(last_words)
@@ -116,7 +112,8 @@ class Session:
     def ask(self, command, timeout=30):
         if self.driver is None:
             self.start_driver()
-        return self.driver.ask(command, timeout)
+        self.driver.send(command + "\n")
+        return self.driver.read_line(timeout, command)
 
     def ask_ok(self, command, timeout=30):
         answer = self.ask(command, timeout)
