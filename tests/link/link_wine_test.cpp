@@ -182,8 +182,6 @@ TEST(Receiver, OfTheLaterDeviceOnlyLoneReportsCountAndAHangUpIsALostLinkWaitedOu
   ASSERT_EQ(deviceLink.deviceRunning.load(), 1);
   SendControlByte(0xAA, deviceLink.portHandle, &deviceLink.writeOverlapped);
   EXPECT_EQ(TextsAfter(5), (std::vector<std::wstring>{kCom5, kRunning, kStopped, kRunning, kLost}));
-  EXPECT_EQ(deviceLink.deviceRunning.load(), 0);
-  EXPECT_EQ(Recorded(linkLostPosts), 1);
   // `connected` still reads 1 (no panel handles the post here): the receiver must not go back
   // to the dead port. A thread that did would burn the whole second.
   const uint64_t before = ProcessorTime100ns(receiver);
