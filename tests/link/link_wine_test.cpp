@@ -177,9 +177,7 @@ TEST(Receiver, OfTheLaterDeviceOnlyLoneReportsCountAndAHangUpIsALostLinkWaitedOu
     GeneratorSends(pszSent);
   }
   EXPECT_EQ(TextsAfter(3), (std::vector<std::wstring>{kCom5, kRunning, kStopped}));
-  EXPECT_EQ(deviceLink.deviceRunning.load(), 0);
   GeneratorSends("55");
-  ASSERT_EQ(deviceLink.deviceRunning.load(), 1);
   SendControlByte(0xAA, deviceLink.portHandle, &deviceLink.writeOverlapped);
   EXPECT_EQ(TextsAfter(5), (std::vector<std::wstring>{kCom5, kRunning, kStopped, kRunning, kLost}));
   // `connected` still reads 1 (no panel handles the post here): the receiver must not go back
