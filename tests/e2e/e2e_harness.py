@@ -163,7 +163,6 @@ def scenario_startup(ctx):
 
 def scenario_controls(ctx):
     choose(ctx, 1013, 1)
-    check_shows(ctx, 1013, "Square Wave", "square wave chosen")
     # At duty 50 samples 0..179 are low (y 379) and 180..359 high (y 122); at 51 the high part
     # starts at sample 176. Sample 177 is drawn at x 195.
     for fraction, duty, high, low in ((0.75, "51", RED, GREY), (0.25, "50", BLACK, RED)):
