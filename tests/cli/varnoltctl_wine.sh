@@ -84,40 +84,26 @@ with open("token") as kept:
 assert len(set(token)) >= 18, token
 
 
-def request(method, path, headers=None):
-    connection = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
-    body = b'{"do":"set","field":"jumper","value":1}' if method == "POST" else None
-    connection.request(method, path, body=body, headers=headers or {})
-    response = connection.getresponse()
-    response.read()
-    return response
-
-
 # The token signs in, and an action waits for the serving loop's wake-up.
-cookie = request("GET", "/?token=" + token).headers["Set-Cookie"].split(";")[0]
-assert request("POST", "/api/action", {"Cookie": cookie}).status == 200
-
+web = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
+web.request("GET", "/?token=" + token)
+signed_in = web.getresponse()
+signed_in.read()
+web.request("POST", "/api/action", body=b'{"do":"set","field":"jumper","value":1}',
+            headers={"Cookie": signed_in.headers["Set-Cookie"].split(";")[0]})
+assert web.getresponse().status == 200
 
 # The sockets of the Windows half: answers that outgrow the buffers go out in parts as a late
 # reader takes them (FD_WRITE); a client that ends its sending is answered, then closed (FD_CLOSE).
-def read_lines(client, count):
-    parts, lines = [], 0
-    while lines < count:
-        part = client.recv(1 << 20)
-        assert part, "closed before the last answer"
-        parts.append(part)
-        lines += part.count(b"\n")
-    return b"".join(parts)
-
-
-with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:
+with (socket.create_connection(("127.0.0.1", server.port), timeout=20) as client,
+      client.makefile("rb") as replies):
     client.sendall(b"*IDN?\n")
-    identity = read_lines(client, 1).rstrip(b"\n")
+    identity = replies.readline().rstrip(b"\n")
     line, count = b"*IDN?;" * 2000 + b"\n", 200
     sender = threading.Thread(target=client.sendall, args=(line * count,))
     sender.start()
     time.sleep(0.5)
-    answer = read_lines(client, count)
+    answer = b"".join(replies.readline() for _ in range(count))
     sender.join()
     assert answer == (b";".join([identity] * 2000) + b"\n") * count, len(answer)
 with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:
