@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ const std::wstring kStopped = L"Device is STOPPED!",
                    kLost = L"Device NOT connected->Connection lost";
 
 // What the stand-in panel and its status bar were given, from whichever thread.
-CRITICAL_SECTION recordLock;
+std::mutex recordLock;
 std::vector<std::wstring> statusTexts;
 std::vector<std::wstring> boxes;
 int linkLostPosts = 0;
@@ -34,21 +35,19 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   if (message != SB_SETTEXTW && message != kLinkLost) {
     return DefWindowProcW(window, message, wParam, lParam);
   }
-  EnterCriticalSection(&recordLock);
+  std::lock_guard<std::mutex> lock(recordLock);
   if (message == kLinkLost) {
     linkLostPosts += window != statusBar && wParam == 0 && lParam == 0;
   } else {
     statusTexts.push_back(wParam == 0 ? reinterpret_cast<LPCWSTR>(lParam) : L"<part or flags>");
   }
-  LeaveCriticalSection(&recordLock);
   return TRUE;
 }
 
 int WINAPI RecordBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-  EnterCriticalSection(&recordLock);
+  std::lock_guard<std::mutex> lock(recordLock);
   boxes.push_back(owner == nullptr && type == MB_ICONERROR ? std::wstring(text) + L"|" + caption
                                                            : L"<owner or type>");
-  LeaveCriticalSection(&recordLock);
   return IDOK;
 }
 
@@ -71,10 +70,8 @@ DWORD WINAPI RecorderThread(LPVOID ready) {
 
 template <typename T>
 T Recorded(const T &value) {
-  EnterCriticalSection(&recordLock);
-  const T copy = value;
-  LeaveCriticalSection(&recordLock);
-  return copy;
+  std::lock_guard<std::mutex> lock(recordLock);
+  return value;
 }
 
 // The texts once there are `count` of them (or after 10 s), and once nothing more came for 300 ms.
@@ -190,7 +187,6 @@ TEST(Receiver, OfTheLaterDeviceOnlyLoneReportsCountAndAHangUpIsALostLinkWaitedOu
 
 int main(int argc, char **argv) {
   testing::InitGoogleTest(&argc, argv);
-  InitializeCriticalSection(&recordLock);
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   CloseHandle(CreateThread(nullptr, 0, RecorderThread, ready, 0, nullptr));
   if (WaitForSingleObject(ready, 10000) != WAIT_OBJECT_0 || statusBar == nullptr) {
