@@ -102,8 +102,7 @@ class Session:
         self.run(f"rig_map_port COM5 '{self.generator.pty}' && rig_wine_env")
 
     def stop_generator(self):
-        if self.generator is not None:
-            self.generator.hang_up()
+        self.generator.hang_up()
 
     def start_driver(self):
         self.driver = LineProcess([WINE_RUN, self.driver_exe], self.env,
