@@ -121,8 +121,8 @@ class Session:
         return answer
 
     def start_program(self, exe, log_name):
-        log = open(os.path.join(self.work, log_name), "w")
-        return subprocess.Popen([WINE_RUN, exe], env=self.env, stdout=log, stderr=log)
+        return subprocess.Popen([WINE_RUN, exe], env=self.env, stderr=subprocess.STDOUT,
+                                stdout=open(os.path.join(self.work, log_name), "w"))
 
     def close(self):
         if self.driver is not None:
