@@ -18,9 +18,8 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/')
 
 def main():
     root = sys.argv[1]
-    lines, faults = {}, []
+    lines, faults = dict.fromkeys(HEIGHT, 0), []
     for folder in HEIGHT:
-        lines[folder] = 0
         names = sorted(name for name in os.listdir(os.path.join(root, folder)) if name.endswith(CODE))
         for path in (os.path.join(root, folder, name) for name in names):
             with open(path, encoding="utf-8", errors="replace") as source:

@@ -16,10 +16,10 @@ rig_add_device 'VID_1209&PID_7A3C' SN0001 'USB\VID_1209&PID_7A3C&REV_0100\0USB\V
 # rig_start_generator exported WINELOADER: the loader itself is the server's process, the one that
 # Ctrl+C (SIGINT, which Wine hands to the program as CTRL_C_EVENT) must end.
 PYTHONPATH="$3/tests" "$4" - "$1" "$work" <<'EOF'
-import http.client, os, signal, socket, struct, subprocess, sys, threading, time
+import os, signal, socket, subprocess, sys, threading, time, wave
 from rig.process import die_with_parent
 from rig.scpi import Client
-from rig.serve import Server
+from rig.serve import Server, request
 
 exe, work = sys.argv[1:]
 os.chdir(work)  # where the WAV file and the token's file are made
@@ -49,10 +49,9 @@ assert said[:2] == (0, '{"generators":[{"port":"COM5","serial":"SN0001","byId":n
 
 # A WAV file on standard input is read as bytes (CR, LF and 0x1A kept): as the file read by name.
 frames = bytes([0x0d, 0x0a, 0x1a, 0x00, 0x0a, 0x0d, 0x00, 0x80, 0x0d, 0x0a, 0xff, 0x7f])
-fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, 1, 1, 8000, 16000, 2, 16)
-body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(frames)) + frames
-with open("cycle.wav", "wb") as wav:
-    wav.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+with wave.open("cycle.wav", "wb") as wav:
+    wav.setparams((1, 2, 8000, 0, "NONE", ""))  # mono, 16 bits, 8000 Hz
+    wav.writeframes(frames)
 with open("cycle.wav", "rb") as wav:
     piped = ctl("table", "--shape", "-", stdin=wav)
 assert piped[1].count("\n") == 360 and piped == ctl("table", "--shape", "cycle.wav"), piped
@@ -68,7 +67,6 @@ for option in ("--https", "--tls-cert", "--tls-key"):
     assert said == (64, "", f"varnoltctl: {option}: the Windows build serves HTTP only\n"), said
 
 server = serve("--listen", "127.0.0.1:0", "--http", "0", "--auth", "on", "--token-file", "token")
-assert server.port, "the server did not say where it listens"
 with Client(server.port, timeout=10) as scpi:
     scpi.write("VOLT:JUMP J2;:APPL:TRI 2.5KHZ,1,-0.5")
     # The start went out whole (the generator answers 0x55 only to a valid one) and its 0x55
@@ -84,40 +82,23 @@ with open("token") as kept:
 assert len(set(token)) >= 18, token
 
 
-def request(method, path, headers=None):
-    connection = http.client.HTTPConnection("127.0.0.1", server.web_port, timeout=10)
-    body = b'{"do":"set","field":"jumper","value":1}' if method == "POST" else None
-    connection.request(method, path, body=body, headers=headers or {})
-    response = connection.getresponse()
-    response.read()
-    return response
-
-
 # The token signs in, and an action waits for the serving loop's wake-up.
-cookie = request("GET", "/?token=" + token).headers["Set-Cookie"].split(";")[0]
-assert request("POST", "/api/action", {"Cookie": cookie}).status == 200
-
+cookie = request(server.web_port, "GET", "/?token=" + token)[1]["Set-Cookie"].split(";")[0]
+said = request(server.web_port, "POST", "/api/action", b'{"do":"set","field":"jumper","value":1}',
+               {"Cookie": cookie})
+assert said[0] == 200, said
 
 # The sockets of the Windows half: answers that outgrow the buffers go out in parts as a late
 # reader takes them (FD_WRITE); a client that ends its sending is answered, then closed (FD_CLOSE).
-def read_lines(client, count):
-    parts, lines = [], 0
-    while lines < count:
-        part = client.recv(1 << 20)
-        assert part, "closed before the last answer"
-        parts.append(part)
-        lines += part.count(b"\n")
-    return b"".join(parts)
-
-
-with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:
+with (socket.create_connection(("127.0.0.1", server.port), timeout=20) as client,
+      client.makefile("rb") as replies):
     client.sendall(b"*IDN?\n")
-    identity = read_lines(client, 1).rstrip(b"\n")
+    identity = replies.readline().rstrip(b"\n")
     line, count = b"*IDN?;" * 2000 + b"\n", 200
     sender = threading.Thread(target=client.sendall, args=(line * count,))
     sender.start()
     time.sleep(0.5)
-    answer = read_lines(client, count)
+    answer = b"".join(replies.readline() for _ in range(count))
     sender.join()
     assert answer == (b";".join([identity] * 2000) + b"\n") * count, len(answer)
 with socket.create_connection(("127.0.0.1", server.port), timeout=20) as client:

@@ -20,9 +20,8 @@ GREY, BLACK, RED = (224, 224, 224), (0, 0, 0), (255, 0, 0)
 failures = []
 
 
-def check(condition, what, detail=""):
-    print(f"{'PASS' if condition else 'FAIL'}: {what}" + (f" ({detail})" if detail and not condition
-                                                          else ""), flush=True)
+def check(condition, what, detail):
+    print(f"PASS: {what}" if condition else f"FAIL: {what} ({detail})", flush=True)
     if not condition:
         failures.append(what)
 
@@ -40,12 +39,8 @@ def wait_for(read, expected, timeout=5.0):
         time.sleep(0.05)
 
 
-def drive(ctx, command, timeout=30):
-    return ctx["rig"].ask(command, timeout)
-
-
 def text(ctx, control_id):
-    return drive(ctx, f"get {control_id}").removeprefix("text ")
+    return ctx["rig"].ask(f"get {control_id}").removeprefix("text ")
 
 
 def check_shows(ctx, control_id, expected, what):
@@ -69,8 +64,9 @@ def choose(ctx, list_id, entry):
     xdotool(ctx, "key", *(["Down"] * entry), "Return")
 
 
-# Screenshots, in the panel's client coordinates
-def screenshot(ctx):
+def picture(ctx):
+    """A screenshot's rows of the picture, x 18 to 737 and y 122 to 379 of the panel's client area,
+    readout fields included."""
     data = subprocess.run(["import", "-display", ctx["env"]["DISPLAY"], "-window", "root", "-depth",
                            "8", "ppm:-"], check=True, capture_output=True, timeout=30).stdout
     header = re.match(rb"P6\s+(\d+)\s+\d+\s+255\s", data)
@@ -79,20 +75,13 @@ def screenshot(ctx):
     with open(os.path.join(ctx["work"], "last-screenshot.ppm"), "wb") as last:
         last.write(data)  # for a look after a failed check
     left, top = (int(v) for v in ctx["rig"].ask_ok("rect 0").split()[1:3])
-    return {"width": int(header.group(1)), "pixels": data[header.end():], "left": left, "top": top}
+    width = int(header.group(1))
+    starts = (header.end() + ((top + y) * width + left + 18) * 3 for y in range(122, 380))
+    return [data[start:start + 720 * 3] for start in starts]
 
 
-def offset(shot, x, y):
-    return ((shot["top"] + y) * shot["width"] + shot["left"] + x) * 3
-
-
-def pixel(shot, x, y):
-    return tuple(shot["pixels"][offset(shot, x, y):offset(shot, x, y) + 3])
-
-
-def picture(shot):
-    """The rows of the picture, x 18 to 737 and y 122 to 379, readout fields included."""
-    return [shot["pixels"][offset(shot, 18, y):offset(shot, 738, y)] for y in range(122, 380)]
+def pixel(rows, x, y):
+    return tuple(rows[y - 122][(x - 18) * 3:(x - 18) * 3 + 3])
 
 
 def settled_picture(ctx):
@@ -100,10 +89,9 @@ def settled_picture(ctx):
     previous = None
     for _ in range(25):
         time.sleep(0.2)
-        shot = screenshot(ctx)
-        rows = picture(shot)
+        rows = picture(ctx)
         if rows == previous:
-            return shot, rows
+            return rows
         previous = rows
     raise SetupError("the picture did not settle")
 
@@ -117,15 +105,14 @@ def program_start(ctx):
     """run.sh --device auto; twice, as Wine now and then fails with error 1400."""
     for attempt in (1, 2):
         err_path = ctx["err_path"] = os.path.join(ctx["work"], f"program-{attempt}.err")
-        err = open(err_path, "w")
         run_sh = ["bash", panel.ROOT + "/tools/run.sh", "--device", "auto"]
-        ctx["program"] = subprocess.Popen(run_sh, env=ctx["run_env"], stdout=err, stderr=err,
-                                          start_new_session=True)
+        ctx["program"] = subprocess.Popen(run_sh, env=ctx["run_env"], stdout=open(err_path, "w"),
+                                          stderr=subprocess.STDOUT, start_new_session=True)
         # run.sh restarts the prefix's server, which ends every program of the prefix: the driver
         # starts once the panel is on its way.
         wait_for(lambda: "run: starting" in open(err_path).read(), True, timeout=120)
         ctx["rig"].start_driver()
-        if drive(ctx, "wait 102 20000", timeout=40).startswith("ready"):
+        if ctx["rig"].ask("wait 102 20000", timeout=40).startswith("ready"):
             return
         program_kill(ctx)
     raise SetupError("the panel did not come up twice in a row")
@@ -138,14 +125,6 @@ def program_kill(ctx):
         process.wait(timeout=30)
 
 
-def program_close(ctx):
-    xdotool(ctx, "key", "alt+F4")
-    try:
-        return ctx["program"].wait(timeout=15)
-    except subprocess.TimeoutExpired:
-        return None
-
-
 def received(ctx):
     return ctx["rig"].generator.received()
 
@@ -155,23 +134,23 @@ def scenario_startup(ctx):
         entries = re.findall(r'#define VARNOLT_TEXT_(\w+) "(.*)"', texts.read())
     waves = [entry for name, entry in entries if not name.startswith(("SPW", "J"))]
     rates = [entry for name, entry in entries if name.startswith("SPW")]
-    check_equal([drive(ctx, "list 1013"), drive(ctx, "list 1014")],
+    check_equal([ctx["rig"].ask("list 1013"), ctx["rig"].ask("list 1014")],
                 ["list 0 " + "|".join(waves), "list 0 " + "|".join(rates)],
                 "the two lists in the order of res/list_texts.h, the first entries chosen")
-    check_equal([drive(ctx, f"check {i}") for i in (1032, 1033, 1034, 1035)],
+    check_equal([ctx["rig"].ask(f"check {i}") for i in (1032, 1033, 1034, 1035)],
                 ["check 1", "check 0", "check 0", "check 0"], "jumper J1 on, the others off")
     texts = {102: "Hi there :)", 1012: "START", 1029: "50", 1015: "1000.", 1020: "0.", 1023: "6.6",
              1028: "3.3", 1030: "0.", 1036: "-3.3", 1037: "T=1.ms"}
     # The readouts come from the start-up's drawing (its pixels: draw_preview_win32_test).
     check_equal({i: text(ctx, i) for i in texts}, texts, "start-up texts")
     click(ctx, 1007)
-    check_equal(wait_for(lambda: drive(ctx, "about 1038"), "text 0.1"), "text 0.1",
+    check_equal(wait_for(lambda: ctx["rig"].ask("about 1038"), "text 0.1"), "text 0.1",
                 "? opens the About box, version 0.1")
     xdotool(ctx, "key", "Return")
     time.sleep(0.7)
-    check_equal(drive(ctx, "about 1038"), "text 0.1", "Enter leaves the About box open")
+    check_equal(ctx["rig"].ask("about 1038"), "text 0.1", "Enter leaves the About box open")
     xdotool(ctx, "key", "Escape")
-    check_equal(wait_for(lambda: drive(ctx, "about 1038"), "none"), "none", "Escape closes it")
+    check_equal(wait_for(lambda: ctx["rig"].ask("about 1038"), "none"), "none", "Escape closes it")
     # Every panel here is started by run.sh --device auto, on the generator of the device tree.
     bits, why = {"win32": ("32", "this machine runs 32-bit programs"),
                  "win64": ("64", "this machine runs no 32-bit programs (exec of an i386 program: "
@@ -182,42 +161,40 @@ def scenario_startup(ctx):
 
 def scenario_controls(ctx):
     choose(ctx, 1013, 1)
-    check_shows(ctx, 1013, "Square Wave", "square wave chosen")
     # At duty 50 samples 0..179 are low (y 379) and 180..359 high (y 122); at 51 the high part
     # starts at sample 176. Sample 177 is drawn at x 195.
     for fraction, duty, high, low in ((0.75, "51", RED, GREY), (0.25, "50", BLACK, RED)):
         click(ctx, 1031, fraction)
         check_shows(ctx, 1029, duty, f"duty arrow click: field {duty}")
-        shot, _ = settled_picture(ctx)
+        rows = settled_picture(ctx)
         points = ((195, 122), (195, 379), (555, 122), (555, 379))
-        check_equal([pixel(shot, x, y) for x, y in points], [high, low, high, low],
+        check_equal([pixel(rows, x, y) for x, y in points], [high, low, high, low],
                     f"duty {duty}: the square wave's sample 177")
     # The random wave's picture is drawn from its table, not a new one: Enter (the dialog's
     # default button) and a repaint leave it as it was.
     choose(ctx, 1013, 4)
     check_shows(ctx, 1013, "Random Wave", "random wave chosen")
-    before = settled_picture(ctx)[1]
+    before = settled_picture(ctx)
     xdotool(ctx, "key", "Return")
     time.sleep(0.5)
-    check_same_picture(before, settled_picture(ctx)[1], "Enter leaves the random wave's picture")
+    check_same_picture(before, settled_picture(ctx), "Enter leaves the random wave's picture")
     choose(ctx, 1014, 4)
-    check_shows(ctx, 1014, "24SPW ->200kHz max", "samples-per-wave list: 24SPW chosen")
-    check_equal([text(ctx, 1015), text(ctx, 1037)], ["15000.", "T=66.67\u00b5s"],
-                "24SPW: Frq and period")
+    check_shows(ctx, 1037, "T=66.67\u00b5s", "24SPW chosen: the period")
+    check_equal(text(ctx, 1015), "15000.", "24SPW: Frq")
     click(ctx, 1033)
     check_shows(ctx, 1023, "4.95", "jumper J2: Vpp 4.95")
-    check_equal([drive(ctx, f"check {i}") for i in (1032, 1033)], ["check 0", "check 1"],
+    check_equal([ctx["rig"].ask(f"check {i}") for i in (1032, 1033)], ["check 0", "check 1"],
                 "jumper J2: J2 on, J1 off")
     click(ctx, 1017)
     check_shows(ctx, 1015, "15151.515", "frequency + at 24SPW: code 99, 15151.515")
 
 
 def scenario_link(ctx):
-    stopped = settled_picture(ctx)[1]
+    stopped = settled_picture(ctx)
     connect_and_start(ctx, "link")
     check_equal(text(ctx, 1012), "STOP", "START: the button reads STOP")
     ctx["rig"].ask_ok("redraw")
-    check_same_picture(stopped, settled_picture(ctx)[1], "running: a repaint keeps the red trace")
+    check_same_picture(stopped, settled_picture(ctx), "running: a repaint keeps the red trace")
     click(ctx, 1012)
     check_shows(ctx, 102, "Device is STOPPED!", "STOP: the generator's 0xAA shows")
     check_equal([received(ctx)[14:], text(ctx, 1012)], [["aa"], "START"],
@@ -229,11 +206,12 @@ def scenario_link(ctx):
     ctx["rig"].start_generator()  # back on the same COM port
     click(ctx, 1012)
     time.sleep(0.5)
-    check_equal([received(ctx), text(ctx, 1012), text(ctx, 102)],
-                [[], "START", "Device NOT connected->Connection lost"],
-                "START with no link: nothing sent, no text changed")
+    check_equal([received(ctx), text(ctx, 1012)], [[], "START"],
+                "START with no link: nothing sent, the button still reads START")
     connect_and_start(ctx, "after the reconnect")
-    check_equal(program_close(ctx), 0, "closing the panel: run.sh ends with it, exit code 0")
+    xdotool(ctx, "key", "alt+F4")
+    check_equal(wait_for(ctx["program"].poll, 0, timeout=15), 0,
+                "closing the panel: run.sh ends with it, exit code 0")
 
 
 def connect_and_start(ctx, what):

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -23,7 +24,6 @@ const UINT kSendTimeoutMs = 10000;
 wchar_t dialogCaption[128] = L"varnolt.example";
 HWND dialogWindow = nullptr;
 
-// One answer line.
 __attribute__((format(printf, 1, 2))) void Answer(const char *szFormat, ...) {
   va_list args;
   va_start(args, szFormat);
@@ -101,18 +101,15 @@ void CommandCheck(int controlId, const wchar_t *) {
 
 void CommandList(int controlId, const wchar_t *) {
   HWND list = Control(controlId);
-  wchar_t szLine[1024];
-  int used = swprintf(szLine, std::size(szLine), L"%ld ",
-                      static_cast<long>(SendToWindow(list, CB_GETCURSEL, 0, 0)));
+  std::wstring line = std::to_wstring(SendToWindow(list, CB_GETCURSEL, 0, 0)) + L" ";
   LRESULT count = SendToWindow(list, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count && used < 700; i++) {
+  for (LRESULT i = 0; i < count; i++) {
     wchar_t szEntry[256] = L"";
     if (SendToWindow(list, CB_GETLBTEXTLEN, i, 0) >= 255) break;
     SendToWindow(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(szEntry));
-    used +=
-        swprintf(szLine + used, std::size(szLine) - used, L"%ls%ls", i == 0 ? L"" : L"|", szEntry);
+    line += (i == 0 ? L"" : L"|") + std::wstring(szEntry);
   }
-  AnswerText("list ", szLine);
+  AnswerText("list ", line.c_str());
 }
 
 void CommandRect(int controlId, const wchar_t *) {

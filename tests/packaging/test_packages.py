@@ -69,9 +69,7 @@ def zip_path(arch):
 
 
 NATIVE_ARCH = run(["dpkg", "--print-architecture"], check=True).stdout.strip()
-# The multiarch triplets.
 MULTIARCH = {"amd64": "x86_64-linux-gnu", "arm64": "aarch64-linux-gnu"}
-FOREIGN_ARCH = "arm64"
 
 
 class DebianPackage:
@@ -196,7 +194,7 @@ class DebianPackageNativeTest(DebianPackage, unittest.TestCase):
 
 # Made by the native package's function: its files beside the program are the native tests'.
 class DebianPackageForeignTest(DebianPackage, unittest.TestCase):
-    arch = FOREIGN_ARCH
+    arch = "arm64"
 
 
 class BuildinfoTest(unittest.TestCase):
@@ -294,13 +292,9 @@ class Wine:
     def msiexec(cls, action, msi):
         """Its exit code; no pipe, which the installer service it starts would hold open."""
         return subprocess.run(
-            ["/usr/lib/wine/wine64", "msiexec", action, cls.windows_path(msi), "/qn"],
+            ["/usr/lib/wine/wine64", "msiexec", action, "Z:" + msi.replace("/", "\\"), "/qn"],
             env=cls.env, cwd=cls.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             timeout=120).returncode
-
-    @staticmethod
-    def windows_path(unix_path):
-        return "Z:" + unix_path.replace("/", "\\")
 
     @classmethod
     def unix_path(cls, windows_path):
@@ -391,7 +385,7 @@ class WineInstaller:
         batch = os.path.join(Wine.work, "console.cmd")
         with open(batch, "w", newline="\r\n") as commands:
             commands.write(f'@"{target}" /c {arguments[3:]} ^& path ^& varnoltctl --version\n')
-        said = Wine.run("cmd", "/c", Wine.windows_path(batch), WINEPATH=r"C:\A&B")
+        said = Wine.run("cmd", "/c", "Z:" + batch.replace("/", "\\"), WINEPATH=r"C:\A&B")
         lines = said.stdout.splitlines()
         self.assertEqual(len(lines), 2, said.stdout + said.stderr)
         self.assertEqual(lines[0].removeprefix("PATH=").split(";")[0].rstrip("\\"), self.folder)

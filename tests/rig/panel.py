@@ -43,10 +43,6 @@ class LineProcess:
         self.process.stdin.write(text.encode("utf-8"))
         self.process.stdin.flush()
 
-    def ask(self, command, timeout=30):
-        self.send(command + "\n")
-        return self.read_line(timeout, command)
-
     def end(self, last_words):
         try:
             self.send(last_words)
@@ -106,8 +102,7 @@ class Session:
         self.run(f"rig_map_port COM5 '{self.generator.pty}' && rig_wine_env")
 
     def stop_generator(self):
-        if self.generator is not None:
-            self.generator.hang_up()
+        self.generator.hang_up()
 
     def start_driver(self):
         self.driver = LineProcess([WINE_RUN, self.driver_exe], self.env,
@@ -116,7 +111,8 @@ class Session:
     def ask(self, command, timeout=30):
         if self.driver is None:
             self.start_driver()
-        return self.driver.ask(command, timeout)
+        self.driver.send(command + "\n")
+        return self.driver.read_line(timeout, command)
 
     def ask_ok(self, command, timeout=30):
         answer = self.ask(command, timeout)
@@ -125,8 +121,8 @@ class Session:
         return answer
 
     def start_program(self, exe, log_name):
-        log = open(os.path.join(self.work, log_name), "w")
-        return subprocess.Popen([WINE_RUN, exe], env=self.env, stdout=log, stderr=log)
+        return subprocess.Popen([WINE_RUN, exe], env=self.env, stderr=subprocess.STDOUT,
+                                stdout=open(os.path.join(self.work, log_name), "w"))
 
     def close(self):
         if self.driver is not None:
