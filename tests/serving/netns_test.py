@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
 """varnoltctl serve in network namespaces of the test's own (root). ServeUnitTest: the package's
-systemd service: systemd-analyze, the udev rule's name, the unit's command line from the default
-file serving the virtual generator. The rig's four namespaces (netns.py): AllowTest, who may
+systemd service and the udev rule's name. The rig's four namespaces (netns.py): AllowTest, who may
 connect (--allow), serving in the test's own on network A to a neighbour on A and a stranger on B;
 AuthTest, who may change the generator through the web panel in headless Chromium: serve in the
 neighbour's, beyond loopback (so that --auth auto asks for the token), the browser in the test's
-own: the read-only page without a session, signing in by the printed address and by the form, the
-session cookie, wrong tokens and their limit, a previous run's session
-(--token-file: serve_test.py).
+own (--token-file: serve_test.py).
 Usage: netns_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import ast
 import os
@@ -46,13 +43,6 @@ def assignments(path):
                 section = line
             elif line and not line.startswith("#"):
                 yield (section, *line.partition("=")[::2])
-
-
-def unit_settings():
-    settings = {}
-    for section, key, value in assignments(UNIT):
-        settings.setdefault((section, key), []).append(value)
-    return settings
 
 
 def environment(settings):
@@ -115,7 +105,9 @@ class ServeUnitTest(unittest.TestCase):
                 self.assertEqual(os.path.lexists(alias), exists, action)
 
     def test_command_line_with_the_default_file(self):
-        settings = unit_settings()
+        settings = {}
+        for section, key, value in assignments(UNIT):
+            settings.setdefault((section, key), []).append(value)
         values = environment(settings)
         # Restarted on failure, not after a bad option (64) or a taken address (75, below); a
         # generator that hung up (74) is worth another try.
@@ -139,15 +131,13 @@ class ServeUnitTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
             client.sendall(b"*IDN?\n")
             self.assertTrue(client.makefile().readline().startswith("VARNOLT,DDS generator,"))
-        # A second generator's instance: one line, and an exit code that is not restarted.
+        # A second generator's instance: an exit code that is not restarted.
         second = Generator()
         self.addCleanup(second.stop)
         words = command_line(settings, os.path.relpath(second.pty, "/dev"), values)
         words[0] = rig.TOOL
         result = subprocess.run(words, capture_output=True, text=True, timeout=30)
-        self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
-        self.assertIn("127.0.0.1:5025", result.stderr)
-        self.assertEqual(result.returncode, 75)
+        self.assertEqual(result.returncode, 75, result.stderr)
         self.assertIn(str(result.returncode), kept)
         # The first ends with 0 on SIGTERM; nothing announced from loopback.
         self.assertEqual(server.stop(signal.SIGTERM), 0)
@@ -236,8 +226,6 @@ class AllowTest(DeviceTree, unittest.TestCase):
                                               "*OPC?\n"), b"1\n")
                 self.assertEqual(self.answers(HOLDERS[2], server),
                                  (b"VARNOLT,", b"HTTP/1.1 200"))
-                self.assertEqual(self.answers(HOLDERS[1], server),
-                                 (b"VARNOLT,", b"HTTP/1.1 200"))
                 if options[1] == "any":
                     self.assertIn("varnoltctl: warning: --allow any: anyone who can reach this "
                                   "machine can drive the generator", server.lines)
@@ -293,7 +281,6 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.http("GET", "/lxi/identification")[0], 200)
         status, headers, _ = self.http("GET", "/?token=" + self.token)
         self.assertEqual((status, headers["Location"]), (303, "/"))
-        # Every action without a session: 403.
         self.assertEqual(self.run_action({}), 403)
         self.assertEqual(self.http("POST", "/api/waveform", b"1\n2\n",
                                    {"Content-Type": "application/octet-stream"})[0], 403)
