@@ -132,8 +132,8 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assertGreater(len(amber), 20)
         self.assertEqual([entry for entry in self.browser.get_log("browser")
                           if entry["level"] == "SEVERE"], [])
-        # One heading, the title; the jumper's legend shows; only the status line is live (a step
-        # is announced once, not by each readout).
+        # One heading, the title; only the status line is live (a step is announced once, not by
+        # each readout).
         tree = self.browser.execute_cdp_cmd("Accessibility.getFullAXTree", {})["nodes"]
         properties = [{p["name"]: p["value"].get("value") for p in node.get("properties", [])}
                       for node in tree]
@@ -141,8 +141,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
                           for node, found in zip(tree, properties)
                           if node.get("role", {}).get("value") == "heading"],
                          [(self.browser.title, 1)])
-        legend = self.control("Jumper").find_element(By.TAG_NAME, "legend")
-        self.assertEqual(legend.text, "Jumper")
         live = [self.browser.execute_cdp_cmd("DOM.describeNode", {
                     "backendNodeId": node["backendDOMNodeId"]})["node"]["attributes"]
                 for node, found in zip(tree, properties) if found.get("live", "off") != "off"]
@@ -234,7 +232,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         self.assert_idle()
         self.control("START").click()
         self.assert_status("Device is RUNNING!")
-        self.assertEqual(len(self.generator.log("start")), 1)
 
     def test_the_widest_texts_fit_each_screen(self):
         # The longest texts: 10 characters in the offset field and three readouts (-7.86e-002),
@@ -245,7 +242,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         refusals = [("Frequency", "300k", "FREQ 300000"), ("Amplitude", "99", "VOLT 99"),
                     ("Offset", "1k", "VOLT:OFFS 1000"), ("Duty", "150", "FUNC:SQU:DCYC 150")]
         self.addCleanup(self.browser.execute_cdp_cmd, "Emulation.clearDeviceMetricsOverride", {})
-        # Phones (the last one the smallest), then a desktop window.
         for width, phone in ((390, True), (375, True), (360, True), (320, True), (1000, False)):
             self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
                 "width": width, "height": 740, "deviceScaleFactor": 2 if phone else 1,
