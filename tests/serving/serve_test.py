@@ -160,7 +160,6 @@ class ServeTest(DeviceTree, unittest.TestCase):
     def test_a_generator_that_goes_away_and_comes_back(self):
         first, server, scpi = self.serving()
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
-        self.assertEqual(len(first.log("start")), 1)
         # Unplugged while idle: noticed, -241 once, the output off, no spinning on the dead line.
         self.unplug(first)
         self.assertIsNotNone(server.wait_for("the generator went away"))
