@@ -202,13 +202,11 @@ class ServeTest(DeviceTree, unittest.TestCase):
         self.assertEqual([line for line in server.lines if "warning" in line], [])
         # Its log is no condition of serving: a reader of stderr that goes away costs nothing.
         process = subprocess.Popen([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "off",
-                                    "--verbose"],
-                                   env=self.env, stderr=subprocess.PIPE)
+                                    "--verbose"], env=self.env, stderr=subprocess.PIPE)
         serving = SERVING.search(process.stderr.readline().decode().strip())
         self.assertIsNone(serving.group(4))  # --http off: the serving line names no web panel
-        port = int(serving.group(3))
         process.stderr.close()
-        with Client(port) as client:
+        with Client(int(serving.group(3))) as client:
             self.assertEqual(client.query("*OPC?"), "1")
         process.terminate()
         self.assertEqual(process.wait(timeout=10), 0)
@@ -228,7 +226,6 @@ class WebTest(DeviceTree, unittest.TestCase):
 
     def test_only_tls_1_2_and_1_3_with_forward_secret_aead_suites(self):
         server = self.serve()
-        port = server.web_port
         # No client of Debian's offers TLS 1.0 or 1.1 at its default security level.
         legacy = "DEFAULT@SECLEVEL=0"
         for options, accepted in ((("-tls1_3",), True), (("-tls1_2",), True),
@@ -236,7 +233,7 @@ class WebTest(DeviceTree, unittest.TestCase):
                                   (("-tls1", "-cipher", legacy), False),
                                   (("-tls1_2", "-cipher", "ECDHE-ECDSA-AES128-SHA"), False),
                                   (("-tls1_2", "-cipher", "ECDHE-ECDSA-CHACHA20-POLY1305"), True)):
-            self.assertEqual(handshake(port, *options), accepted, options)
+            self.assertEqual(handshake(server.web_port, *options), accepted, options)
         self.assertEqual(server.stop(), 0)
         # An RSA key: the suites without forward secrecy that OpenSSL would offer with it.
         cert, key = (os.path.join(self.folder.name, name) for name in ("rsa.pem", "rsa-key.pem"))
@@ -259,13 +256,12 @@ class WebTest(DeviceTree, unittest.TestCase):
         fingerprints, tokens = [], []
         for _ in range(2):
             server = self.serve("--state-dir", state, "--auth", "on")
-            fingerprint = server.wait_for(FINGERPRINT).group(1)
+            fingerprints.append(server.wait_for(FINGERPRINT).group(1))
             # The access token is kept there too, unless --token-file says otherwise.
             with open(token) as file:
                 tokens.append(file.read())
             self.assertRegex(tokens[-1], r"^[\w-]{32}\n$")
             self.assertIsNotNone(server.wait_for("token=" + tokens[-1].strip() + "$"))
-            fingerprints.append(fingerprint)
             self.assertEqual(server.stop(), 0)
         self.assertEqual((fingerprints[0], tokens[0]), (fingerprints[1], tokens[1]))
         for name in ("tls-key.pem", "token"):
