@@ -161,8 +161,7 @@ class AnnounceTest(DeviceTree, unittest.TestCase):
     def test_two_servers_with_one_serial_get_two_names(self):
         first = self.server()
         self.assertEqual(self.announced(first), NAME)
-        # The same generator's tree, a second pty: another generator with the same serial (and no
-        # web panel: no panel).
+        # Another generator with the same serial: a second pty in the same tree.
         self.plug_in()
         second = self.server("--http", "off")
         name = self.announced(second)
