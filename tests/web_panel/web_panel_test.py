@@ -103,7 +103,6 @@ class WebPanelTest(ServedPage, unittest.TestCase):
         for name, role in NAMES.items():
             self.assertEqual(self.control(name).aria_role, role, name)
         self.assert_page_shows()
-        self.assert_idle()
         duty = self.control("Duty")
         self.assertEqual([duty.get_attribute(a) for a in ("type", "min", "max", "step")],
                          ["number", "0", "100", "1"])
