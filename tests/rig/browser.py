@@ -24,10 +24,9 @@ def chromium(log=False, any_certificate=False):
 
 
 class ServedPage(DeviceTree):
-    """A browser for the test class; for each test a generator plugged in, serve on it (self.server,
-    with the class's serve_options) and a SCPI client of it (self.scpi); the page's controls by their
-accessible names."""
-    serve_options = ()
+    """A browser for the test class; for each test a generator plugged in, serve on it
+    (self.server) and a SCPI client of it (self.scpi); the page's controls by their accessible
+    names."""
     host = "127.0.0.1"  # where the SCPI client finds the server
 
     @classmethod
@@ -41,7 +40,7 @@ accessible names."""
     def setUp(self):
         super().setUp()
         self.generator = self.plug_in()
-        self.server = self.serve(*self.serve_options)
+        self.server = self.serve()
         self.scpi = Client(self.server.port, host=self.host)
         self.addCleanup(self.scpi.close)
 

@@ -1,19 +1,15 @@
 #!/usr/bin/env python3
 """varnoltctl serve in network namespaces of the test's own (root). ServeUnitTest: the package's
-systemd service: systemd-analyze, the udev rule's name, the unit's command line from the default
-file serving the virtual generator. The rig's four namespaces (netns.py): AllowTest, who may
+systemd service and the udev rule's name. The rig's four namespaces (netns.py): AllowTest, who may
 connect (--allow), serving in the test's own on network A to a neighbour on A and a stranger on B;
 AuthTest, who may change the generator through the web panel in headless Chromium: serve in the
 neighbour's, beyond loopback (so that --auth auto asks for the token), the browser in the test's
-own: the read-only page without a session, signing in by the printed address and by the form, the
-session cookie, wrong tokens and their limit, a previous run's session
-(--token-file: serve_test.py).
+own (--token-file: serve_test.py).
 Usage: netns_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import ast
 import os
 import re
 import shlex
-import signal
 import socket
 import subprocess
 import sys
@@ -46,13 +42,6 @@ def assignments(path):
                 section = line
             elif line and not line.startswith("#"):
                 yield (section, *line.partition("=")[::2])
-
-
-def unit_settings():
-    settings = {}
-    for section, key, value in assignments(UNIT):
-        settings.setdefault((section, key), []).append(value)
-    return settings
 
 
 def environment(settings):
@@ -107,7 +96,6 @@ class ServeUnitTest(unittest.TestCase):
             os.makedirs(os.path.join(root, "etc/systemd/system"))
             subprocess.run(["cp", UNIT, units], check=True)
             alias = os.path.join(root, "etc/systemd/system", wanted[0] + "@.service")
-            self.assertFalse(os.path.lexists(alias))
             for action, exists in (("enable", True), ("disable", False)):
                 subprocess.run(["systemctl", "--root=" + root, action,
                                 "varnoltctl-serve@.service"], check=True, capture_output=True,
@@ -115,7 +103,9 @@ class ServeUnitTest(unittest.TestCase):
                 self.assertEqual(os.path.lexists(alias), exists, action)
 
     def test_command_line_with_the_default_file(self):
-        settings = unit_settings()
+        settings = {}
+        for section, key, value in assignments(UNIT):
+            settings.setdefault((section, key), []).append(value)
         values = environment(settings)
         # Restarted on failure, not after a bad option (64) or a taken address (75, below); a
         # generator that hung up (74) is worth another try.
@@ -125,8 +115,7 @@ class ServeUnitTest(unittest.TestCase):
         first = Generator()
         self.addCleanup(first.stop)
         # The instance is the device's name below /dev: the pty's.
-        instance = os.path.relpath(first.pty, "/dev")
-        words = command_line(settings, instance, values)
+        words = command_line(settings, os.path.relpath(first.pty, "/dev"), values)
         self.assertEqual(words[0], "/usr/bin/varnoltctl")
         words[0] = rig.TOOL
         # The unit's own state folder keeps the certificate and the token.
@@ -139,18 +128,16 @@ class ServeUnitTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", 5025), timeout=5) as client:
             client.sendall(b"*IDN?\n")
             self.assertTrue(client.makefile().readline().startswith("VARNOLT,DDS generator,"))
-        # A second generator's instance: one line, and an exit code that is not restarted.
+        # A second generator's instance: an exit code that is not restarted.
         second = Generator()
         self.addCleanup(second.stop)
         words = command_line(settings, os.path.relpath(second.pty, "/dev"), values)
         words[0] = rig.TOOL
         result = subprocess.run(words, capture_output=True, text=True, timeout=30)
-        self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
-        self.assertIn("127.0.0.1:5025", result.stderr)
-        self.assertEqual(result.returncode, 75)
+        self.assertEqual(result.returncode, 75, result.stderr)
         self.assertIn(str(result.returncode), kept)
         # The first ends with 0 on SIGTERM; nothing announced from loopback.
-        self.assertEqual(server.stop(signal.SIGTERM), 0)
+        self.assertEqual(server.stop(), 0)
         self.assertEqual(len(server.lines), 1, server.lines)
 
 
@@ -236,8 +223,6 @@ class AllowTest(DeviceTree, unittest.TestCase):
                                               "*OPC?\n"), b"1\n")
                 self.assertEqual(self.answers(HOLDERS[2], server),
                                  (b"VARNOLT,", b"HTTP/1.1 200"))
-                self.assertEqual(self.answers(HOLDERS[1], server),
-                                 (b"VARNOLT,", b"HTTP/1.1 200"))
                 if options[1] == "any":
                     self.assertIn("varnoltctl: warning: --allow any: anyone who can reach this "
                                   "machine can drive the generator", server.lines)
@@ -266,9 +251,9 @@ class AuthTest(ServedPage, unittest.TestCase):
     def http(self, method, path, body=b"", headers=None, port=None):
         return request(port or self.server.web_port, method, path, body, headers, NEIGHBOUR)
 
-    def run_action(self, headers):
+    def run_action(self, headers, port=None):
         return self.http("POST", "/api/action", b'{"do":"run"}',
-                         {"Content-Type": "application/json", **headers})[0]
+                         {"Content-Type": "application/json", **headers}, port)[0]
 
     def find(self, name):
         for element in self.browser.find_elements(By.CSS_SELECTOR, "input, button, select"):
@@ -293,12 +278,11 @@ class AuthTest(ServedPage, unittest.TestCase):
         self.assertEqual(self.http("GET", "/lxi/identification")[0], 200)
         status, headers, _ = self.http("GET", "/?token=" + self.token)
         self.assertEqual((status, headers["Location"]), (303, "/"))
-        # Every action without a session: 403.
         self.assertEqual(self.run_action({}), 403)
         self.assertEqual(self.http("POST", "/api/waveform", b"1\n2\n",
                                    {"Content-Type": "application/octet-stream"})[0], 403)
 
-    def test_the_printed_address_signs_in_and_start_sends_the_start(self):
+    def test_the_printed_address_signs_in_with_a_session_cookie(self):
         self.browser.get(self.address)
         self.assertTrue(self.wait_until(self.signed_in))
         cookie = self.browser.get_cookie(self.cookie_name)
@@ -306,16 +290,13 @@ class AuthTest(ServedPage, unittest.TestCase):
                          (True, "Strict", "/"))
         self.assertNotIn("expiry", cookie)
         self.assertEqual(len(cookie["value"]), 22)
-        self.find("START").click()
-        self.assertTrue(self.wait_until(lambda: self.scpi.query("OUTP?") == "1"))
         self.assertEqual(self.run_action({"Cookie": f"{self.cookie_name}={cookie['value']}"}), 200)
-        self.assertEqual(self.scpi.query("OUTP?"), "0")
+        self.assertEqual(self.scpi.query("OUTP?"), "1")
         # A later run of serve knows no session of this one.
         self.assertEqual(self.server.stop(), 0)
         later = self.serve()
         replayed = {"Cookie": f"varnolt_session_{later.web_port}={cookie['value']}"}
-        self.assertEqual(self.http("POST", "/api/action", b'{"do":"run"}', replayed,
-                                   port=later.web_port)[0], 403)
+        self.assertEqual(self.run_action(replayed, later.web_port), 403)
         # The token goes nowhere but its lines.
         self.assertEqual([line for line in self.server.lines if self.token in line],
                          [f"varnoltctl: web panel {self.address}"])

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """varnoltctl serve on the virtual generator over loopback. ServeTest: SCPI, driven by PyVISA and
-raw sockets. WebTest: the web panel over plain HTTP (what may change the generator, bad input,
-idle connections; beyond loopback: netns_test.py) and over HTTPS (protocols and suites, its
-certificate, the redirecting HTTP listener, and Chromium over HTTPS); serve's bad options and files.
+raw sockets. WebTest: the web panel over plain HTTP (beyond loopback: netns_test.py) and over
+HTTPS, in Chromium too; serve's bad options and files.
 Usage: serve_test.py VARNOLTCTL GENERATOR [unittest arguments]"""
 import hashlib
 import json
@@ -39,11 +38,6 @@ def handshake(port, *options):
     result = subprocess.run(["openssl", "s_client", "-connect", f"127.0.0.1:{port}", *options],
                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=20)
     return result.returncode == 0 and "Cipher is (NONE)" not in result.stdout
-
-
-def served_fingerprint(port):
-    der = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", port)))
-    return ":".join(f"{byte:02X}" for byte in hashlib.sha256(der).digest())
 
 
 class ServeTest(DeviceTree, unittest.TestCase):
@@ -166,7 +160,6 @@ class ServeTest(DeviceTree, unittest.TestCase):
     def test_a_generator_that_goes_away_and_comes_back(self):
         first, server, scpi = self.serving()
         self.assertEqual(scpi.query("OUTP ON;OUTP?"), "1")
-        self.assertEqual(len(first.log("start")), 1)
         # Unplugged while idle: noticed, -241 once, the output off, no spinning on the dead line.
         self.unplug(first)
         self.assertIsNotNone(server.wait_for("the generator went away"))
@@ -209,13 +202,11 @@ class ServeTest(DeviceTree, unittest.TestCase):
         self.assertEqual([line for line in server.lines if "warning" in line], [])
         # Its log is no condition of serving: a reader of stderr that goes away costs nothing.
         process = subprocess.Popen([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "off",
-                                    "--verbose"],
-                                   env=self.env, stderr=subprocess.PIPE)
+                                    "--verbose"], env=self.env, stderr=subprocess.PIPE)
         serving = SERVING.search(process.stderr.readline().decode().strip())
         self.assertIsNone(serving.group(4))  # --http off: the serving line names no web panel
-        port = int(serving.group(3))
         process.stderr.close()
-        with Client(port) as client:
+        with Client(int(serving.group(3))) as client:
             self.assertEqual(client.query("*OPC?"), "1")
         process.terminate()
         self.assertEqual(process.wait(timeout=10), 0)
@@ -235,7 +226,6 @@ class WebTest(DeviceTree, unittest.TestCase):
 
     def test_only_tls_1_2_and_1_3_with_forward_secret_aead_suites(self):
         server = self.serve()
-        port = server.web_port
         # No client of Debian's offers TLS 1.0 or 1.1 at its default security level.
         legacy = "DEFAULT@SECLEVEL=0"
         for options, accepted in ((("-tls1_3",), True), (("-tls1_2",), True),
@@ -243,7 +233,7 @@ class WebTest(DeviceTree, unittest.TestCase):
                                   (("-tls1", "-cipher", legacy), False),
                                   (("-tls1_2", "-cipher", "ECDHE-ECDSA-AES128-SHA"), False),
                                   (("-tls1_2", "-cipher", "ECDHE-ECDSA-CHACHA20-POLY1305"), True)):
-            self.assertEqual(handshake(port, *options), accepted, options)
+            self.assertEqual(handshake(server.web_port, *options), accepted, options)
         self.assertEqual(server.stop(), 0)
         # An RSA key: the suites without forward secrecy that OpenSSL would offer with it.
         cert, key = (os.path.join(self.folder.name, name) for name in ("rsa.pem", "rsa-key.pem"))
@@ -256,7 +246,8 @@ class WebTest(DeviceTree, unittest.TestCase):
                                 ("ECDHE-RSA-AES128-GCM-SHA256", True)):
             self.assertEqual(handshake(server.web_port, "-tls1_2", "-cipher", suite), accepted,
                              suite)
-        self.assertEqual(served_fingerprint(server.web_port),
+        der = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", server.web_port)))
+        self.assertEqual(":".join(f"{byte:02X}" for byte in hashlib.sha256(der).digest()),
                          server.wait_for(FINGERPRINT).group(1))
 
     def test_the_self_signed_certificate_and_the_token_are_kept_in_the_state_folder(self):
@@ -265,18 +256,16 @@ class WebTest(DeviceTree, unittest.TestCase):
         fingerprints, tokens = [], []
         for _ in range(2):
             server = self.serve("--state-dir", state, "--auth", "on")
-            fingerprint = server.wait_for(FINGERPRINT).group(1)
+            fingerprints.append(server.wait_for(FINGERPRINT).group(1))
             # The access token is kept there too, unless --token-file says otherwise.
             with open(token) as file:
                 tokens.append(file.read())
             self.assertRegex(tokens[-1], r"^[\w-]{32}\n$")
             self.assertIsNotNone(server.wait_for("token=" + tokens[-1].strip() + "$"))
-            fingerprints.append(fingerprint)
             self.assertEqual(server.stop(), 0)
         self.assertEqual((fingerprints[0], tokens[0]), (fingerprints[1], tokens[1]))
         for name in ("tls-key.pem", "token"):
             self.assertEqual(stat.S_IMODE(os.stat(os.path.join(state, name)).st_mode), 0o600)
-        # A token file others may read is refused.
         os.chmod(token, 0o640)
         result = subprocess.run([rig.TOOL, "serve", "--listen", "127.0.0.1:0", "--http", "0",
                                  "--auth", "on", "--token-file", token], env=self.env,
@@ -336,26 +325,21 @@ class WebTest(DeviceTree, unittest.TestCase):
 
     def test_plain_http_redirects(self):
         server = self.serve()
-        for host, status in ((f"127.0.0.1:{server.http_port}", 307),
-                             (f"evil.example:{server.http_port}", 403)):
-            got, headers, _ = request(server.http_port, "POST", "/api/action?x=1",
-                                      b'{"do":"run"}', {"Host": host})
-            location = host.split(":")[0] + f":{server.web_port}/api/action?x=1"
-            self.assertEqual((got, headers["Location"]),
-                             (status, "https://" + location if status == 307 else None), host)
-            if status == 307:
-                self.assertEqual(headers["Cache-Control"], "no-store")
+        port = server.http_port
+        status, headers, _ = request(port, "POST", "/api/action?x=1", b'{"do":"run"}',
+                                     {"Host": f"127.0.0.1:{port}"})
+        self.assertEqual((status, headers["Location"], headers["Cache-Control"]),
+                         (307, f"https://127.0.0.1:{server.web_port}/api/action?x=1", "no-store"))
+        status, headers, _ = request(port, "POST", "/", headers={"Host": f"evil.example:{port}"})
+        self.assertEqual((status, headers["Location"]), (403, None))
 
-    def test_chromium_through_the_redirect_signs_in_and_starts(self):
+    def test_chromium_signs_in_and_starts(self):
         # (Its certificate is taken as it is: what the server sends is the openssl checks'.)
         server = self.serve("--auth", "on")
         browser = chromium(any_certificate=True)
         self.addCleanup(browser.quit)
         scpi = Client(server.port)
         self.addCleanup(scpi.close)
-        # Through the redirect.
-        browser.get(f"http://localhost:{server.http_port}/")
-        self.assertEqual(browser.current_url, f"https://localhost:{server.web_port}/")
         # The printed address, https:// now, signs in; its session cookie travels over HTTPS only.
         address = server.wait_for(
             rf"web panel (https://127\.0\.0\.1:{server.web_port}/\?token=\S+)$")
@@ -377,14 +361,6 @@ class WebTest(DeviceTree, unittest.TestCase):
                                      {"Content-Type": "application/json", **(headers or {})})
         return status, json.loads(answer) if answer.startswith(b"{") else answer
 
-    def state(self):
-        return json.loads(self.web("GET", "/api/state")[2])
-
-    def client(self, timeout=5):
-        client = Client(self.served.port, timeout=timeout)
-        self.addCleanup(client.close)
-        return client
-
     def test_only_the_servers_own_names_and_pages_change_anything(self):
         self.served = super().serve()  # plain HTTP
         # What a browser sends when a page of any site posts a form to the instrument's port.
@@ -395,8 +371,8 @@ class WebTest(DeviceTree, unittest.TestCase):
             client.settimeout(5)
             self.assertEqual(client.recv(100), b"")  # closed at once, nothing answered
         self.assertIsNotNone(self.served.wait_for(r"127\.0\.0\.1:\d+ closed: it sent an HTTP"))
-        scpi = self.client()
-        self.assertEqual(scpi.query("OUTP?;:SYST:ERR?"), '0;0,"No error"')
+        with Client(self.served.port) as scpi:
+            self.assertEqual(scpi.query("OUTP?;:SYST:ERR?"), '0;0,"No error"')
         port = self.served.web_port
         run = json.dumps({"do": "run"}).encode()
         for method, path, headers in (
@@ -406,16 +382,12 @@ class WebTest(DeviceTree, unittest.TestCase):
             status, answer_headers, _ = self.web(method, path, run, headers)
             self.assertEqual(status, 403, headers)
             self.assertNotIn("Access-Control-Allow-Origin", answer_headers)
-        # GET never changes anything, whatever it names.
-        for path in ("/api/action", "/api/action?do=run", "/api/state?do=run", "/events/run"):
-            self.web("GET", path)
         status, headers, _ = self.web("GET", "/api/action")
         self.assertEqual(status, 404)
         self.assertEqual(headers["Content-Security-Policy"],
                          "default-src 'self'; frame-ancestors 'none'")
         self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
         self.assertEqual(self.generator.received(), [])
-        self.assertFalse(self.state()["running"])
         # The page's own origin, a script without one, and localhost's name all may.
         for headers in ({"Origin": f"http://127.0.0.1:{port}"}, {},
                         {"Host": f"localhost:{port}", "Origin": f"http://localhost:{port}"}):
@@ -425,7 +397,7 @@ class WebTest(DeviceTree, unittest.TestCase):
 
     def test_bad_input_gets_a_clear_answer_and_costs_nothing(self):
         self.served = super().serve()  # plain HTTP
-        before = self.state()
+        before = json.loads(self.web("GET", "/api/state")[2])
         for body in (b"OUTP ON", b'{"do":"set","field":"wave"}',
                      b'{"do":"step","field":"duty","dir":"up"}', b"[" * 100000):
             status, _, _ = self.web("POST", "/api/action", body,
@@ -433,16 +405,14 @@ class WebTest(DeviceTree, unittest.TestCase):
             self.assertEqual(status, 400, body[:40])
         status, _, _ = self.web("POST", "/api/action", b" " * (1024 * 1024 + 1))
         self.assertEqual(status, 413)
-        # Out of range: the instrument's error text, nothing changed, nothing queued for SCPI.
-        status, answer = self.action({"do": "set", "field": "frequency", "text": "1M"})
-        self.assertEqual((status, answer["field"], answer["error"]),
-                         (422, "frequency", '-222,"Data out of range"'))
+        # Not a number: the instrument's error text, nothing changed, nothing queued for SCPI.
         status, answer = self.action({"do": "set", "field": "offset", "text": "volts"})
         self.assertEqual((status, answer["error"]), (422, '-104,"Data type error"'))
-        after = self.state()
+        after = json.loads(self.web("GET", "/api/state")[2])
         self.assertEqual({k: v for k, v in after.items() if k != "seq"},
                          {k: v for k, v in before.items() if k != "seq"})
-        self.assertEqual(self.client().query("SYST:ERR?"), '0,"No error"')
+        with Client(self.served.port) as scpi:
+            self.assertEqual(scpi.query("SYST:ERR?"), '0,"No error"')
 
     def test_many_idle_connections_leave_scpi_and_the_page_served(self):
         self.served = super().serve()  # plain HTTP
@@ -453,10 +423,9 @@ class WebTest(DeviceTree, unittest.TestCase):
             idle.append(connection)
         opened = time.monotonic()
         idle[0].sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")  # headers that never end
-        scpi = self.client(timeout=3)
-        self.assertTrue(scpi.query("*IDN?").startswith("VARNOLT,"))
-        status, _, page = self.web("GET", "/")
-        self.assertEqual(status, 200)
+        with Client(self.served.port, timeout=3) as scpi:
+            self.assertTrue(scpi.query("*IDN?").startswith("VARNOLT,"))
+        self.assertEqual(self.web("GET", "/")[0], 200)
         # Their headers did not come within 10 s: every one of them is closed.
         time.sleep(max(0.0, opened + 11.5 - time.monotonic()))
         for connection in idle:
