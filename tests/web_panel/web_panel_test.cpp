@@ -12,15 +12,8 @@
 
 namespace {
 
-// An action as "kind field up coarse numeric value choice position", the value only when numeric.
-std::string Described(const WebAction &a) {
-  char szText[128];
-  snprintf(szText, sizeof szText, "%d %d %d %d %d %.17g %d %d", a.kind, a.field, a.up, a.coarse,
-           a.numeric, a.numeric ? a.value : 0.0, a.choice, a.position);
-  return szText;
-}
-
 TEST(WebPanel, ActionsOfABody) {
+  // Each as "kind field up coarse numeric value choice position", the value only when numeric.
   const struct {
     const char *szBody, *szAction;
   } kGood[] = {
@@ -32,9 +25,12 @@ TEST(WebPanel, ActionsOfABody) {
       {R"({"do":"set","field":"duty","value":-9999999999})", "2 0 0 0 0 0 2 -1"},
   };
   for (const auto &c : kGood) {
-    WebAction action = {};
-    EXPECT_TRUE(ParseWebAction(c.szBody, strlen(c.szBody), &action)) << c.szBody;
-    EXPECT_EQ(Described(action), c.szAction) << c.szBody;
+    WebAction a = {};
+    EXPECT_TRUE(ParseWebAction(c.szBody, strlen(c.szBody), &a)) << c.szBody;
+    char szAction[128];
+    snprintf(szAction, sizeof szAction, "%d %d %d %d %d %.17g %d %d", a.kind, a.field, a.up,
+             a.coarse, a.numeric, a.numeric ? a.value : 0.0, a.choice, a.position);
+    EXPECT_STREQ(szAction, c.szAction) << c.szBody;
   }
   for (const char *szBody :
        {"", "{}", "[]", R"({"do":"step","field":"frequency","dir":"sideways"})",
