@@ -79,7 +79,6 @@ int32_t RunVerb(Bench *bench, const std::string &verb) {
   return 0;
 }
 
-// The verbs, separated by blanks; each one's result, joined by ','.
 std::string RunVerbs(Bench *bench, const char *szVerbs) {
   std::istringstream verbs(szVerbs);
   std::string verb, results;
@@ -261,8 +260,7 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
   }
   // A sample outside -1..+1 is refused and changes nothing.
   for (double bad : {1.5, -1.0001, static_cast<double>(NAN)}) {
-    double aBad[kWaveTableSamples];
-    std::fill(std::begin(aBad), std::end(aBad), 0.0);
+    double aBad[kWaveTableSamples] = {};
     aBad[200] = bad;
     const std::string log = bench.generator.log;
     EXPECT_EQ(LoadInstrumentShape(&bench.instrument, bench.link, aBad), kErrorDataOutOfRange);
