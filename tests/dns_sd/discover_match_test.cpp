@@ -39,7 +39,6 @@ TEST(Discover, OnlyGeneratorsEachNameOnceIpv4First) {
             (std::vector<std::string>{
                 "Gen A  bench.local  10.0.0.1  5025  TCPIP::10.0.0.1::5025::SOCKET  -",
                 "Gen C  bench.local  fe80::3  5026  TCPIP::[fe80::3]::5026::SOCKET  -"}));
-  EXPECT_EQ(Lines(&state, true), std::vector<std::string>{});  // each once
 }
 
 TEST(Discover, APanelBelongsToTheSameInstanceName) {
@@ -53,10 +52,11 @@ TEST(Discover, APanelBelongsToTheSameInstanceName) {
       Service("_http._tcp", "Gen", "10.0.0.2", 80, {}),
       Service("_http._tcp", "Gen B extra", "10.0.0.2", 81, {}),
       Service("_scpi-raw._tcp", "Gen C", "10.0.0.3", 5025),
-      Service("_http._tcp", "Gen C", "10.0.1.3", 8025, {}),
+      Service("_http._tcp", "Gen C", "10.0.1.3", 8025, {"path=evil.example/"}),
   };
   // Gen A's panel is known over HTTPS, which its HTTP one redirects to; Gen B's may still come
-  // while the browse goes on (over HTTPS too), and Gen C's at its own address.
+  // while the browse goes on (over HTTPS too), and Gen C's at its own address. A path that is not
+  // absolute gives the root.
   EXPECT_EQ(
       Lines(&state, false),
       std::vector<std::string>{"Gen A  bench.local  10.0.0.1  5025  "
@@ -68,20 +68,6 @@ TEST(Discover, APanelBelongsToTheSameInstanceName) {
   EXPECT_EQ(Lines(&state, true),
             std::vector<std::string>{"Gen C  bench.local  10.0.0.3  5025  "
                                      "TCPIP::10.0.0.3::5025::SOCKET  http://10.0.1.3:8025/"});
-}
-
-TEST(Discover, PanelPath) {
-  const struct {
-    const char *szText, *szPath;
-  } aCases[] = {{"path=", "/"}, {"PATH=/x", "/x"}, {"path=evil.example/", "/"}};
-  for (const auto &c : aCases) {
-    DiscoverState state = {};
-    state.services = {Service("_scpi-raw._tcp", "Gen", "10.0.0.1", 5025),
-                      Service("_http._tcp", "Gen", "10.0.0.1", 8025, {c.szText})};
-    std::vector<DiscoveredInstrument> found = TakeReadyInstruments(&state, true);
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].panelUrl, "http://10.0.0.1:8025" + std::string(c.szPath));
-  }
 }
 
 }  // namespace

