@@ -224,6 +224,9 @@ TEST(InstrumentState, AResetAndTheIdentity) {
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,A_B_C_D,1");
   ResetInstrument(&bench.instrument, 0, "", "1");
   EXPECT_STREQ(bench.instrument.szIdentity, "VARNOLT,DDS generator,0,1");
+  // A serial number too long for the answer fills it to its last byte.
+  ResetInstrument(&bench.instrument, 0, std::string(300, 'S').c_str(), "1");
+  EXPECT_EQ(strlen(bench.instrument.szIdentity), size_t{kInstrumentIdentitySize - 1});
 }
 
 // The user waveform as a shape: the table a start sends is the shape scaled by the amplitude code
