@@ -302,7 +302,9 @@ class AuthTest(ServedPage, unittest.TestCase):
                          [f"varnoltctl: web panel {self.address}"])
 
     def test_the_form_with_a_wrong_then_the_right_token_then_the_limit(self):
-        for token, done in (("badtoken", lambda: "403" in self.browser.page_source),
+        # The refusal by its own words: the panel's picture holds "403" among its points.
+        refused = "403 Forbidden: not this panel's access token"
+        for token, done in (("badtoken", lambda: refused in self.browser.page_source),
                             (self.token, self.signed_in)):
             self.browser.get(self.server.url)
             self.assertTrue(self.wait_until(lambda: self.find("Access token").is_displayed()))
